@@ -1,0 +1,11 @@
+#pragma once
+// Only what carries BRINDLEX_API leaves the library; everything else is hidden.
+#if defined(_WIN32)
+#if defined(BRINDLEX_BUILDING)
+#define BRINDLEX_API __declspec(dllexport)
+#else
+#define BRINDLEX_API __declspec(dllimport)
+#endif
+#else
+#define BRINDLEX_API __attribute__((visibility("default")))
+#endif

@@ -1,0 +1,24 @@
+#pragma once
+// INI reading and writing with the observable behaviour of the Windows private-profile
+// functions, so that Quorvel.ini and the TRG files behave the same on every platform.
+// A write goes to a temporary file in the same directory that is renamed over the old one,
+// so a crash or a full disk never leaves a half-written file.
+#include <cstdint>
+
+namespace plat {
+
+// Copies at most size - 1 characters of the value (or of the default) and a NUL; returns the
+// number of characters copied. Size 0 copies nothing.
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                  char* buffer, uint32_t size, const char* fileName);
+
+// Integer read: decimal or "0x" hexadecimal, optional sign, modulo 2^32.
+uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
+                               const char* fileName);
+
+// Writes key=value into section. A null value removes the key, a null key the section.
+// Returns false (the old file untouched) when the file cannot be written.
+bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                const char* fileName);
+
+}  // namespace plat
