@@ -10,3 +10,27 @@ function(quorvel_add_gtest name)
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()
+
+# quorvel_add_test_folder(<prefix> LIBS <targets...>)
+# Every *_test.cpp of the calling folder becomes its own test executable, linked with the
+# folder's support/*.cpp (fakes, fixtures) and the given libraries.
+function(quorvel_add_test_folder prefix)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB support_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  set(support_lib)
+  if(support_sources)
+    add_library(${prefix}_test_support STATIC ${support_sources})
+    target_include_directories(${prefix}_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${prefix}_test_support PUBLIC ${ARG_LIBS} GTest::gtest GTest::gmock)
+    set(support_lib ${prefix}_test_support)
+  endif()
+  foreach(src ${test_sources})
+    get_filename_component(name ${src} NAME_WE)
+    quorvel_add_gtest(${prefix}_${name} SOURCES ${src} LIBS ${support_lib} ${ARG_LIBS}
+      LABELS "${prefix};${ARG_LABELS}")
+    target_include_directories(${prefix}_${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_compile_definitions(${prefix}_${name} PRIVATE
+      QUORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUORVEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  endforeach()
+endfunction()
