@@ -241,7 +241,7 @@ TEST_F(TrgReader, SearchTakesTheFirstPlaceThatHasFiles) {
     TrgPlaces::SetTrgPath("%q7toolbase%/tools/TRG");  // not the marker: a path of its own
     EXPECT_EQ(Names(Read(found).get()), std::vector<std::string>{"SIBLING"});
 
-    // An empty, or empty-handed, registry path falls through to ..\TRG.
+    // An empty registry path, or one without TRG files, falls through to ..\TRG.
     TrgPlaces::SetTrgPath("");
     EXPECT_EQ(Names(Read(found).get()), std::vector<std::string>{"SIBLING"});
     TrgPlaces::SetTrgPath(places.Root() + "/nowhere");
