@@ -333,12 +333,12 @@ int AdapterChannel::FlashEraseBlock_receive() {
 }
 
 int AdapterChannel::FlashUnlockProtect(uint8_t wordCount, const uint16_t* words) {
-    // The length is kept to 8 bits; past 127 words it wraps, and only as many words as the
-    // wrapped length holds are sent, so nothing is read beyond the caller's words.
-    const uint8_t length = static_cast<uint8_t>(2 + static_cast<uint8_t>(2 * wordCount));
-    uint8_t payload[256] = {};
+    // The word part of the length is kept to 8 bits: past 127 words it wraps, and only as
+    // many words as the wrapped length holds are sent, so nothing is read beyond the words.
+    const uint32_t length = 2 + static_cast<uint8_t>(2 * wordCount);
+    uint8_t payload[2 + 256] = {};
     std::memcpy(payload, kCmdUnlockProtect, 2);
-    const uint32_t sendWords = (length - 2u) / 2u;
+    const uint32_t sendWords = (length - 2) / 2;
     for (uint32_t i = 0; i < sendWords && words != nullptr; ++i)
         PutBE16(payload + 2 + 2 * i, words[i]);
     uint8_t reply[kReplyUnlockProtect];

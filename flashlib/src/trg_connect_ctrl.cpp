@@ -65,8 +65,9 @@ int CTrgConnectCtrl::GetOneDevice(plat::HDEVINFO set, plat::SP_DEVICE_INTERFACE_
     if (!plat::SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, required, nullptr,
                                                 nullptr))
         return 0;
-    const size_t room = required - offsetof(Detail, DevicePath);
-    path.assign(detail->DevicePath, strnlen(detail->DevicePath, room));
+    // DevicePath is declared with one element; the text runs on to the end of the record.
+    const char* text = reinterpret_cast<const char*>(detail) + offsetof(Detail, DevicePath);
+    path.assign(text, strnlen(text, required - offsetof(Detail, DevicePath)));
     return 1;
 }
 
