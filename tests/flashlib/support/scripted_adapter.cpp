@@ -78,7 +78,8 @@ plat::InprocIo ScriptedAdapter::Read(uint8_t* buffer, uint32_t length) {
     if (pending_.kind == Answer::kFail)
         return plat::InprocIo::Fail(pending_.error);
     uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(pending_.bytes.size()));
-    std::memcpy(buffer, pending_.bytes.data(), n);
+    if (n != 0)
+        std::memcpy(buffer, pending_.bytes.data(), n);
     return plat::InprocIo::Now(n);
 }
 
