@@ -18,7 +18,7 @@ bool ProgramData::SetTargetGeometry(const CTargetInfo& entry) {
     ReleaseImages();
     GeometryVerdict verdict = ComputeTargetGeometry(entry, geometry_);
     if (verdict != GeometryVerdict::Supported)
-        reporter_.Report(msg::kTargetNotSupported, std::string(), MessageIcon::Error);
+        reporter_.Report(IDS_TARGET_NOT_SUPPORTED, std::string(), MessageIcon::Error);
     if (verdict == GeometryVerdict::Refused)
         return false;
     try {
@@ -29,7 +29,7 @@ bool ProgramData::SetTargetGeometry(const CTargetInfo& entry) {
     } catch (const std::exception&) {
         ReleaseImages();
         geometry_ = TargetGeometry{};
-        reporter_.Report(msg::kTargetNotSupported, std::string(), MessageIcon::Error);
+        reporter_.Report(IDS_TARGET_NOT_SUPPORTED, std::string(), MessageIcon::Error);
         return false;
     }
     return true;
@@ -119,7 +119,7 @@ void ProgramData::UpdateChecksumField() {
     for (auto& entry : rows_) {
         int32_t offset = 0;
         if (!ParseOffsetColumn(entry->columns[kColumnOffset], offset)) {
-            reporter_.Report(msg::kInternalError, std::string(), MessageIcon::Error);
+            reporter_.Report(IDS_INTERNAL_ERROR_OFFSET, std::string(), MessageIcon::Error);
             return;
         }
         if (!LoadText(entry->file, entry->fileName, text_))
@@ -147,7 +147,7 @@ bool ProgramData::LoadText(plat::LockedFile& file, const std::string& fileName,
                            std::vector<char>& text) {
     if (file.ReadAll(text))
         return true;
-    reporter_.Report(msg::kCouldNotOpen, fileName, MessageIcon::Error);
+    reporter_.Report(IDS_FILE_OPEN_FAILED, fileName, MessageIcon::Error);
     return false;
 }
 
@@ -159,6 +159,12 @@ bool ProgramData::ReadProgramFile(plat::LockedFile& file, const std::string& fil
     result = ReadProgramText(std::string_view(text_.data(), text_.size()), fileName, offset,
                              geometry_, image, reporter_);
     return result.ok;
+}
+
+bool ProgramData::ReadProgramRow(size_t index, int32_t offset, ProgramImage& image,
+                                 ReadResult& result) {
+    ProgramFileEntry& e = *rows_[index];
+    return ReadProgramFile(e.file, e.fileName, offset, image, result);
 }
 
 bool ProgramData::CheckProgramFileAddresses(plat::LockedFile& file, const std::string& fileName,
@@ -187,24 +193,34 @@ bool ProgramData::AllocateOccupancyMap(std::vector<uint8_t>& map) {
     try {
         map.assign(size_t(geometry_.occupancyLimit()) + 1, 0);
     } catch (const std::exception&) {
-        reporter_.Report(msg::kInternalError, std::string(), MessageIcon::Error);
+        // The flash is too large to map on this machine.
+        reporter_.Report(IDS_TARGET_NOT_SUPPORTED, std::string(), MessageIcon::Error);
         return false;
     }
     return true;
 }
 
-bool ProgramData::RowValues(size_t index, uint32_t& start, uint32_t& end, int32_t& offset) const {
+bool ProgramData::RowValues(size_t index, uint32_t& start, uint32_t& end, int32_t& offset,
+                            int* failedMessage) const {
     const ProgramFileEntry& e = *rows_[index];
-    return ParseAddressColumn(e.columns[kColumnStartAddress], start) &&
-           ParseAddressColumn(e.columns[kColumnEndAddress], end) &&
-           ParseOffsetColumn(e.columns[kColumnOffset], offset);
+    int failed = 0;
+    if (!ParseOffsetColumn(e.columns[kColumnOffset], offset))
+        failed = IDS_INTERNAL_ERROR_OFFSET;
+    else if (!ParseAddressColumn(e.columns[kColumnStartAddress], start))
+        failed = IDS_INTERNAL_ERROR_START;
+    else if (!ParseAddressColumn(e.columns[kColumnEndAddress], end))
+        failed = IDS_INTERNAL_ERROR_END;
+    if (failedMessage != nullptr)
+        *failedMessage = failed;
+    return failed == 0;
 }
 
 bool ProgramData::RowMarkRange(size_t index, uint32_t& start, uint32_t& end, int32_t& offset,
                                bool& mark) {
     mark = false;
-    if (!RowValues(index, start, end, offset)) {
-        reporter_.Report(msg::kInternalError, std::string(), MessageIcon::Error);
+    int failed = 0;
+    if (!RowValues(index, start, end, offset, &failed)) {
+        reporter_.Report(failed, std::string(), MessageIcon::Error);
         return false;
     }
     // A registered file counts only up to the flash limit. The end is cut where its image
@@ -230,7 +246,7 @@ bool ProgramData::CheckNewFileOverlapText(std::string_view text, const std::stri
         case MarkResult::Marked:
             break;
         case MarkResult::Collision:
-            reporter_.Report(msg::kDuplicateAddress, fileName, MessageIcon::Error);
+            reporter_.Report(IDS_DUPLICATE_ADDRESSES, fileName, MessageIcon::Error);
             return false;
         case MarkResult::Failed:
             return false;
@@ -253,7 +269,7 @@ bool ProgramData::CheckNewFileOverlapText(std::string_view text, const std::stri
             case MarkResult::Marked:
                 break;
             case MarkResult::Collision:
-                reporter_.Report(msg::kOverlapsRegistered, std::string(), MessageIcon::Error);
+                reporter_.Report(IDS_FILE_OVERLAPS_REGISTERED, std::string(), MessageIcon::Error);
                 return false;
             case MarkResult::Failed:
                 return false;
@@ -292,7 +308,7 @@ bool ProgramData::CheckFileListDuplicates() {
             case MarkResult::Marked:
                 break;
             case MarkResult::Collision:
-                reporter_.Report(msg::kDuplicateAddress, e.fileName, MessageIcon::Error);
+                reporter_.Report(IDS_DUPLICATE_ADDRESSES, e.fileName, MessageIcon::Error);
                 return false;
             case MarkResult::Failed:
                 return false;

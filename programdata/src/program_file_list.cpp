@@ -9,14 +9,14 @@ AddFileResult ProgramData::AddProgramFile(const std::string& fileName, int32_t o
     AddFileResult result;
     for (const auto& entry : rows_) {
         if (entry->fileName == fileName) {
-            reporter_.Report(msg::kAlreadyRegistered, fileName, MessageIcon::Error);
+            reporter_.Report(IDS_FILE_ALREADY_REGISTERED, fileName, MessageIcon::Error);
             return result;
         }
     }
     plat::LockedFile file;
     std::vector<char> text;
     if (!file.Open(fileName, text)) {
-        reporter_.Report(msg::kCouldNotOpen, fileName, MessageIcon::Error);
+        reporter_.Report(IDS_FILE_OPEN_FAILED, fileName, MessageIcon::Error);
         return result;
     }
     const std::string_view view(text.data(), text.size());
@@ -70,14 +70,14 @@ bool ProgramData::RecheckFileList() {
     for (auto& entry : rows_) {
         int32_t offset = 0;
         if (!ParseOffsetColumn(entry->columns[kColumnOffset], offset)) {
-            reporter_.Report(msg::kInternalError, std::string(), MessageIcon::Error);
+            reporter_.Report(IDS_INTERNAL_ERROR_OFFSET, std::string(), MessageIcon::Error);
             return false;
         }
         // Opened afresh; it must still be the file that was registered, or the list would
         // show one content and write another.
         plat::LockedFile fresh;
         if (!fresh.Open(entry->fileName, text_) || !fresh.SameAs(entry->file)) {
-            reporter_.Report(msg::kCouldNotOpen, entry->fileName, MessageIcon::Error);
+            reporter_.Report(IDS_FILE_OPEN_FAILED, entry->fileName, MessageIcon::Error);
             return false;
         }
         ReadResult read;
@@ -89,7 +89,7 @@ bool ProgramData::RecheckFileList() {
         anyOutside = anyOutside || flags.noFlash || flags.testArea;
     }
     if (anyOutside)
-        reporter_.Report(msg::kAddressWithoutFlash, std::string(), MessageIcon::Information);
+        reporter_.Report(IDS_DATA_OUTSIDE_FLASH, std::string(), MessageIcon::Information);
     return true;
 }
 
@@ -101,7 +101,7 @@ void ProgramData::RestoreFileList(const std::vector<StoredFileEntry>& entries) {
         anyOutside = anyOutside || (added.ok && added.warning);
     }
     if (anyOutside)
-        reporter_.Report(msg::kAddressWithoutFlash, std::string(), MessageIcon::Information);
+        reporter_.Report(IDS_DATA_OUTSIDE_FLASH, std::string(), MessageIcon::Information);
 }
 
 }  // namespace programdata

@@ -104,7 +104,7 @@ bool HexLine(const char* line, size_t length, WalkState& st, Sink& sink, uint32_
     LineBytes bytes(line, length, 1, buf);
     // Every whole byte of the line, the checksum byte included, adds up to 0.
     if (bytes.Sum((length - 1) / 2) != 0) {
-        st.error = msg::kHexChecksumError;
+        st.error = IDS_HEX_CHECKSUM_ERROR;
         return false;
     }
     const uint8_t* b = bytes.Ensure(4);
@@ -123,7 +123,7 @@ bool HexLine(const char* line, size_t length, WalkState& st, Sink& sink, uint32_
         case 0x01:
             st.sawEnd = true;
             if (!IsHexEndRecord(line, length))
-                st.error = msg::kIllegalEndRecord;
+                st.error = IDS_HEX_ILLEGAL_END_RECORD;
             return false;
         case 0x02:
             b = bytes.Ensure(6);
@@ -134,7 +134,7 @@ bool HexLine(const char* line, size_t length, WalkState& st, Sink& sink, uint32_
             linear = (uint32_t(b[4]) << 8 | b[5]) * 65536;
             return true;
         default:
-            st.error = msg::kIllegalFormat;
+            st.error = IDS_ILLEGAL_FORMAT;
             return false;
     }
 }
@@ -143,12 +143,12 @@ template <class Sink>
 bool SLine(const char* line, size_t length, WalkState& st, Sink& sink, std::vector<uint8_t>& buf) {
     const char typeChar = length > 1 ? line[1] : '0';
     if (typeChar < '0' || typeChar > '9' || typeChar == '4' || typeChar == '6') {
-        st.error = msg::kIllegalFormat;
+        st.error = IDS_ILLEGAL_FORMAT;
         return false;
     }
     LineBytes bytes(line, length, 2, buf);
     if (length < 3 || bytes.Sum((length - 1) / 2) != 0xFF) {
-        st.error = msg::kSChecksumError;
+        st.error = IDS_S_CHECKSUM_ERROR;
         return false;
     }
     const int type = typeChar - '0';
@@ -157,7 +157,7 @@ bool SLine(const char* line, size_t length, WalkState& st, Sink& sink, std::vect
     if (type >= 7) {
         const int closes = 10 - type;  // S9 closes S1, S8 S2, S7 S3
         if (!st.open[closes]) {
-            st.error = msg::kInvalidEndRecord;
+            st.error = IDS_S_INVALID_END_RECORD;
             return false;
         }
         st.open[closes] = false;
@@ -195,14 +195,14 @@ void Walk(std::string_view text, WalkState& st, Sink& sink) {
         bool goOn = true;
         if (first == ':') {
             if (st.kind == FileKind::S) {
-                st.error = msg::kIllegalFormat;
+                st.error = IDS_ILLEGAL_FORMAT;
                 return;
             }
             st.kind = FileKind::Hex;
             goOn = HexLine(p, length, st, sink, linear, segment, buf);
         } else if (first == 'S') {
             if (st.kind == FileKind::Hex) {
-                st.error = msg::kIllegalFormat;
+                st.error = IDS_ILLEGAL_FORMAT;
                 return;
             }
             st.kind = FileKind::S;
@@ -323,15 +323,15 @@ void ReportWalkError(const WalkState& st, const std::string& fileName,
 bool EndChecks(const WalkState& st, const std::string& fileName, ProgramDataReporter& reporter) {
     bool ok = st.error == 0;
     if (st.open[1] || st.open[2] || st.open[3]) {
-        reporter.Report(msg::kNoValidEndRecord, fileName, MessageIcon::Error);
+        reporter.Report(IDS_NO_END_RECORD, fileName, MessageIcon::Error);
         ok = false;
     }
     if (!st.sawData && ok) {
-        reporter.Report(msg::kNoValidDataRecord, fileName, MessageIcon::Error);
+        reporter.Report(IDS_NO_DATA_RECORD, fileName, MessageIcon::Error);
         return false;
     }
     if (st.kind == FileKind::Hex && !st.sawEnd) {
-        reporter.Report(msg::kNoValidEndRecord, fileName, MessageIcon::Error);
+        reporter.Report(IDS_NO_END_RECORD, fileName, MessageIcon::Error);
         ok = false;
     }
     return ok;
@@ -341,7 +341,7 @@ bool EndChecks(const WalkState& st, const std::string& fileName, ProgramDataRepo
 // not) and the end of the text lead to the end checks.
 bool FinishRead(const WalkState& st, const std::string& fileName, ProgramDataReporter& reporter) {
     ReportWalkError(st, fileName, reporter);
-    if (st.error != 0 && st.error != msg::kIllegalEndRecord)
+    if (st.error != 0 && st.error != IDS_HEX_ILLEGAL_END_RECORD)
         return false;
     return EndChecks(st, fileName, reporter);
 }

@@ -104,18 +104,18 @@ TEST_F(FileList, SamePathIsRefusedByExactNameAndMissingFilesCannotBeOpened) {
 
     AddFileResult again = data.AddProgramFile(a, 0x4000);
     EXPECT_FALSE(again.ok);
-    ASSERT_EQ(reporter.ids(), std::vector<int>{msg::kAlreadyRegistered});
+    ASSERT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_ALREADY_REGISTERED});
     EXPECT_EQ(reporter.messages[0].fileName, a);
 
     // The same file under another spelling is not recognised by name; its addresses are.
     reporter.Clear();
     EXPECT_FALSE(data.AddProgramFile(dir.path() + "/./a.hex", 0).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kOverlapsRegistered});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OVERLAPS_REGISTERED});
 
     reporter.Clear();
     AddFileResult missing = data.AddProgramFile(dir.path() + "/none.hex", 0);
     EXPECT_FALSE(missing.ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kCouldNotOpen});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OPEN_FAILED});
     EXPECT_EQ(data.rowCount(), 1u);
 }
 
@@ -125,7 +125,7 @@ TEST_F(FileList, OverlapsAndDuplicatesAreRefusedAfterOffsetsAreApplied) {
     // 0x0F0 + 0x11 = 0x101: collides with the registered file only after the offset.
     std::string b = File("b.hex", HexRecord(0, 0x0F0, {1}) + kEnd);
     EXPECT_FALSE(data.AddProgramFile(b, 0x11).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kOverlapsRegistered});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OVERLAPS_REGISTERED});
     reporter.Clear();
     EXPECT_TRUE(data.AddProgramFile(b, 0x12).ok);
 
@@ -133,7 +133,7 @@ TEST_F(FileList, OverlapsAndDuplicatesAreRefusedAfterOffsetsAreApplied) {
         File("dup.hex", HexRecord(0, 0x500, {1, 2}) + HexRecord(0, 0x501, {3}) + kEnd);
     AddFileResult r = data.AddProgramFile(dup, 0);
     EXPECT_FALSE(r.ok);
-    ASSERT_EQ(reporter.ids(), std::vector<int>{msg::kDuplicateAddress});
+    ASSERT_EQ(reporter.ids(), std::vector<int>{IDS_DUPLICATE_ADDRESSES});
     EXPECT_EQ(reporter.messages[0].fileName, dup);
     EXPECT_EQ(data.rowCount(), 2u);
     EXPECT_TRUE(WriterCanLock(dup));  // a refused file is closed again
@@ -145,7 +145,7 @@ TEST_F(FileList, OverlapsAndDuplicatesAreRefusedAfterOffsetsAreApplied) {
         File("hi.hex", HexRecord(0, 0x8000, {1, 2}) + HexRecord(0, 0x8200, {3}) + kEnd);
     ASSERT_TRUE(data.AddProgramFile(hi, -0x100).ok);
     EXPECT_FALSE(data.AddProgramFile(File("lo.hex", HexRecord(0, 0x7F01, {9}) + kEnd), 0).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kOverlapsRegistered});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OVERLAPS_REGISTERED});
 
     reporter.Clear();
     EXPECT_TRUE(data.CheckFileListDuplicates());
@@ -163,7 +163,7 @@ TEST_F(FileList, ListDuplicatesAppearWhenANewTargetReachesFurther) {
 
     ASSERT_TRUE(data.SetTargetGeometry(pdtest::MakeTarget({{0, 0x3FFF}})));
     EXPECT_FALSE(data.CheckFileListDuplicates());
-    ASSERT_EQ(reporter.ids(), std::vector<int>{msg::kDuplicateAddress});
+    ASSERT_EQ(reporter.ids(), std::vector<int>{IDS_DUPLICATE_ADDRESSES});
     EXPECT_EQ(reporter.messages[0].fileName, b);
 }
 
@@ -172,7 +172,7 @@ TEST_F(FileList, ReaderFailureAsksForTheFileNameAndRegistersNothing) {
     AddFileResult r = data.AddProgramFile(bad, 0x10);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.focus, FocusField::FileName);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kNoValidEndRecord});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_NO_END_RECORD});
     EXPECT_EQ(data.rowCount(), 0u);
     EXPECT_TRUE(observer.events.empty());
     EXPECT_TRUE(WriterCanLock(bad));
@@ -204,7 +204,7 @@ TEST_F(FileList, ChangedFilesAreReportedAsUnopenableAndNeverUsed) {
     // Same size, same time stamps: only the content tells.
     ReplaceContentKeepingTimes(a, HexRecord(0, 0x100, {0x22}) + kEnd);
     data.UpdateChecksumField();
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kCouldNotOpen});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OPEN_FAILED});
     EXPECT_EQ(reporter.messages[0].fileName, a);
     EXPECT_EQ(data.checksumText(), before);
 
@@ -214,7 +214,7 @@ TEST_F(FileList, ChangedFilesAreReportedAsUnopenableAndNeverUsed) {
     EXPECT_FALSE(data.AddProgramFile(File("b.hex", HexRecord(0, 0x300, {1}) + kEnd), 0).ok);
     ReadResult read;
     EXPECT_FALSE(data.ReadProgramFile(data.row(0).file, a, 0, data.writeImage(), read));
-    EXPECT_EQ(reporter.ids(), std::vector<int>(4, msg::kCouldNotOpen));
+    EXPECT_EQ(reporter.ids(), std::vector<int>(4, IDS_FILE_OPEN_FAILED));
 
     // A file replaced under its name counts as changed too.
     ASSERT_TRUE(data.DeleteProgramFile(0));
@@ -224,7 +224,24 @@ TEST_F(FileList, ChangedFilesAreReportedAsUnopenableAndNeverUsed) {
     ASSERT_EQ(::rename(other.c_str(), c.c_str()), 0);
     reporter.Clear();
     EXPECT_FALSE(data.CheckFileListDuplicates());
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kCouldNotOpen});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OPEN_FAILED});
+}
+
+TEST_F(FileList, ColumnsThatDoNotReadBackAreInternalErrors) {
+    ASSERT_TRUE(data.AddProgramFile(File("a.hex", HexRecord(0, 0x100, {1}) + kEnd), 0).ok);
+    data.UpdateChecksumField();
+    const std::string before = data.checksumText();
+    data.row(0).columns[kColumnEndAddress] = "1:2:3";
+    EXPECT_FALSE(data.CheckFileListDuplicates());
+    data.row(0).columns[kColumnStartAddress] = "x";
+    EXPECT_FALSE(data.CheckFileListDuplicates());
+    data.row(0).columns[kColumnOffset] = "*1";
+    EXPECT_FALSE(data.CheckFileListDuplicates());
+    data.UpdateChecksumField();
+    EXPECT_EQ(reporter.ids(),
+              (std::vector<int>{IDS_INTERNAL_ERROR_END, IDS_INTERNAL_ERROR_START,
+                                IDS_INTERNAL_ERROR_OFFSET, IDS_INTERNAL_ERROR_OFFSET}));
+    EXPECT_EQ(data.checksumText(), before);
 }
 
 TEST_F(FileList, RecheckAfterATargetChangeWarnsOnce) {
@@ -235,7 +252,7 @@ TEST_F(FileList, RecheckAfterATargetChangeWarnsOnce) {
 
     ASSERT_TRUE(data.SetTargetGeometry(pdtest::MakeTarget({{0, 0x0FFF}})));
     EXPECT_TRUE(data.RecheckFileList());
-    ASSERT_EQ(reporter.ids(), std::vector<int>{msg::kAddressWithoutFlash});
+    ASSERT_EQ(reporter.ids(), std::vector<int>{IDS_DATA_OUTSIDE_FLASH});
     EXPECT_EQ(reporter.messages[0].icon, MessageIcon::Information);
 }
 
@@ -250,7 +267,7 @@ TEST_F(FileList, RestoreAddsStoredEntriesAndWarnsOnce) {
     EXPECT_EQ(data.columnText(0, kColumnOffset), "-01000H");
     EXPECT_EQ(data.columnText(2, kColumnOffset), " 00000H");
     // The missing entry cannot be opened; c lies above the flash and warns, once.
-    EXPECT_EQ(reporter.ids(), (std::vector<int>{msg::kCouldNotOpen, msg::kAddressWithoutFlash}));
+    EXPECT_EQ(reporter.ids(), (std::vector<int>{IDS_FILE_OPEN_FAILED, IDS_DATA_OUTSIDE_FLASH}));
     EXPECT_EQ(reporter.messages[0].fileName, "");
 }
 

@@ -43,7 +43,7 @@ TEST_F(ReaderTest, HexEndRecordIsComparedIgnoringCaseButExactlyOtherwise) {
 
     ReadResult r = Read(HexRecord(0, 0, {1}) + ":00000001FF  \n");
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kIllegalEndRecord});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_HEX_ILLEGAL_END_RECORD});
     EXPECT_EQ(reporter.messages[0].fileName, "f.hex");
 
     // Lines after the end record are never read, not even a broken one.
@@ -59,15 +59,15 @@ TEST_F(ReaderTest, HexEndRecordIsComparedIgnoringCaseButExactlyOtherwise) {
 
 TEST_F(ReaderTest, MissingOrMisplacedTerminationRecords) {
     EXPECT_FALSE(Read(HexRecord(0, 0, {1})).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kNoValidEndRecord});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_NO_END_RECORD});
 
     reporter.Clear();
     EXPECT_FALSE(Read(SRecord(1, 0, {1})).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kNoValidEndRecord});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_NO_END_RECORD});
 
     reporter.Clear();
     EXPECT_FALSE(Read(SRecord(2, 0, {1}) + SRecord(9, 0, {})).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kInvalidEndRecord});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_S_INVALID_END_RECORD});
 
     // Each kind is closed by its own record, in any order.
     reporter.Clear();
@@ -92,20 +92,20 @@ TEST_F(ReaderTest, SeveralSGroupsAreReadAndEachNeedsItsTermination) {
     EXPECT_EQ(r.highestAddress, 0x200u);
 
     EXPECT_FALSE(Read(groups + SRecord(1, 0x300, {0xCC})).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kNoValidEndRecord});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_NO_END_RECORD});
     EXPECT_EQ(image[0x300], 0xCC);  // read before the end checks failed
 }
 
 TEST_F(ReaderTest, FileKindIsFixedByTheFirstRecordAndOnlyUpperCaseSCounts) {
     ReadResult r = Read(HexRecord(0, 0, {7}) + SRecord(1, 4, {8}) + kEnd);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kIllegalFormat});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_ILLEGAL_FORMAT});
     EXPECT_EQ(image[0], 7);
     EXPECT_EQ(image[4], 0xFF);
 
     reporter.Clear();
     EXPECT_FALSE(Read(SRecord(1, 0, {1}) + HexRecord(0, 0, {1})).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kIllegalFormat});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_ILLEGAL_FORMAT});
 
     // Lines that are neither are skipped: lower-case 's', leading blanks, comments, empty.
     reporter.Clear();
@@ -121,23 +121,23 @@ TEST_F(ReaderTest, RecordTypesAndChecksums) {
     for (uint8_t type : {0x03, 0x05, 0x06}) {
         reporter.Clear();
         EXPECT_FALSE(Read(HexRecord(type, 0, {0, 0, 0, 0}) + kEnd).ok);
-        EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kIllegalFormat}) << int(type);
+        EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_ILLEGAL_FORMAT}) << int(type);
     }
     for (const char* line : {"S4030000FC\n", "S6030000FC\n", "SX030000FC\n"}) {
         reporter.Clear();
         EXPECT_FALSE(Read(line).ok);
-        EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kIllegalFormat}) << line;
+        EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_ILLEGAL_FORMAT}) << line;
     }
 
     reporter.Clear();
     EXPECT_FALSE(Read(":0100000001FF\n" + kEnd).ok);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kHexChecksumError});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_HEX_CHECKSUM_ERROR});
 
     // S checksums cover S0 and S5 too; a line shorter than three characters always fails.
     for (const char* line : {"S0030000FB\n", "S5030000FB\n", "S1\n", "S9\n"}) {
         reporter.Clear();
         EXPECT_FALSE(Read(line).ok);
-        EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kSChecksumError}) << line;
+        EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_S_CHECKSUM_ERROR}) << line;
     }
 }
 
@@ -192,7 +192,7 @@ TEST_F(ReaderTest, NoDataRecordGives2012Once) {
                                     SRecord(0, 0, {'x'}) + SRecord(5, 0, {})}) {
         reporter.Clear();
         EXPECT_FALSE(Read(text).ok);
-        EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kNoValidDataRecord}) << text;
+        EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_NO_DATA_RECORD}) << text;
     }
     // A data record of count 0 is a data record.
     reporter.Clear();
@@ -252,7 +252,7 @@ TEST_F(ReaderTest, ChecksAndMarksWalkTheSameRecords) {
               MarkResult::Collision);
     EXPECT_EQ(MarkProgramTextAddresses(":0100000001FF\n", "f", 0, 0xFFFF, 0, 0x2FFF, map, reporter),
               MarkResult::Failed);
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kHexChecksumError});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_HEX_CHECKSUM_ERROR});
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ TEST(TargetGeometry, UnsupportedBlockSizesAreReportedAndZeroIsRefused) {
 
     // G = 6 with bit 30 set: 131072 bytes per block is reported but still used.
     EXPECT_TRUE(data.SetTargetGeometry(pdtest::MakeTarget({{0, 0x3FFFF}}, 6)));
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kTargetNotSupported});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_TARGET_NOT_SUPPORTED});
     EXPECT_EQ(data.geometry().blockSize, 131072u);
     EXPECT_EQ(data.writeImage().size(), 0x40000u);
     EXPECT_EQ(data.checksumImage().size(), 0x40000u);
@@ -94,7 +94,7 @@ TEST(TargetGeometry, UnsupportedBlockSizesAreReportedAndZeroIsRefused) {
     zero.areaCount = 1;
     zero.areas[0] = {0, 0xFFFF};
     EXPECT_FALSE(data.SetTargetGeometry(zero));
-    EXPECT_EQ(reporter.ids(), std::vector<int>{msg::kTargetNotSupported});
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_TARGET_NOT_SUPPORTED});
     EXPECT_EQ(data.writeImage().size(), 0u);
     EXPECT_EQ(data.flashImage().size(), 0u);
     EXPECT_EQ(data.packedSize(), 0u);

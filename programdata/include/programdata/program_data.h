@@ -121,6 +121,8 @@ class ProgramData {
                              uint32_t end, int32_t offset);
     // True when no two registered files, and no file with itself, share an address (2023).
     bool CheckFileListDuplicates();
+    // Reads a registered row's open file into image at offset (Write, Verify, Save).
+    bool ReadProgramRow(size_t index, int32_t offset, ProgramImage& image, ReadResult& result);
 
     // --- the file list ---
     void SetObserver(FileListObserver* observer) { observer_ = observer; }
@@ -130,8 +132,11 @@ class ProgramData {
     const std::string& columnText(size_t index, int column) const {
         return rows_[index]->columns[size_t(column)];
     }
-    // Reads a row's start, end and offset back from its column texts.
-    bool RowValues(size_t index, uint32_t& start, uint32_t& end, int32_t& offset) const;
+    // Reads a row's start, end and offset back from its column texts (ParseAddressColumn,
+    // ParseOffsetColumn). On failure failedMessage receives the internal-error id of the
+    // column: 2026 offset, 2024 start, 2025 end (checked in that order).
+    bool RowValues(size_t index, uint32_t& start, uint32_t& end, int32_t& offset,
+                   int* failedMessage = nullptr) const;
 
     // Opens, reads and checks the file and appends its row (107, 2013, the reader's and the
     // overlap messages). On success the caller clears its serial-overlap acceptance, and shows
@@ -151,8 +156,8 @@ class ProgramData {
     bool LoadText(plat::LockedFile& file, const std::string& fileName, std::vector<char>& text);
     bool CheckNewFileOverlapText(std::string_view text, const std::string& fileName, uint32_t start,
                                  uint32_t end, int32_t offset);
-    // Parses a row's columns and clamps its end to the flash limit; false (2026) when a
-    // column does not parse. mark is false when nothing of the file lies in flash.
+    // Parses a row's columns and clamps its end to the flash limit; false (2024 to 2026) when
+    // a column does not parse. mark is false when nothing of the file lies in flash.
     bool RowMarkRange(size_t index, uint32_t& start, uint32_t& end, int32_t& offset, bool& mark);
     bool AllocateOccupancyMap(std::vector<uint8_t>& map);
 
