@@ -1,0 +1,10 @@
+#pragma once
+// Where the running program lies, as the settings, log and command file defaults need it.
+#include <string>
+
+// The executable's drive and directory, ending in its separator ("" when unknown).
+std::string ExecutableDirectory();
+
+// The executable's file name without directory and extension: the program's name, used as
+// the message-box caption and the single-instance lock.
+std::string ProgramName();

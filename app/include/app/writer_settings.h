@@ -1,0 +1,111 @@
+#pragma once
+// The settings file "Quorvel.ini" (section "Settings") and its in-memory image WriterSettings.
+// The file is never held open: every read and write goes through the private-profile calls.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr const char* kSettingsFileName = "Quorvel.ini";
+constexpr const char* kSettingsSection = "Settings";
+constexpr const char* kDefaultLogFileName = "Quorvel.log";
+constexpr const char* kDefaultCommandFileName = "Write_Verify.cd8";
+
+// Serial numbers, increments and security IDs are byte fields of this size.
+constexpr size_t kByteFieldSize = 256;
+// Restoring stops here; a larger FILENUM can only come from a damaged file.
+constexpr int32_t kMaxStoredProgramFiles = 65535;
+
+// Text to a most-significant-first byte array. length: in, the requested length; out, the
+// number of bytes parsed. A shorter result is right-aligned in a field of the requested length
+// with zero bytes in front. Fails (field untouched) on an empty text, a character other than
+// 0-9, A-F, ':' and 'H' (after upper-casing, trimming and dropping a leading "0X"), a pair that
+// is not hexadecimal, or a result that does not fit the field.
+bool ParseHexBytes(std::string_view text, std::span<uint8_t> field, uint32_t& length);
+
+// The first length bytes as upper-case hexadecimal digits, first byte first. A length beyond
+// the field is cut to the field.
+std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length);
+
+// The restore rule for a stored OFFSET text such as "-01000H": sign, then the hexadecimal
+// digits in front of the unit suffix; other characters count as 0.
+int32_t OffsetTextToNumber(std::string_view text);
+
+// One stored program file entry, kept as the file holds it.
+struct StoredProgramFile {
+    std::string fileName;    // FILENAME<i>
+    std::string offsetText;  // OFFSET<i>
+    bool operator==(const StoredProgramFile&) const = default;
+};
+
+// The part of the main dialog's state that the settings file persists. The initial values are
+// the dialog's before any settings are read.
+struct WriterSettings {
+    std::string targetName;                       // TRGNAME
+    std::vector<StoredProgramFile> programFiles;  // FILENUM, FILENAME<i>, OFFSET<i>
+    std::string logFileName;                      // LOGFILENAME
+    std::string commandFileName;                  // COMFILENAME
+    int32_t mode = 0;                             // MODE: 1 simple, otherwise detail
+    int32_t fillType = 0;                         // FILLTYPE: 1 keeps the flash content
+    uint32_t serialOn = 0;                        // SERIALNUMFLG
+    uint32_t serialAddress = 0;                   // SERIALNUMADDR
+    uint16_t serialLength = 4;                    // SERIALNUMLEN, 1 to 256
+    uint16_t incrementLength = 4;                 // SERIALNUMINCLEN, 1 to 256
+    std::array<uint8_t, kByteFieldSize> serialNumber = {0, 0, 0, 1};  // SERIALNUM
+    std::array<uint8_t, kByteFieldSize> increment = {0, 0, 0, 1};     // SERIALNUMINC
+};
+
+// Lengths outside 1..256 can only come from an edited file; they are limited to that range so
+// that they never reach beyond the byte fields.
+uint16_t LimitByteLength(uint32_t stored);
+
+class SettingsFile {
+  public:
+    SettingsFile() = default;
+    explicit SettingsFile(std::string path) : path_(std::move(path)) {}
+
+    // The executable's drive and directory joined with "Quorvel.ini".
+    static SettingsFile BesideExecutable();
+
+    const std::string& Path() const { return path_; }
+    bool Exists() const;
+
+    // Readers that test for the file first: they answer false and leave the value untouched
+    // when it does not exist.
+    bool ReadTargetName(std::string& name) const;
+    bool ReadMode(int32_t& mode) const;
+    bool ReadFillType(int32_t& fillType) const;
+    bool ReadProgramFiles(std::vector<StoredProgramFile>& files) const;
+    bool ReadSerialFlag(uint32_t& flag) const;
+    bool ReadSerialNumberText(std::string& text) const;
+
+    // Raw LOGFILENAME and COMFILENAME; empty when missing.
+    std::string ReadLogFileName() const;
+    std::string ReadCommandFileName() const;
+
+    // SERIALNUMFLG, SERIALNUMADDR, both lengths, SERIALNUM and SERIALNUMINC. Missing keys give
+    // their defaults; an unusable byte string leaves the first bytes as they were.
+    void ReadSerialSettings(WriterSettings& settings) const;
+
+    // SECUREIDSIZE and SECUREID: false when no ID is stored (or it cannot be parsed); otherwise
+    // the ID fills the front of field, the rest of it is zeroed, and size holds its byte count.
+    bool ReadSecurityId(std::span<uint8_t> field, uint32_t& size) const;
+
+    bool WriteTargetName(const std::string& name);
+    // The serialization keys in their order; stops at the first failed write and answers false.
+    bool WriteSerialSettings(const WriterSettings& settings);
+    // SECUREIDSIZE, then SECUREID unless the size is 0; false at the first failed write.
+    bool WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size);
+    // FILENUM, the entries, LOGFILENAME, COMFILENAME, MODE and FILLTYPE. Answers false only
+    // when FILENUM could not be written; the other keys are tried in any case.
+    bool SaveAtShutdown(const WriterSettings& settings);
+
+  private:
+    std::string ReadText(const char* key, uint32_t bufferSize) const;
+    uint32_t ReadInt(const char* key, int defaultValue) const;
+    bool Write(const char* key, const std::string& value);
+
+    std::string path_;
+};

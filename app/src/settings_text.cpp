@@ -1,0 +1,112 @@
+// The text conversions of the settings file, free of any file access.
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "app/writer_settings.h"
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ParseHexBytes(std::string_view text, std::span<uint8_t> field, uint32_t& length) {
+    if (text.empty())
+        return false;
+    size_t first = 0, last = text.size();
+    while (first < last && IsBlank(text[first]))
+        ++first;
+    while (last > first && IsBlank(text[last - 1]))
+        --last;
+    std::string digits;
+    for (size_t i = first; i < last; ++i)
+        digits.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(text[i]))));
+    if (digits.starts_with("0X"))
+        digits.erase(0, 2);
+    for (char c : digits)
+        if (HexDigit(c) < 0 && c != ':' && c != 'H')
+            return false;
+    std::erase(digits, 'H');
+
+    const size_t count = (digits.size() + 1) / 2;
+    const size_t requested = length;
+    if (std::max(count, requested) > field.size())
+        return false;
+
+    // Pairs from the right; a leading odd digit forms the first byte alone.
+    std::vector<uint8_t> bytes(count);
+    size_t end = digits.size();
+    for (size_t k = count; k-- > 0;) {
+        size_t begin = end >= 2 ? end - 2 : 0;
+        int value = 0;
+        for (size_t i = begin; i < end; ++i) {
+            int d = HexDigit(digits[i]);
+            if (d < 0)
+                return false;
+            value = value * 16 + d;
+        }
+        bytes[k] = static_cast<uint8_t>(value);
+        end = begin;
+    }
+
+    size_t lead = count < requested ? requested - count : 0;
+    std::fill(field.begin(), field.begin() + lead, uint8_t{0});
+    std::copy(bytes.begin(), bytes.end(), field.begin() + lead);
+    length = static_cast<uint32_t>(count);
+    return true;
+}
+
+std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    length = std::min(length, bytes.size());
+    std::string text;
+    text.reserve(length * 2);
+    for (size_t i = 0; i < length; ++i) {
+        text.push_back(kDigits[bytes[i] >> 4]);
+        text.push_back(kDigits[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+int32_t OffsetTextToNumber(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && text.front() == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    } else if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    std::string padded = "00000000" + std::string(text);
+    if (padded.size() > 9)
+        padded.erase(0, padded.size() - 9);
+    // Characters 1-4 and 5-8; the ninth is the "H" suffix and is not read.
+    auto word = [&padded](size_t from) {
+        uint32_t value = 0;
+        for (size_t i = from; i < from + 4; ++i) {
+            int d = i < padded.size() ? HexDigit(padded[i]) : 0;
+            value = value * 16 + static_cast<uint32_t>(d < 0 ? 0 : d);
+        }
+        return value;
+    };
+    uint32_t value = word(0) * 65536u + word(4);
+    if (negative)
+        value = 0u - value;
+    return static_cast<int32_t>(value);
+}
+
+uint16_t LimitByteLength(uint32_t stored) {
+    return static_cast<uint16_t>(std::clamp<uint32_t>(stored, 1, kByteFieldSize));
+}

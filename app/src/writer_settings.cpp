@@ -1,0 +1,164 @@
+#include "app/writer_settings.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/program_paths.h"
+#include "platform/files.h"
+#include "platform/private_profile.h"
+
+namespace {
+
+std::string Decimal(int64_t value) {
+    return std::to_string(value);
+}
+
+}  // namespace
+
+SettingsFile SettingsFile::BesideExecutable() {
+    return SettingsFile(ExecutableDirectory() + kSettingsFileName);
+}
+
+bool SettingsFile::Exists() const {
+    return !path_.empty() && plat::FileExists(path_.c_str());
+}
+
+std::string SettingsFile::ReadText(const char* key, uint32_t bufferSize) const {
+    std::vector<char> buffer(bufferSize, '\0');
+    uint32_t n = plat::GetPrivateProfileStringA(kSettingsSection, key, "", buffer.data(),
+                                                bufferSize, path_.c_str());
+    return std::string(buffer.data(), std::min(n, bufferSize - 1));
+}
+
+uint32_t SettingsFile::ReadInt(const char* key, int defaultValue) const {
+    return plat::GetPrivateProfileIntA(kSettingsSection, key, defaultValue, path_.c_str());
+}
+
+bool SettingsFile::Write(const char* key, const std::string& value) {
+    return plat::WritePrivateProfileStringA(kSettingsSection, key, value.c_str(), path_.c_str());
+}
+
+bool SettingsFile::ReadTargetName(std::string& name) const {
+    if (!Exists())
+        return false;
+    name = ReadText("TRGNAME", 256);
+    return true;
+}
+
+bool SettingsFile::ReadMode(int32_t& mode) const {
+    if (!Exists())
+        return false;
+    mode = ReadInt("MODE", 0) == 1 ? 1 : 0;
+    return true;
+}
+
+bool SettingsFile::ReadFillType(int32_t& fillType) const {
+    if (!Exists())
+        return false;
+    fillType = static_cast<int32_t>(ReadInt("FILLTYPE", 0));
+    return true;
+}
+
+bool SettingsFile::ReadProgramFiles(std::vector<StoredProgramFile>& files) const {
+    if (!Exists())
+        return false;
+    int32_t count = std::min(static_cast<int32_t>(ReadInt("FILENUM", 0)), kMaxStoredProgramFiles);
+    files.clear();
+    for (int32_t i = 0; i < count; ++i) {
+        std::string nameKey = "FILENAME" + Decimal(i);
+        std::string offsetKey = "OFFSET" + Decimal(i);
+        files.push_back({ReadText(nameKey.c_str(), 260), ReadText(offsetKey.c_str(), 16)});
+    }
+    return true;
+}
+
+bool SettingsFile::ReadSerialFlag(uint32_t& flag) const {
+    if (!Exists())
+        return false;
+    flag = ReadInt("SERIALNUMFLG", 0);
+    return true;
+}
+
+bool SettingsFile::ReadSerialNumberText(std::string& text) const {
+    if (!Exists())
+        return false;
+    text = ReadText("SERIALNUM", 1024);
+    return true;
+}
+
+std::string SettingsFile::ReadLogFileName() const {
+    return ReadText("LOGFILENAME", 260);
+}
+
+std::string SettingsFile::ReadCommandFileName() const {
+    return ReadText("COMFILENAME", 260);
+}
+
+void SettingsFile::ReadSerialSettings(WriterSettings& s) const {
+    s.serialOn = ReadInt("SERIALNUMFLG", 0);
+    s.serialAddress = ReadInt("SERIALNUMADDR", 0);
+    s.serialLength = LimitByteLength(ReadInt("SERIALNUMLEN", 4));
+    s.incrementLength = LimitByteLength(ReadInt("SERIALNUMINCLEN", 4));
+
+    auto readBytes = [this](const char* key, std::array<uint8_t, kByteFieldSize>& field,
+                            uint16_t length) {
+        uint32_t requested = length;
+        ParseHexBytes(ReadText(key, 1024), field, requested);
+        std::fill(field.begin() + length, field.end(), uint8_t{0});
+    };
+    readBytes("SERIALNUM", s.serialNumber, s.serialLength);
+    readBytes("SERIALNUMINC", s.increment, s.incrementLength);
+}
+
+bool SettingsFile::ReadSecurityId(std::span<uint8_t> field, uint32_t& size) const {
+    uint32_t storedSize = std::min<uint32_t>(ReadInt("SECUREIDSIZE", 0), field.size());
+    std::string text = ReadText("SECUREID", 257);
+    if (text.empty())
+        return false;
+    // Parse into a copy so that an unusable value leaves the caller's field as it was.
+    std::vector<uint8_t> bytes(field.size(), 0);
+    uint32_t length = storedSize;
+    if (!ParseHexBytes(text, bytes, length))
+        return false;
+    std::fill(bytes.begin() + std::max(length, storedSize), bytes.end(), uint8_t{0});
+    std::copy(bytes.begin(), bytes.end(), field.begin());
+    size = storedSize;
+    return true;
+}
+
+bool SettingsFile::WriteTargetName(const std::string& name) {
+    return Write("TRGNAME", name);
+}
+
+bool SettingsFile::WriteSerialSettings(const WriterSettings& s) {
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%05X", s.serialAddress);
+    return Write("SERIALNUMFLG", Decimal(s.serialOn)) &&
+           Write("SERIALNUM", FormatHexBytes(s.serialNumber, s.serialLength)) &&
+           Write("SERIALNUMINC", FormatHexBytes(s.increment, s.incrementLength)) &&
+           Write("SERIALNUMLEN", Decimal(s.serialLength)) &&
+           Write("SERIALNUMINCLEN", Decimal(s.incrementLength)) && Write("SERIALNUMADDR", address);
+}
+
+bool SettingsFile::WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size) {
+    size = std::min<uint32_t>(size, bytes.size());
+    if (!Write("SECUREIDSIZE", Decimal(size)))
+        return false;
+    if (size == 0)
+        return true;
+    // Whole 16-bit words only, as the adapters take them.
+    return Write("SECUREID", FormatHexBytes(bytes, size / 2 * 2));
+}
+
+bool SettingsFile::SaveAtShutdown(const WriterSettings& s) {
+    bool countWritten = Write("FILENUM", Decimal(static_cast<int64_t>(s.programFiles.size())));
+    for (size_t i = 0; i < s.programFiles.size(); ++i) {
+        Write(("FILENAME" + Decimal(static_cast<int64_t>(i))).c_str(), s.programFiles[i].fileName);
+        Write(("OFFSET" + Decimal(static_cast<int64_t>(i))).c_str(), s.programFiles[i].offsetText);
+    }
+    Write("LOGFILENAME", s.logFileName);
+    Write("COMFILENAME", s.commandFileName);
+    Write("MODE", Decimal(s.mode == 1 ? 1 : 0));
+    Write("FILLTYPE", Decimal(s.fillType));
+    return countWritten;
+}
