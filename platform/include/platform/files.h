@@ -31,8 +31,10 @@ constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
 // Wildcard search: pattern is a directory and a file pattern with '*' and '?', matched without
-// regard to letter case ("*.TRG" finds a.trg and B.Trg). Entries come in a stable order (sorted
-// by name). Returns INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches.
+// regard to letter case ("*.TRG" finds a.trg and B.Trg). Only regular files and directories
+// are listed ("." and ".." are not), in a stable order (sorted by name, byte order). Returns
+// INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches, ERROR_PATH_NOT_FOUND
+// when the directory does not exist.
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 bool FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);  // ERROR_NO_MORE_FILES at the end
 bool FindClose(HANDLE search);

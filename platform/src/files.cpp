@@ -1,0 +1,263 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "platform/kernel_object.h"
+#include "posix_file.h"
+
+namespace plat {
+
+const char kPathSeparator = '/';
+
+namespace {
+
+std::mutex& OverrideMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string& ModuleOverride() {
+    static std::string path;
+    return path;
+}
+
+bool ExecutablePath(std::string& path) {
+    {
+        std::lock_guard<std::mutex> lock(OverrideMutex());
+        if (!ModuleOverride().empty()) {
+            path = ModuleOverride();
+            return true;
+        }
+    }
+    std::vector<char> buf(256);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) {
+            SetLastError(Win32ErrorFromErrno(errno));
+            return false;
+        }
+        if (static_cast<size_t>(n) < buf.size()) {
+            path.assign(buf.data(), static_cast<size_t>(n));
+            return true;
+        }
+        buf.resize(buf.size() * 2);  // the link may have been cut; try a larger buffer
+    }
+}
+
+void CopyPart(std::string_view part, char* out, uint32_t size) {
+    if (out == nullptr || size == 0)
+        return;
+    size_t n = std::min<size_t>(part.size(), size - 1);
+    if (n > 0) std::memcpy(out, part.data(), n);
+    out[n] = '\0';
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// '*' matches any run, '?' one character, letters match in either case; a trailing ".*" also
+// matches a name without a dot ("*.*" is every name, as on Windows). Greedy with one
+// backtracking point, so the time stays linear in practice.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+        WildcardMatch(pattern.substr(0, pattern.size() - 2), name))
+        return true;
+    size_t p = 0, n = 0;
+    size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+struct FoundEntry {
+    std::string name;
+    uint32_t attributes;
+    uint64_t size;
+};
+
+class SearchObject : public KernelObject {
+  public:
+    explicit SearchObject(std::vector<FoundEntry> entries) : entries_(std::move(entries)) {}
+    bool Next(WIN32_FIND_DATAA* data) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (next_ >= entries_.size())
+            return false;
+        Fill(entries_[next_++], data);
+        return true;
+    }
+    static void Fill(const FoundEntry& e, WIN32_FIND_DATAA* data) {
+        data->dwFileAttributes = e.attributes;
+        data->nFileSizeBytes = e.size;
+        CopyPart(e.name, data->cFileName, MAX_PATH);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<FoundEntry> entries_;
+    size_t next_ = 0;
+};
+
+// Reads the directory and keeps the regular files and directories whose names match.
+bool Collect(const std::string& dir, std::string_view pattern, std::vector<FoundEntry>& found) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                         : Win32ErrorFromErrno(errno));
+        return false;
+    }
+    int dirFd = ::dirfd(d);
+    while (dirent* e = ::readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (name.size() >= MAX_PATH || !WildcardMatch(pattern, name))
+            continue;
+        struct stat st;
+        // Links count as what they point to; dangling links, devices and sockets are skipped.
+        if (::fstatat(dirFd, e->d_name, &st, 0) != 0)
+            continue;
+        if (S_ISREG(st.st_mode)) {
+            found.push_back(
+                {std::string(name), FILE_ATTRIBUTE_NORMAL, static_cast<uint64_t>(st.st_size)});
+        } else if (S_ISDIR(st.st_mode)) {
+            found.push_back({std::string(name), FILE_ATTRIBUTE_DIRECTORY, 0});
+        }
+    }
+    ::closedir(d);
+    std::sort(found.begin(), found.end(),
+              [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+}  // namespace
+
+uint32_t GetModuleFileNameA(void* module, char* buffer, uint32_t size) {
+    if (module != nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);  // only the main executable is known
+        return 0;
+    }
+    std::string path;
+    try {
+        if (!ExecutablePath(path))
+            return 0;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    if (buffer == nullptr || size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    CopyPart(path, buffer, size);
+    if (path.size() >= size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<uint32_t>(path.size());
+}
+
+void SetModuleFileNameOverrideForTesting(const std::string& path) {
+    std::lock_guard<std::mutex> lock(OverrideMutex());
+    ModuleOverride() = path;
+}
+
+void SplitPath(const char* path, char* drive, uint32_t driveSize, char* dir, uint32_t dirSize,
+               char* name, uint32_t nameSize, char* ext, uint32_t extSize) {
+    std::string_view p = path == nullptr ? std::string_view() : path;
+    size_t slash = p.rfind(kPathSeparator);
+    size_t fileStart = slash == std::string_view::npos ? 0 : slash + 1;
+    std::string_view file = p.substr(fileStart);
+    size_t dot = file.rfind('.');
+    // Dots that lead the name (".bashrc", "..") do not start an extension.
+    if (dot != std::string_view::npos && file.find_first_not_of('.') >= dot) {
+        dot = std::string_view::npos;
+    }
+    CopyPart({}, drive, driveSize);
+    CopyPart(p.substr(0, fileStart), dir, dirSize);
+    CopyPart(file.substr(0, dot), name, nameSize);
+    CopyPart(dot == std::string_view::npos ? std::string_view() : file.substr(dot), ext, extSize);
+}
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+    if (pattern == nullptr || data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string_view p = pattern;
+    size_t slash = p.rfind(kPathSeparator);
+    std::string dir = slash == std::string_view::npos ? "."
+                      : slash == 0                    ? "/"
+                                                      : std::string(p.substr(0, slash));
+    std::string_view filePattern = slash == std::string_view::npos ? p : p.substr(slash + 1);
+    try {
+        std::vector<FoundEntry> found;
+        if (!Collect(dir, filePattern, found))
+            return INVALID_HANDLE_VALUE;
+        if (filePattern.empty() || found.empty()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        SearchObject::Fill(found.front(), data);
+        found.erase(found.begin());
+        SetLastError(ERROR_SUCCESS);
+        return RegisterHandle(new SearchObject(std::move(found)));
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+}
+
+bool FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data) {
+    auto* object = LookupHandleAs<SearchObject>(search);
+    if (object == nullptr || data == nullptr) {
+        SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!object->Next(data)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return false;
+    }
+    return true;
+}
+
+bool FindClose(HANDLE search) {
+    if (LookupHandleAs<SearchObject>(search) == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return CloseHandle(search);
+}
+
+bool FileExists(const char* path) {
+    return path != nullptr && ::access(path, F_OK) == 0;
+}
+
+}  // namespace plat

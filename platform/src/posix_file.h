@@ -1,0 +1,27 @@
+#pragma once
+// File helpers shared by the services that keep their data in files.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// The Win32 error code closest to a POSIX errno value.
+uint32_t Win32ErrorFromErrno(int err);
+
+enum class ReadOutcome { Read, Missing, Failed };
+
+// Reads a whole regular file. Missing: no such file, or not a regular file. Failed: it exists
+// but could not be read (error receives the Win32 code).
+ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_t& error);
+
+// Replaces the file's content atomically: a temporary file beside it is written, synced and
+// renamed over it, keeping the old file's permission bits (and owner where allowed). A
+// symbolic link is followed so that the link stays. On failure the old file is untouched, the
+// temporary file is gone and error receives the Win32 code. The directory must exist.
+bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error);
+
+// Creates a directory and its missing parents with the given mode.
+bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error);
+
+}  // namespace plat
