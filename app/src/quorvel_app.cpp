@@ -16,9 +16,9 @@ int CQuorvelApp::Run(DialogView& view, InstanceChannel& channel) {
     plat::HANDLE instance = plat::CreateMutexA(nullptr, true, programName_.c_str());
     if (plat::IsOpenHandle(instance) && plat::GetLastError() == plat::ERROR_ALREADY_EXISTS) {
         secondInstance_ = true;
-        channel.RaiseRunningInstance();
+        const bool raised = channel.RaiseRunningInstance();
         plat::CloseHandle(instance);
-        return 0;
+        return raised ? 0 : 1;
     }
     // Without a lock (it could not be created) the program still runs: refusing to start
     // would be worse than a second copy.

@@ -27,7 +27,8 @@ class CQuorvelApp {
     const std::string& ProgramName() const { return programName_; }
 
     // Runs the program: a later copy raises the running one and returns at once; otherwise
-    // the main dialog runs until it ends. Answers the process exit code.
+    // the main dialog runs until it ends. Answers the process exit code: 0, or 1 when a later
+    // copy found the running one but could not reach it.
     int Run(DialogView& view, InstanceChannel& channel);
 
     // True when the last Run found another copy running and showed nothing.
