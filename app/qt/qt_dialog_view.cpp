@@ -1,5 +1,7 @@
 #include "qt_dialog_view.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -245,13 +247,8 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
         w->controls_[id] = widget;
 
         const std::optional<DlgRect>& place = spec.detail ? spec.detail : spec.simple;
-        if (place) {
-            QRect r = ToPixels(*place);
-            // A drop-down's rectangle includes its open list; the closed box keeps its own height.
-            if (spec.kind == ControlKind::ComboBox)
-                r.setHeight(widget->sizeHint().height());
-            widget->setGeometry(r);
-        }
+        if (place)
+            PlaceWidget(widget, *place);
         widget->setEnabled(spec.initial != InitialState::Disabled);
         widget->setVisible(spec.initial == InitialState::Shown ||
                            spec.initial == InitialState::Disabled);
@@ -352,13 +349,19 @@ void QtDialogView::ShowControl(int id, bool show) {
 }
 
 void QtDialogView::PlaceControl(int id, const DlgRect& rect) {
-    QWidget* c = Control(id);
-    if (c == nullptr)
-        return;
+    if (QWidget* c = Control(id))
+        PlaceWidget(c, rect);
+}
+
+void QtDialogView::PlaceWidget(QWidget* widget, const DlgRect& rect) const {
     QRect r = ToPixels(rect);
-    if (qobject_cast<QComboBox*>(c))
-        r.setHeight(c->sizeHint().height());
-    c->setGeometry(r);
+    // A drop-down's rectangle includes its open list; the closed box keeps its own height.
+    if (qobject_cast<QComboBox*>(widget))
+        r.setHeight(widget->sizeHint().height());
+    // Label texts may run wider in this font than in the one the layout was drawn with.
+    if (qobject_cast<QLabel*>(widget))
+        r.setWidth(std::max(r.width(), widget->sizeHint().width()));
+    widget->setGeometry(r);
 }
 
 void QtDialogView::SetControlText(int id, const std::string& text) {

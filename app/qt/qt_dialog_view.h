@@ -88,6 +88,7 @@ class QtDialogView : public DialogView {
     QWidget* Control(int id) const;
     QTableWidget* List(int id) const;
     QRect ToPixels(const DlgRect& rect) const;
+    void PlaceWidget(QWidget* widget, const DlgRect& rect) const;
 
     std::unique_ptr<QtMainWindow> window_;
     QEventLoop loop_;
