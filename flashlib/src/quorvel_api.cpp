@@ -7,6 +7,10 @@ CQuorvelApi ApiObj;
 
 CQuorvelApi::CQuorvelApi() : trgConnect(nullptr) {}
 
-CTrgConnectCtrl* CQuorvelApi::GetTrgConnect() { return trgConnect; }
+CTrgConnectCtrl* CQuorvelApi::GetTrgConnect() {
+    return trgConnect;
+}
 
-void CQuorvelApi::SetTrgConnect(CTrgConnectCtrl* connect) { trgConnect = connect; }
+void CQuorvelApi::SetTrgConnect(CTrgConnectCtrl* connect) {
+    trgConnect = connect;
+}

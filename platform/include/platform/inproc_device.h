@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/device_provider.h"
 #include "platform/win32_types.h"
 
 namespace plat {

@@ -1,7 +1,10 @@
 #pragma once
 // System-wide named mutexes. The owner may take a mutex again (it counts); it is free once
-// released as often as taken. On POSIX a lock file with flock, released if the process dies.
+// released as often as taken. On POSIX lock files with flock in a per-user runtime directory,
+// released if the process dies. Ownership belongs to a thread: a thread that ends releases
+// what it owns, and so does closing a process's last handle of the name (no WAIT_ABANDONED).
 // Waiting uses WaitForSingleObject (kernel_object.h); CloseHandle releases the handle.
+// A null or empty name gives a mutex private to the process.
 #include "platform/kernel_object.h"
 
 namespace plat {

@@ -1,0 +1,414 @@
+// Named mutexes across processes with flock on lock files in a per-user runtime directory
+// ($XDG_RUNTIME_DIR/quorvel-locks, else /tmp/quorvel-locks-<uid>). For each name:
+//   <name>.exist  held LOCK_SH by every process that has the name open; a process that gets
+//                 LOCK_EX on it is alone, so the mutex did not exist before;
+//   <name>.owner  held LOCK_EX by the process whose thread owns the mutex.
+// The probe of .exist is serialised by the directory's .guard file, so two processes creating a
+// name at once cannot both see it as new. The kernel drops every flock of a dying process,
+// which releases its mutexes. The files themselves stay: removing a lock file races with its
+// users, and they are empty.
+//
+// Within a process every handle of a name shares one object that tracks the owning thread and
+// its recursion count, as on Windows.
+#include "platform/named_mutex.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "posix_file.h"
+
+namespace plat {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int FlockRetrying(int fd, int op) {
+    int r;
+    do {
+        r = ::flock(fd, op);
+    } while (r != 0 && errno == EINTR);
+    return r;
+}
+
+struct MutexState {
+    explicit MutexState(std::string n) : name(std::move(n)) {}
+    const std::string name;  // empty for an unnamed mutex
+    std::mutex m;
+    std::condition_variable cv;
+    int existFd = -1;
+    int ownerFd = -1;
+    std::thread::id owner;  // default id: nobody in this process
+    uint32_t count = 0;
+    bool closed = false;                // the last handle is gone
+    std::atomic<bool> orphaned{false};  // inherited by a forked child: unusable there
+    int handles = 0;                    // guarded by the registry's mutex
+};
+
+struct Registry {
+    std::mutex m;
+    std::unordered_map<std::string, std::shared_ptr<MutexState>> byName;
+};
+
+Registry& Names() {
+    static Registry* registry = new Registry;  // lives past static destruction
+    return *registry;
+}
+
+// A forked child shares the parent's open lock files; it must not act on the parent's locks.
+void PrepareFork() {
+    Names().m.lock();
+}
+void ParentAfterFork() {
+    Names().m.unlock();
+}
+void ChildAfterFork() {
+    Registry& r = Names();
+    for (auto& [name, state] : r.byName) {
+        state->orphaned = true;
+        // Closing our copies leaves the parent's locks in place.
+        if (state->existFd >= 0)
+            ::close(state->existFd);
+        if (state->ownerFd >= 0)
+            ::close(state->ownerFd);
+        state->existFd = state->ownerFd = -1;
+    }
+    r.byName.clear();
+    r.m.unlock();
+}
+
+void InstallForkHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] { ::pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork); });
+}
+
+// Releases, when a thread ends, what it still owns, so that no other thread waits forever.
+struct OwnedByThread {
+    std::vector<std::shared_ptr<MutexState>> states;
+    ~OwnedByThread();
+};
+thread_local OwnedByThread owned;
+
+void Track(const std::shared_ptr<MutexState>& s) {
+    owned.states.push_back(s);
+}
+void Untrack(MutexState* s) {
+    auto& v = owned.states;
+    auto it = std::find_if(v.begin(), v.end(), [s](const auto& p) { return p.get() == s; });
+    if (it != v.end())
+        v.erase(it);
+}
+
+// Gives up ownership. The caller holds s.m.
+void DropOwnership(MutexState& s) {
+    s.owner = std::thread::id();
+    s.count = 0;
+    if (s.ownerFd >= 0)
+        FlockRetrying(s.ownerFd, LOCK_UN);
+    s.cv.notify_all();
+}
+
+OwnedByThread::~OwnedByThread() {
+    for (auto& s : states) {
+        if (s->orphaned)
+            continue;
+        std::lock_guard<std::mutex> lock(s->m);
+        if (s->owner == std::this_thread::get_id())
+            DropOwnership(*s);
+    }
+}
+
+// 1 when this process now holds the ownership lock, 0 when another process holds it, -1 on error.
+int TryLockOwner(MutexState& s) {
+    if (s.ownerFd < 0)
+        return 1;  // unnamed: nothing outside the process
+    if (FlockRetrying(s.ownerFd, LOCK_EX | LOCK_NB) == 0)
+        return 1;
+    if (errno == EWOULDBLOCK)
+        return 0;
+    SetLastError(Win32ErrorFromErrno(errno));
+    return -1;
+}
+
+uint32_t Acquire(const std::shared_ptr<MutexState>& sp, uint32_t ms) {
+    MutexState& s = *sp;
+    const auto self = std::this_thread::get_id();
+    const bool forever = ms == INFINITE;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : ms);
+    // Another process gives no signal when it lets go; its lock is polled, backing off.
+    auto poll = std::chrono::milliseconds(1);
+    if (s.orphaned) {  // its lock may have been held by a thread that did not survive the fork
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> lock(s.m);
+    for (;;) {
+        if (s.closed || s.orphaned) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        if (s.owner == self) {
+            if (s.count == UINT32_MAX) {
+                SetLastError(ERROR_GEN_FAILURE);
+                return WAIT_FAILED;
+            }
+            ++s.count;
+            return WAIT_OBJECT_0;
+        }
+        bool freeHere = s.owner == std::thread::id();
+        if (freeHere) {
+            int r = TryLockOwner(s);
+            if (r < 0)
+                return WAIT_FAILED;
+            if (r == 1) {
+                s.owner = self;
+                s.count = 1;
+                Track(sp);
+                return WAIT_OBJECT_0;
+            }
+        }
+        auto now = Clock::now();
+        if (!forever && now >= deadline)
+            return WAIT_TIMEOUT;
+        if (freeHere) {
+            auto wake = forever ? now + poll : std::min(deadline, now + poll);
+            s.cv.wait_until(lock, wake);
+            poll = std::min(poll * 2, std::chrono::milliseconds(16));
+        } else if (forever) {
+            s.cv.wait(lock);
+        } else {
+            s.cv.wait_until(lock, deadline);
+        }
+    }
+}
+
+class MutexHandle : public KernelObject {
+  public:
+    explicit MutexHandle(std::shared_ptr<MutexState> state) : state_(std::move(state)) {}
+    ~MutexHandle() override;
+    uint32_t Wait(uint32_t ms) override {
+        std::shared_ptr<MutexState> keep = state_;  // the state outlives a concurrent close
+        return Acquire(keep, ms);
+    }
+    bool Release();
+
+  private:
+    std::shared_ptr<MutexState> state_;
+};
+
+bool MutexHandle::Release() {
+    MutexState& s = *state_;
+    if (s.orphaned) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(s.m);
+    if (s.closed || s.owner != std::this_thread::get_id()) {
+        SetLastError(ERROR_NOT_OWNER);
+        return false;
+    }
+    if (--s.count == 0) {
+        DropOwnership(s);
+        Untrack(&s);
+    }
+    return true;
+}
+
+MutexHandle::~MutexHandle() {
+    MutexState& s = *state_;
+    if (s.orphaned)
+        return;  // the files belong to the parent process
+    // Under the registry's lock, so that a new CreateMutexA of the name sees it gone entirely.
+    std::lock_guard<std::mutex> names(Names().m);
+    if (--s.handles > 0)
+        return;
+    if (!s.name.empty()) {
+        auto it = Names().byName.find(s.name);
+        if (it != Names().byName.end() && it->second.get() == &s)
+            Names().byName.erase(it);
+    }
+    std::lock_guard<std::mutex> lock(s.m);
+    // The last handle of an owned mutex releases it.
+    if (s.owner != std::thread::id())
+        DropOwnership(s);
+    s.closed = true;
+    if (s.ownerFd >= 0)
+        ::close(s.ownerFd);
+    if (s.existFd >= 0)
+        ::close(s.existFd);
+    s.ownerFd = s.existFd = -1;
+    s.cv.notify_all();
+}
+
+bool SecureDirectory(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    // Another user could have planted the directory (or a link) in a shared place like /tmp.
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 022) == 0;
+}
+
+bool LockDirectory(std::string& dir) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &st) == 0 &&
+        S_ISDIR(st.st_mode)) {
+        dir = std::string(runtime) + "/quorvel-locks";
+    } else {
+        dir = "/tmp/quorvel-locks-" + std::to_string(::geteuid());
+    }
+    if (SecureDirectory(dir))
+        return true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
+uint64_t Fnv1a(std::string_view s, uint64_t seed) {
+    uint64_t h = seed;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+// Letters, digits, '-', '_' and inner dots stay; every other byte (and '%') becomes %XX, so
+// distinct names give distinct files. Names too long for a file name are cut and hashed.
+std::string EncodeName(std::string_view name) {
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '-' || c == '_' || (c == '.' && i > 0);
+        if (plain) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    if (out.size() > 200) {
+        char tail[40];
+        std::snprintf(tail, sizeof tail, "~%016llx%016llx",
+                      static_cast<unsigned long long>(Fnv1a(name, 0xcbf29ce484222325ull)),
+                      static_cast<unsigned long long>(Fnv1a(name, 0x84222325cbf29ce4ull)));
+        out = out.substr(0, 150) + tail;
+    }
+    return out;
+}
+
+int OpenLockFile(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens the lock files of a name and takes the shared existence lock. Sets existed when
+// another process had the name open. The caller holds the registry's lock.
+bool OpenNamed(MutexState& s, bool& existed) {
+    std::string dir;
+    if (!LockDirectory(dir))
+        return false;
+    std::string base = dir + "/" + EncodeName(s.name);
+    int guard = OpenLockFile(dir + "/.guard");
+    s.existFd = OpenLockFile(base + ".exist");
+    s.ownerFd = OpenLockFile(base + ".owner");
+    bool ok = guard >= 0 && s.existFd >= 0 && s.ownerFd >= 0 && FlockRetrying(guard, LOCK_EX) == 0;
+    if (ok) {
+        if (FlockRetrying(s.existFd, LOCK_EX | LOCK_NB) == 0) {
+            existed = false;
+        } else {
+            ok = errno == EWOULDBLOCK;
+            existed = true;
+        }
+        // Other processes only probe under the guard, so the lock cannot be lost in between.
+        ok = ok && FlockRetrying(s.existFd, LOCK_SH) == 0;
+    }
+    int err = errno;
+    if (guard >= 0)
+        ::close(guard);  // closing drops the guard lock
+    if (!ok) {
+        SetLastError(Win32ErrorFromErrno(err));
+        if (s.existFd >= 0)
+            ::close(s.existFd);
+        if (s.ownerFd >= 0)
+            ::close(s.ownerFd);
+        s.existFd = s.ownerFd = -1;
+    }
+    return ok;
+}
+
+}  // namespace
+
+HANDLE CreateMutexA(void*, bool initialOwner, const char* name) {
+    InstallForkHandlers();
+    try {
+        std::string key = name == nullptr ? std::string() : std::string(name);
+        std::shared_ptr<MutexState> state;
+        bool existed = false;
+        {
+            std::lock_guard<std::mutex> names(Names().m);
+            auto it = key.empty() ? Names().byName.end() : Names().byName.find(key);
+            if (it != Names().byName.end()) {
+                state = it->second;
+                existed = true;
+            } else {
+                state = std::make_shared<MutexState>(key);
+                if (!key.empty()) {
+                    if (!OpenNamed(*state, existed))
+                        return nullptr;
+                    Names().byName.emplace(key, state);
+                }
+            }
+            ++state->handles;
+        }
+        // Ownership on creation only: an existing mutex keeps its owner, as on Windows.
+        if (initialOwner && !existed) {
+            std::lock_guard<std::mutex> lock(state->m);
+            if (state->owner == std::thread::id() && TryLockOwner(*state) == 1) {
+                state->owner = std::this_thread::get_id();
+                state->count = 1;
+                Track(state);
+            }
+        }
+        HANDLE h = RegisterHandle(new MutexHandle(std::move(state)));
+        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return h;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
+
+bool ReleaseMutex(HANDLE h) {
+    auto* mutex = LookupHandleAs<MutexHandle>(h);
+    if (mutex == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return mutex->Release();
+}
+
+}  // namespace plat

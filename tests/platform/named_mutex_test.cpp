@@ -1,0 +1,290 @@
+#include "platform/named_mutex.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/win32_types.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testing_support::ListDir;
+using testing_support::TempDir;
+using Clock = std::chrono::steady_clock;
+
+// A forked child running body; the two sides step in turn through Signal and Await.
+class Child {
+  public:
+    explicit Child(const std::function<int(Child&)>& body) {
+        if (::pipe(toChild_) != 0 || ::pipe(toParent_) != 0)
+            std::abort();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            inChild_ = true;
+            ::close(toChild_[1]);
+            ::close(toParent_[0]);
+            ::_exit(body(*this));
+        }
+        ::close(toChild_[0]);
+        ::close(toParent_[1]);
+    }
+    ~Child() {
+        if (pid_ > 0 && !waited_)
+            Wait();
+    }
+    void Signal() {
+        char c = 1;
+        if (::write(inChild_ ? toParent_[1] : toChild_[1], &c, 1) != 1)
+            std::abort();
+    }
+    bool Await() {
+        char c;
+        return ::read(inChild_ ? toChild_[0] : toParent_[0], &c, 1) == 1;
+    }
+    // The child's exit code (0 = every check in it passed).
+    int Wait() {
+        ::close(toChild_[1]);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+
+  private:
+    int toChild_[2];
+    int toParent_[2];
+    pid_t pid_ = -1;
+    bool inChild_ = false;
+    bool waited_ = false;
+};
+
+// In a child, a failed check ends it with its line number as the exit code.
+#define CHILD_CHECK(cond) \
+    if (!(cond))          \
+    return __LINE__ % 200 + 1
+
+uint32_t WaitFromOtherThread(plat::HANDLE h, uint32_t ms) {
+    uint32_t result = plat::WAIT_FAILED;
+    std::thread t([&] {
+        result = plat::WaitForSingleObject(h, ms);
+        if (result == plat::WAIT_OBJECT_0)
+            plat::ReleaseMutex(h);
+    });
+    t.join();
+    return result;
+}
+
+class NamedMutex : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1), 0); }
+    std::string Name(const std::string& tag) {
+        return "quorvel-test-" + std::to_string(::getpid()) + "-" + tag;
+    }
+    TempDir runtime_;
+};
+
+TEST_F(NamedMutex, AlreadyExistsInTheSameProcessAndInAnother) {
+    std::string name = Name("exists");
+    plat::HANDLE h1 = plat::CreateMutexA(nullptr, false, name.c_str());
+    ASSERT_NE(h1, nullptr);
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS);
+    plat::HANDLE h2 = plat::CreateMutexA(nullptr, true, name.c_str());
+    ASSERT_NE(h2, nullptr);
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_ALREADY_EXISTS);
+    // Asking for ownership of an existing mutex does not take it.
+    EXPECT_EQ(WaitFromOtherThread(h1, 0), plat::WAIT_OBJECT_0);
+
+    std::string fresh = Name("fresh");
+    Child child([&](Child& self) {
+        plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
+        CHILD_CHECK(h != nullptr && plat::GetLastError() == plat::ERROR_ALREADY_EXISTS);
+        plat::HANDLE f = plat::CreateMutexA(nullptr, false, fresh.c_str());
+        CHILD_CHECK(f != nullptr && plat::GetLastError() == plat::ERROR_SUCCESS);
+        self.Signal();
+        self.Await();
+        return 0;
+    });
+    ASSERT_TRUE(child.Await());
+    plat::HANDLE f = plat::CreateMutexA(nullptr, false, fresh.c_str());
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_ALREADY_EXISTS);
+    plat::CloseHandle(f);
+    child.Signal();
+    EXPECT_EQ(child.Wait(), 0);
+    // The child is gone and this process had closed its handle: the name is new again.
+    f = plat::CreateMutexA(nullptr, false, fresh.c_str());
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS);
+    plat::CloseHandle(f);
+    plat::CloseHandle(h1);
+    plat::CloseHandle(h2);
+}
+
+TEST_F(NamedMutex, OwnerTakesItAgainAndMustReleaseAsOften) {
+    std::string name = Name("recursive");
+    plat::HANDLE h = plat::CreateMutexA(nullptr, true, name.c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(WaitFromOtherThread(h, 0), plat::WAIT_TIMEOUT) << i;
+        EXPECT_TRUE(plat::ReleaseMutex(h)) << i;
+    }
+    EXPECT_FALSE(plat::ReleaseMutex(h));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_NOT_OWNER);
+
+    // A thread that does not own it cannot release it.
+    std::promise<void> taken, checked;
+    std::thread owner([&] {
+        EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+        taken.set_value();
+        checked.get_future().wait();
+        EXPECT_TRUE(plat::ReleaseMutex(h));
+    });
+    taken.get_future().wait();
+    EXPECT_FALSE(plat::ReleaseMutex(h));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_NOT_OWNER);
+    EXPECT_EQ(plat::WaitForSingleObject(h, 50), plat::WAIT_TIMEOUT);
+    checked.set_value();
+    owner.join();
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+    plat::CloseHandle(h);
+}
+
+TEST_F(NamedMutex, AThreadThatEndsReleasesWhatItOwns) {
+    plat::HANDLE h = plat::CreateMutexA(nullptr, false, Name("thread").c_str());
+    std::thread([h] { EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0); }).join();
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+    EXPECT_TRUE(plat::ReleaseMutex(h));
+    plat::CloseHandle(h);
+}
+
+TEST_F(NamedMutex, AnotherProcessHoldingItMakesTimedWaitsFail) {
+    std::string name = Name("timed");
+    plat::HANDLE h = plat::CreateMutexA(nullptr, true, name.c_str());
+    ASSERT_NE(h, nullptr);
+    Child child([&](Child& self) {
+        plat::HANDLE c = plat::CreateMutexA(nullptr, false, name.c_str());
+        CHILD_CHECK(c != nullptr);
+        auto start = Clock::now();
+        CHILD_CHECK(plat::WaitForSingleObject(c, 50) == plat::WAIT_TIMEOUT);
+        CHILD_CHECK(Clock::now() - start >= std::chrono::milliseconds(50));
+        self.Signal();  // the parent releases now; a long wait ends as soon as it does
+        CHILD_CHECK(plat::WaitForSingleObject(c, 20000) == plat::WAIT_OBJECT_0);
+        self.Signal();
+        self.Await();
+        CHILD_CHECK(plat::ReleaseMutex(c));
+        CHILD_CHECK(plat::WaitForSingleObject(c, 0) == plat::WAIT_OBJECT_0);
+        self.Signal();
+        self.Await();
+        return 0;  // ends while owning it
+    });
+    ASSERT_TRUE(child.Await());
+    EXPECT_TRUE(plat::ReleaseMutex(h));
+    ASSERT_TRUE(child.Await());
+    auto start = Clock::now();
+    EXPECT_EQ(plat::WaitForSingleObject(h, 50), plat::WAIT_TIMEOUT);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
+    child.Signal();
+    ASSERT_TRUE(child.Await());
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_TIMEOUT);  // taken again
+    child.Signal();
+    EXPECT_EQ(child.Wait(), 0);
+    // Its death released it.
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+    EXPECT_TRUE(plat::ReleaseMutex(h));
+    plat::CloseHandle(h);
+}
+
+TEST_F(NamedMutex, ClosingTheLastHandleReleasesOwnershipAndTheName) {
+    std::string name = Name("close");
+    plat::HANDLE h1 = plat::CreateMutexA(nullptr, true, name.c_str());
+    plat::HANDLE h2 = plat::CreateMutexA(nullptr, false, name.c_str());
+    ASSERT_TRUE(plat::CloseHandle(h1));
+    // The thread still owns it through the other handle.
+    EXPECT_EQ(WaitFromOtherThread(h2, 0), plat::WAIT_TIMEOUT);
+    Child holder([&](Child& self) {
+        plat::HANDLE c = plat::CreateMutexA(nullptr, false, name.c_str());
+        CHILD_CHECK(plat::WaitForSingleObject(c, 0) == plat::WAIT_TIMEOUT);
+        self.Signal();
+        return 0;
+    });
+    ASSERT_TRUE(holder.Await());
+    EXPECT_EQ(holder.Wait(), 0);
+    ASSERT_TRUE(plat::CloseHandle(h2));
+    EXPECT_EQ(plat::WaitForSingleObject(h2, 0), plat::WAIT_FAILED);
+
+    Child taker([&](Child&) {
+        plat::HANDLE c = plat::CreateMutexA(nullptr, false, name.c_str());
+        CHILD_CHECK(c != nullptr && plat::GetLastError() == plat::ERROR_SUCCESS);
+        CHILD_CHECK(plat::WaitForSingleObject(c, 0) == plat::WAIT_OBJECT_0);
+        return 0;
+    });
+    EXPECT_EQ(taker.Wait(), 0);
+}
+
+TEST_F(NamedMutex, NamesUnsafeInFileNamesAreEncodedAndStayDistinct) {
+    std::string longA(1000, 'a');
+    std::string longB = longA + "b";
+    const std::string names[] = {"a/b",    "a%2Fb",    "..",  ".",  "Global\\Vexil",
+                                 "sp ace", "\xff\x01", longA, longB};
+    std::vector<plat::HANDLE> handles;
+    for (const std::string& name : names) {
+        plat::HANDLE h = plat::CreateMutexA(nullptr, true, name.c_str());
+        ASSERT_NE(h, nullptr) << name;
+        EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS) << name;
+        handles.push_back(h);
+    }
+    for (const std::string& name : names) {
+        plat::HANDLE again = plat::CreateMutexA(nullptr, false, name.c_str());
+        EXPECT_EQ(plat::GetLastError(), plat::ERROR_ALREADY_EXISTS) << name;
+        plat::CloseHandle(again);
+    }
+    // Everything stays flat inside the lock directory.
+    std::string dir = runtime_ / "quorvel-locks";
+    for (const std::string& file : ListDir(dir)) {
+        struct stat st;
+        ASSERT_EQ(::lstat((dir + "/" + file).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << file;
+        EXPECT_LE(file.size(), 255u);
+    }
+    EXPECT_TRUE(ListDir(runtime_.path()) == std::vector<std::string>{"quorvel-locks"});
+    for (plat::HANDLE h : handles)
+        plat::CloseHandle(h);
+}
+
+TEST_F(NamedMutex, UnnamedMutexesArePrivateAndIndependent) {
+    plat::HANDLE a = plat::CreateMutexA(nullptr, true, nullptr);
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS);
+    plat::HANDLE b = plat::CreateMutexA(nullptr, true, "");
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS);
+    EXPECT_TRUE(plat::ReleaseMutex(b));
+    EXPECT_EQ(WaitFromOtherThread(a, 0), plat::WAIT_TIMEOUT);
+    EXPECT_EQ(WaitFromOtherThread(b, 0), plat::WAIT_OBJECT_0);
+    EXPECT_TRUE(ListDir(runtime_.path()).empty());
+    plat::CloseHandle(a);
+    plat::CloseHandle(b);
+}
+
+TEST_F(NamedMutex, RefusesForeignHandlesAndAnUnsafeLockDirectory) {
+    plat::HANDLE event = plat::CreateEventA(nullptr, true, false, nullptr);
+    EXPECT_FALSE(plat::ReleaseMutex(event));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_INVALID_HANDLE);
+    plat::CloseHandle(event);
+
+    // A lock directory others may write to could hold planted files.
+    std::string dir = runtime_ / "quorvel-locks";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
+    EXPECT_EQ(plat::CreateMutexA(nullptr, false, Name("unsafe").c_str()), nullptr);
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_ACCESS_DENIED);
+}
+
+}  // namespace
