@@ -20,6 +20,13 @@
 
 namespace fs = std::filesystem;
 
+#if defined(__SANITIZE_ADDRESS__)
+// Font configuration and Qt keep process-lifetime caches that the leak checker would report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libQt6Core\n";
+}
+#endif
+
 namespace {
 
 class QtWindowTest : public ::testing::Test {
