@@ -1,5 +1,6 @@
-// Host cost of the adapter link: full exchanges through the in-process provider against an
-// adapter that answers at once, and a 1 MiB FlashWrite.
+// Host cost of the adapter link: full exchanges and a 1 MiB FlashWrite through the
+// in-process provider, against the simulated adapter (which answers at once in-process) and,
+// to separate the library's and platform's share, against a bare echo device.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,10 +13,11 @@
 #include "brindlex/trg_connect_ctrl.h"
 #include "brindlex/vexil_protocol.h"
 #include "platform/inproc_device.h"
+#include "vexilsim/inproc_adapter.h"
 
 namespace {
 
-// Answers every request at once with status 0 (and one spare byte where accepted).
+// Answers every request at once with status 0 and nothing else.
 class EchoAdapter : public plat::InprocDevice {
   public:
     plat::InprocIo Write(const uint8_t* data, uint32_t length) override {
@@ -39,45 +41,69 @@ class EchoAdapter : public plat::InprocDevice {
     std::vector<uint8_t> reply_;
 };
 
-std::string Register(const char* name) {
+std::string RegisterEcho(const char* name) {
     std::string path = std::string(plat::kInprocPathPrefix) + name;
     plat::InprocRegister(path, std::make_shared<EchoAdapter>(), &VEXIL_INTERFACE_GUID);
     return path;
 }
 
-void BM_FullExchange(benchmark::State& state) {
-    std::string path = Register("bench-exchange");
-    {
-        AdapterChannel channel(path.c_str());
-        for (auto _ : state) {
-            if (!channel.TargetChipReset())
-                state.SkipWithError("exchange failed");
-        }
-        state.SetItemsProcessed(state.iterations());
-    }
-    plat::InprocUnregister(path);
+// One megabyte of flash in one area: eight blocks of 128 KiB.
+CTargetInfo MegabyteTarget() {
+    CTargetInfo info;
+    std::strcpy(info.name, "BENCH1");
+    info.targetIdBitNum = 64;
+    info.targetId32 = 0x00000800;
+    info.areaCount = 1;
+    info.areas[0] = {0, 0x100000 - 1};
+    info.blockSize = 0x20000;
+    return info;
 }
-BENCHMARK(BM_FullExchange);
 
-void BM_FlashWrite1MiB(benchmark::State& state) {
-    std::string path = Register("bench-write");
-    {
-        CFlashApi api(path.c_str());
-        CTargetInfo info;
-        info.areaCount = 1;
-        info.areas[0] = {0, 0x100000 - 1};
-        info.blockSize = 0x10000;
-        api.setTargetInfo(info);
-        std::vector<uint8_t> image(0x100000, 0x5A);
-        for (auto _ : state) {
-            if (!api.FlashWrite(0, 0xFFFFF, 0, image.data()))
-                state.SkipWithError("write failed");
-        }
-        state.SetBytesProcessed(state.iterations() * int64_t{0x100000});
+void Exchanges(benchmark::State& state, const std::string& path) {
+    AdapterChannel channel(path.c_str());
+    for (auto _ : state) {
+        if (!channel.TargetChipReset())
+            state.SkipWithError("exchange failed");
     }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void Write1MiB(benchmark::State& state, const std::string& path) {
+    CFlashApi api(path.c_str());
+    api.setTargetInfo(MegabyteTarget());
+    std::vector<uint8_t> image(0x100000, 0x5A);
+    for (auto _ : state) {
+        if (!api.FlashWrite(0, 0xFFFFF, 0, image.data()))
+            state.SkipWithError("write failed");
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t{0x100000});
+}
+
+void BM_FullExchange_Sim(benchmark::State& state) {
+    vexilsim::SimBench bench(MegabyteTarget(), 1, &VEXIL_INTERFACE_GUID);
+    Exchanges(state, bench.path(0));
+}
+BENCHMARK(BM_FullExchange_Sim);
+
+void BM_FullExchange_Echo(benchmark::State& state) {
+    std::string path = RegisterEcho("bench-exchange");
+    Exchanges(state, path);
     plat::InprocUnregister(path);
 }
-BENCHMARK(BM_FlashWrite1MiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullExchange_Echo);
+
+void BM_FlashWrite1MiB_Sim(benchmark::State& state) {
+    vexilsim::SimBench bench(MegabyteTarget(), 1, &VEXIL_INTERFACE_GUID);
+    Write1MiB(state, bench.path(0));
+}
+BENCHMARK(BM_FlashWrite1MiB_Sim)->Unit(benchmark::kMillisecond);
+
+void BM_FlashWrite1MiB_Echo(benchmark::State& state) {
+    std::string path = RegisterEcho("bench-write");
+    Write1MiB(state, path);
+    plat::InprocUnregister(path);
+}
+BENCHMARK(BM_FlashWrite1MiB_Echo)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

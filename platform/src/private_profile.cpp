@@ -26,7 +26,8 @@ uint32_t CopyBounded(std::string_view value, char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return 0;
     size_t n = value.size() < size - 1 ? value.size() : size - 1;
-    if (n > 0) std::memcpy(buffer, value.data(), n);
+    if (n > 0)
+        std::memcpy(buffer, value.data(), n);
     buffer[n] = '\0';
     return static_cast<uint32_t>(n);
 }
@@ -48,7 +49,8 @@ class NameListWriter {
             full_ = true;
             return false;
         }
-        if (!name.empty()) std::memcpy(buffer_ + used_, name.data(), name.size());
+        if (!name.empty())
+            std::memcpy(buffer_ + used_, name.data(), name.size());
         used_ += static_cast<uint32_t>(name.size());
         buffer_[used_++] = '\0';
         return true;

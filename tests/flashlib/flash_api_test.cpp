@@ -22,8 +22,7 @@ uint8_t Pattern(uint32_t address) {
     return static_cast<uint8_t>(address ^ (address >> 8));
 }
 
-// Answers flash reads with Pattern bytes, identity and protection reads with fixed values,
-// everything else with status 0.
+// Answers flash reads with Pattern bytes, everything else with status 0.
 Bytes Respond(const Bytes& p) {
     if (p.size() == 11 && p[0] == 0x05 && p[1] == 0x10) {
         const uint32_t address = vexil::GetBE32(p.data() + 4);
@@ -33,13 +32,6 @@ Bytes Respond(const Bytes& p) {
             reply.push_back(Pattern(address + i));
         return reply;
     }
-    if (p.size() == 4 && p[0] == 0x0A && p[1] == 0x03)
-        return {0, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-    if (p.size() == 4 && p[0] == 0x0A && p[1] == 0x05)
-        return {0,    0,    0x11, 0x11, 0x11, 0x11, 0x22, 0x22, 0x22,
-                0x22, 0x33, 0x33, 0x33, 0x33, 0x44, 0x44, 0x44, 0x44};
-    if (p.size() == 2 && p[0] == 0x12 && p[1] == 0x32)
-        return {0, 0, 0xBE, 0xEF};
     // Erase block, system reset and remove power-on state answer one byte more.
     if (p.size() >= 2 && ((p[0] == 0x12 && p[1] == 0x12) || (p[0] == 0x07 && p[1] == 0x06) ||
                           (p[0] == 0x00 && p[1] == 0xFD)))
@@ -361,12 +353,10 @@ TEST_F(FlashApiTest, SerialNumberMerge) {
     EXPECT_EQ(merged(0x104), Bytes(16, 0));
 }
 
-TEST_F(FlashApiTest, EraseAndTargetInformationChecks) {
+TEST_F(FlashApiTest, AddressChecksFailBeforeContactingTheAdapter) {
+    // Erasing from the middle of a block erases the block from its start.
     ASSERT_EQ(api->FlashEraseBlock(0x5123), 1);
     EXPECT_EQ(PayloadOf(device->requests.back()), (Bytes{0x12, 0x12, 0x00, 0x00, 0x40, 0x00}));
-    ASSERT_EQ(api->FlashEraseBlock_trans(0xC001), 1);
-    EXPECT_EQ(PayloadOf(device->requests.back()), (Bytes{0x12, 0x12, 0x00, 0x00, 0xC0, 0x00}));
-    ASSERT_EQ(api->FlashEraseBlock_receive(), 1);
 
     device->requests.clear();
     EXPECT_EQ(api->FlashEraseBlock(0xF800), 0);
@@ -381,25 +371,11 @@ TEST_F(FlashApiTest, EraseAndTargetInformationChecks) {
     EXPECT_EQ(api->VexilSetTargetInfo(0x0000, 0x1FFF, 0xF800), 0);
     EXPECT_EQ(api->getStatus(), FLASH_TARGET_INFO);
     EXPECT_TRUE(device->requests.empty());
-
-    ASSERT_EQ(api->VexilSetTargetInfo(0x2000, 0x2000, 0xF7EF), 1);
-    EXPECT_EQ(PayloadOf(device->requests.back()),
-              (Bytes{0x0A, 0x04, 0x20, 0x00, 0x20, 0x00, 0x00, 0x00, 0xF7, 0xEF, 0x00}));
+    // An equal window start and end is a window.
+    EXPECT_EQ(api->VexilSetTargetInfo(0x2000, 0x2000, 0xF7EF), 1);
 }
 
-TEST_F(FlashApiTest, IdentityWordOrderAndStatusRules) {
-    uint32_t id[2] = {};
-    ASSERT_EQ(api->TargetReadProductID(id), 1);
-    EXPECT_EQ(id[0], 0x55667788u);
-    EXPECT_EQ(id[1], 0x11223344u);
-    uint32_t id128[4] = {};
-    ASSERT_EQ(api->TargetReadProductID128(id128), 1);
-    EXPECT_EQ(id128[0], 0x44444444u);
-    EXPECT_EQ(id128[3], 0x11111111u);
-    uint16_t protect = 0;
-    ASSERT_EQ(api->FlashReadProtect(protect), 1);
-    EXPECT_EQ(protect, 0xBEEF);
-
+TEST_F(FlashApiTest, StatusRules) {
     // Operations clear the status on entry; receive halves and ErrorFunction leave it.
     api->setStatus(FLASH_PROTECTED);
     ASSERT_EQ(api->FlashEraseChip_trans(), 1);

@@ -358,6 +358,10 @@ TEST_F(PrivateProfile, ArbitraryBytesReadSafely) {
     // A directory where the file should be reads as missing and cannot be written.
     EXPECT_EQ(Get("s", "k", "def", dir_.path()), "def");
     EXPECT_FALSE(Write("s", "k", "v", dir_.path()));
+    // So does a FIFO, without waiting for a writer.
+    std::string fifo = dir_ / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Get("s", "k", "def", fifo), "def");
 }
 
 }  // namespace

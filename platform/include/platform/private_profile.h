@@ -8,7 +8,9 @@
 namespace plat {
 
 // Copies at most size - 1 characters of the value (or of the default) and a NUL; returns the
-// number of characters copied. Size 0 copies nothing.
+// number of characters copied. Size 0 copies nothing. A null section lists the section names,
+// a null key the keys of the section: each name NUL-terminated, then one more NUL (a list cut
+// by the size ends in two NULs and gives size - 2). The file is read afresh on every call.
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                   char* buffer, uint32_t size, const char* fileName);
 

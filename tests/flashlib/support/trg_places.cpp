@@ -1,0 +1,61 @@
+#include "support/trg_places.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "brindlex/quorvel_api.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+TrgPlaces::TrgPlaces() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "trg-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        ADD_FAILURE() << "mkdtemp failed";
+    root = pattern;
+    std::filesystem::create_directories(root + "/bin");
+    std::filesystem::create_directories(root + "/config");
+    plat::SetModuleFileNameOverrideForTesting(root + "/bin/Quorvel");
+    if (const char* home = std::getenv("XDG_CONFIG_HOME")) {
+        hadConfigHome = true;
+        savedConfigHome = home;
+    }
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+}
+
+TrgPlaces::~TrgPlaces() {
+    plat::SetModuleFileNameOverrideForTesting("");
+    if (hadConfigHome) {
+        setenv("XDG_CONFIG_HOME", savedConfigHome.c_str(), 1);
+    } else {
+        unsetenv("XDG_CONFIG_HOME");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+}
+
+void TrgPlaces::Put(const std::string& dir, const std::string& name, const std::string& content) {
+    std::filesystem::create_directories(dir);
+    std::ofstream out(dir + "/" + name, std::ios::binary);
+    out << content;
+    if (!out)
+        ADD_FAILURE() << "cannot write " << dir << "/" << name;
+}
+
+void TrgPlaces::SetTrgPath(const std::string& value) {
+    plat::HKEY key = nullptr;
+    ASSERT_EQ(plat::RegCreateKeyExA(plat::HKEY_CURRENT_USER, "Software\\Ostrel\\Zeph", &key),
+              static_cast<long>(plat::ERROR_SUCCESS));
+    EXPECT_EQ(plat::RegSetValueExA(key, "TrgPath", 0, plat::REG_SZ,
+                                   reinterpret_cast<const uint8_t*>(value.c_str()),
+                                   static_cast<uint32_t>(value.size() + 1)),
+              static_cast<long>(plat::ERROR_SUCCESS));
+    plat::RegCloseKey(key);
+}
+
+void TrgSetDeleter::operator()(TRGINFO* set) const {
+    ApiObj.DeleteTargetInfoSet(&set);
+}
