@@ -82,6 +82,7 @@ fi
 flat_re="^($(IFS='|'; echo "${flat[*]}")|ApiObj|VEXIL_INTERFACE_GUID)$"
 stray=$(paste -d' ' <(awk '{ print $1 }' <<<"$table") <(echo "$symbols") |
   while read -r type name; do
+    name=${name#__odr_asan.}  # AddressSanitizer's marker beside each exported global
     if grep -qE -- "$flat_re" <<<"$name" || grep -qE -- "$owners" <<<"$name"; then
       continue
     fi
