@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/quorvel_app.h"
+#include "app_icon.h"
 #include "qt_dialog_view.h"
 #include "qt_instance_channel.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     CQuorvelApp app;
     QApplication::setApplicationName(QString::fromStdString(app.ProgramName()));
+    QApplication::setWindowIcon(QuorvelIcon());
     QtDialogView view;
     QtInstanceChannel channel(app.ProgramName());
     return app.Run(view, channel);

@@ -9,9 +9,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,11 +24,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include "app_icon.h"
 
 #include "app/control_ids.h"
 #include "app/main_window_layout.h"
@@ -42,6 +50,22 @@ std::string S(const QString& s) {
 // Detail-mode window size in pixels until the view modes size it.
 constexpr int kDetailWidthPx = 704;
 constexpr int kDetailHeightPx = 759;
+
+// The layout was drawn for dialog base units of 7 x 14 pixels: 399 units fill the window's
+// 704 pixels. The dialog font is the largest size of the system's face that stays within them.
+constexpr int kLayoutBaseX = 7;
+constexpr int kLayoutBaseY = 14;
+constexpr int kLargestDialogFontPx = 13;
+constexpr int kSmallestDialogFontPx = 9;
+
+QColor ToQColor(Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
+
+// Dark backgrounds (the stopped result's blue) take white text so the result stays readable.
+QColor TextColourOn(Rgb c) {
+    return c.r * 299 + c.g * 587 + c.b * 114 < 128 * 1000 ? Qt::white : Qt::black;
+}
 
 // "desc|pattern|desc|pattern|" to Qt's "desc (pattern);;...". Each description already names
 // its pattern in parentheses, which is what Qt reads.
@@ -104,6 +128,116 @@ class QtMainWindow : public QWidget {
 
 namespace {
 
+// Average character width and height of a font, as dialog units are measured.
+QSize BaseUnits(const QFont& font) {
+    QFontMetrics fm(font);
+    const QString sample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    return QSize((fm.horizontalAdvance(sample) / 26 + 1) / 2, fm.height());
+}
+
+QFont DialogFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    for (int px = kLargestDialogFontPx; px >= kSmallestDialogFontPx; --px) {
+        font.setPixelSize(px);
+        const QSize base = BaseUnits(font);
+        if (base.width() <= kLayoutBaseX && base.height() <= kLayoutBaseY)
+            break;
+    }
+    return font;
+}
+
+// Read-only fields look like the window behind them, as read-only edits do on the desktop.
+void PaintAsReadOnly(QLineEdit* edit) {
+    QPalette p = edit->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(g, QPalette::Base, p.color(g, QPalette::Window));
+    edit->setPalette(p);
+}
+
+// Captions keep to their rectangles: a caption wider than its control is narrowed (and if
+// need be made smaller) rather than cut or run into the next control.
+void FitText(QWidget* widget, const QString& caption, int width) {
+    QFont font = widget->parentWidget() ? widget->parentWidget()->font() : widget->font();
+    if (width <= 0)
+        return;
+    auto widest = [&](const QFont& f) {
+        QFontMetrics fm(f);
+        int w = 0;
+        for (const QString& line : QString(caption).remove('&').split('\n'))
+            w = std::max(w, fm.horizontalAdvance(line));
+        return w;
+    };
+    // The face's condensed cut first, where the system has one; then narrower, then smaller.
+    const QString condensed = font.family() + " Condensed";
+    if (widest(font) > width && QFontDatabase::hasFamily(condensed))
+        font.setFamily(condensed);
+    for (int stretch = 95; stretch >= 80 && widest(font) > width; stretch -= 5)
+        font.setStretch(stretch);
+    while (widest(font) > width && font.pixelSize() > kSmallestDialogFontPx)
+        font.setPixelSize(font.pixelSize() - 1);
+    widget->setFont(font);
+}
+
+// Buttons keep the desktop's small margins around their captions.
+void FitCaption(QAbstractButton* button) {
+    FitText(button, button->text(), button->width() - 6);
+}
+
+void SetRowHeight(QTableWidget* table) {
+    table->verticalHeader()->setDefaultSectionSize(QFontMetrics(table->font()).height() + 4);
+}
+
+// The edits: a control the controller colours asks for its colour whenever it is drawn.
+class ControlEdit : public QLineEdit {
+  public:
+    ControlEdit(DialogEvents& events, int id, QWidget* parent)
+        : QLineEdit(parent), events_(events), id_(id) {}
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (std::optional<Rgb> colour = events_.OnControlColour(id_)) {
+            QPalette p = palette();
+            const QColor background = ToQColor(*colour);
+            const QColor text = TextColourOn(*colour);
+            if (p.color(QPalette::Disabled, QPalette::Base) != background ||
+                p.color(QPalette::Disabled, QPalette::Text) != text) {
+                // Disabled or not, the result stays legible.
+                for (QPalette::ColorGroup g :
+                     {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+                    p.setColor(g, QPalette::Base, background);
+                    p.setColor(g, QPalette::Text, text);
+                }
+                setPalette(p);
+            }
+        }
+        QLineEdit::paintEvent(event);
+    }
+
+  private:
+    DialogEvents& events_;
+    int id_;
+};
+
+// Custom draw of the list views: each row asks the controller for its background.
+class RowColourDelegate : public QStyledItemDelegate {
+  public:
+    RowColourDelegate(DialogEvents& events, int id, QObject* parent)
+        : QStyledItemDelegate(parent), events_(events), id_(id) {}
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (std::optional<Rgb> colour = events_.OnListRowColour(id_, index.row())) {
+            option->backgroundBrush = ToQColor(*colour);
+            option->palette.setColor(QPalette::Text, TextColourOn(*colour));
+        }
+    }
+
+  private:
+    DialogEvents& events_;
+    int id_;
+};
+
 // Filters Enter on every control: passed on only where the controller allows it.
 class EnterFilter : public QObject {
   public:
@@ -142,12 +276,15 @@ QWidget* QtDialogView::Window() const {
     return window_.get();
 }
 
+QWidget* QtDialogView::ControlWidget(int id) const {
+    return Control(id);
+}
+
 QRect QtDialogView::ToPixels(const DlgRect& r) const {
     // Dialog units: a quarter of the font's average character width, an eighth of its height.
-    QFontMetrics fm(window_ ? window_->font() : QApplication::font());
-    const QString sample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    const int baseX = (fm.horizontalAdvance(sample) / 26 + 1) / 2;
-    const int baseY = fm.height();
+    const QSize base = BaseUnits(window_ ? window_->font() : QApplication::font());
+    const int baseX = base.width();
+    const int baseY = base.height();
     auto x = [baseX](int du) { return (du * baseX + 2) / 4; };
     auto y = [baseY](int du) { return (du * baseY + 4) / 8; };
     return QRect(QPoint(x(r.left), y(r.top)), QPoint(x(r.right) - 1, y(r.bottom) - 1));
@@ -157,6 +294,8 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
     window_ = std::make_unique<QtMainWindow>(events);
     QtMainWindow* w = window_.get();
     QWidget* client = w->client_;
+    w->setFont(DialogFont());
+    w->setWindowIcon(QuorvelIcon());
 
     for (const ControlSpec& spec : MainWindowControls()) {
         const int id = spec.id;
@@ -175,8 +314,10 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
             }
             case ControlKind::Edit:
             case ControlKind::ReadOnlyEdit: {
-                auto* edit = new QLineEdit(client);
+                auto* edit = new ControlEdit(events, id, client);
                 edit->setReadOnly(spec.kind == ControlKind::ReadOnlyEdit);
+                if (edit->isReadOnly())
+                    PaintAsReadOnly(edit);
                 if (spec.centred)
                     edit->setAlignment(Qt::AlignCenter);
                 QObject::connect(edit, &QLineEdit::textEdited, w,
@@ -217,9 +358,14 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
                 table->setSelectionBehavior(QAbstractItemView::SelectRows);
                 table->setEditTriggers(QAbstractItemView::NoEditTriggers);
                 table->verticalHeader()->hide();
+                // Report-style rows: one line each, long texts cut with an ellipsis.
+                table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+                table->setWordWrap(false);
+                SetRowHeight(table);
                 table->horizontalHeader()->setHighlightSections(false);
                 table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
                 table->setShowGrid(false);
+                table->setItemDelegate(new RowColourDelegate(events, id, table));
                 table->setContextMenuPolicy(Qt::CustomContextMenu);
                 QObject::connect(table, &QTableWidget::customContextMenuRequested, w,
                                  [&events, id, table](const QPoint& p) {
@@ -269,7 +415,8 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
         }
     }
 
-    w->resize(kDetailWidthPx, kDetailHeightPx);
+    w->setFixedSize(kDetailWidthPx, kDetailHeightPx);
+    FitLabels();
 }
 
 QWidget* QtDialogView::Control(int id) const {
@@ -316,8 +463,38 @@ void QtDialogView::AppendSystemMenuItem(int command, const std::string& text) {
 }
 
 void QtDialogView::SetWindowSize(int widthPx, int heightPx) {
-    if (window_)
-        window_->resize(widthPx, heightPx);
+    // A fixed layout: the operator does not resize it. The top-left corner stays.
+    if (!window_)
+        return;
+    window_->setFixedSize(widthPx, heightPx);
+    // The view modes size the window once every control is in place.
+    FitLabels();
+}
+
+void QtDialogView::FitLabels() {
+    if (!window_)
+        return;
+    // A label's rectangle reaches under the field it names, and its text may run wider in this
+    // font than in the one the layout was drawn in: each label takes the room up to the next
+    // control on its right.
+    const int windowRight = window_->width();
+    for (auto& [id, widget] : window_->controls_) {
+        auto* label = qobject_cast<QLabel*>(widget);
+        if (label == nullptr || label->isHidden())
+            continue;
+        const QRect own = label->geometry();
+        int right = windowRight - 4;
+        for (auto& [otherId, other] : window_->controls_) {
+            const QRect g = other->geometry();
+            if (other == widget || other->isHidden() || qobject_cast<QLabel*>(other) != nullptr)
+                continue;
+            if (g.left() > own.left() && g.top() < own.bottom() && g.bottom() > own.top())
+                right = std::min(right, g.left() - 4);
+        }
+        label->setFont(window_->client_->font());
+        FitText(label, label->text(), right - own.left());
+        label->resize(std::min(label->sizeHint().width(), right - own.left()), own.height());
+    }
 }
 
 void QtDialogView::BringToFront() {
@@ -358,21 +535,26 @@ void QtDialogView::PlaceWidget(QWidget* widget, const DlgRect& rect) const {
     // A drop-down's rectangle includes its open list; the closed box keeps its own height.
     if (qobject_cast<QComboBox*>(widget))
         r.setHeight(widget->sizeHint().height());
-    // Label texts may run wider in this font than in the one the layout was drawn with.
-    if (qobject_cast<QLabel*>(widget))
-        r.setWidth(std::max(r.width(), widget->sizeHint().width()));
+    // A label is as wide as its text: the layout's label rectangles reach under the fields
+    // they name, and texts may run wider in this font than in the one the layout was drawn in.
+
     widget->setGeometry(r);
+    if (auto* button = qobject_cast<QPushButton*>(widget))
+        FitCaption(button);
 }
 
 void QtDialogView::SetControlText(int id, const std::string& text) {
     QWidget* c = Control(id);
-    if (auto* label = qobject_cast<QLabel*>(c))
+    if (auto* label = qobject_cast<QLabel*>(c)) {
         label->setText(Q(text));
-    else if (auto* edit = qobject_cast<QLineEdit*>(c))
+        FitLabels();
+    } else if (auto* edit = qobject_cast<QLineEdit*>(c))
         edit->setText(Q(text));
-    else if (auto* button = qobject_cast<QAbstractButton*>(c))
+    else if (auto* button = qobject_cast<QAbstractButton*>(c)) {
         button->setText(Q(text));
-    else if (auto* group = qobject_cast<QGroupBox*>(c))
+        if (qobject_cast<QPushButton*>(button))
+            FitCaption(button);
+    } else if (auto* group = qobject_cast<QGroupBox*>(c))
         group->setTitle(Q(text));
     else if (auto* combo = qobject_cast<QComboBox*>(c))
         combo->setCurrentText(Q(text));
@@ -413,6 +595,8 @@ void QtDialogView::SetControlFont(int id, const FontSpec& spec) {
     if (spec.height != 0)
         font.setPixelSize(spec.height < 0 ? -spec.height : spec.height);
     c->setFont(font);
+    if (auto* table = qobject_cast<QTableWidget*>(c))
+        SetRowHeight(table);
 }
 
 void QtDialogView::SetControlBackground(int id, Rgb colour) {
@@ -513,6 +697,8 @@ void QtDialogView::ListSetCell(int id, int row, int column, const std::string& t
     } else {
         t->setItem(row, column, new QTableWidgetItem(Q(text)));
     }
+    // A new status usually comes with a new row colour: the whole list is drawn again.
+    t->viewport()->update();
 }
 
 std::string QtDialogView::ListGetCell(int id, int row, int column) {
@@ -682,10 +868,29 @@ AddHexFileResult QtDialogView::RunAddHexFileDialog(const FileDialogSpec&) {
 }
 
 void QtDialogView::RunAboutDialog(const AboutInfo& info) {
-    QMessageBox box(window_.get());
+    QDialog box(window_.get());
     box.setWindowTitle("Quorvel version");
-    box.setText(Q(info.versionLine + "\n" + info.secondLine));
-    box.setStandardButtons(QMessageBox::Ok);
+    auto* icon = new QLabel(&box);
+    icon->setPixmap(QuorvelIcon().pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop);
+    auto* version = new QLabel(Q(info.versionLine), &box);
+    version->setObjectName("about_1034");
+    auto* second = new QLabel(Q(info.secondLine), &box);
+    second->setObjectName("about_1035");
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(version);
+    texts->addWidget(second);
+    texts->addStretch();
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon);
+    row->addSpacing(12);
+    row->addLayout(texts);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    box.setFixedSize(box.sizeHint());
     box.exec();
 }
 

@@ -82,6 +82,8 @@ class QtDialogView : public DialogView {
 
     // The window while the dialog runs (null otherwise); for screenshots and tests.
     QWidget* Window() const;
+    // A control of the running window by id, or null.
+    QWidget* ControlWidget(int id) const;
 
   private:
     void CreateWindow(DialogEvents& events);
@@ -89,6 +91,7 @@ class QtDialogView : public DialogView {
     QTableWidget* List(int id) const;
     QRect ToPixels(const DlgRect& rect) const;
     void PlaceWidget(QWidget* widget, const DlgRect& rect) const;
+    void FitLabels();
 
     std::unique_ptr<QtMainWindow> window_;
     QEventLoop loop_;

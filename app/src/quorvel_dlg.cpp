@@ -178,8 +178,8 @@ void CQuorvelDlg::SetUpListViews() {
 }
 
 void CQuorvelDlg::SetUnpluggedState() {
-    // The busy and idle layouts of the window (kind 2) take their place here with the full
-    // window; until then the controls keep their initial states.
+    SetBusyState(2);
+    SetIdleState(2);
     view_.SetControlText(IDC_PLUG, "&Plug");
     plugged_ = 0;
 }
@@ -210,11 +210,6 @@ void CQuorvelDlg::RestoreFileList() {
     if (settings_.commandFileName.empty())
         settings_.commandFileName = exeDir + kDefaultCommandFileName;
     // 8. The program image and its checksum come with the program file reader.
-}
-
-void CQuorvelDlg::SetViewMode(int mode) {
-    // The two layouts come with the full window; the mode is kept so that it is saved again.
-    settings_.mode = mode == 0 ? 0 : 1;
 }
 
 void CQuorvelDlg::ApplyFillType() {
@@ -260,6 +255,8 @@ void CQuorvelDlg::OnExit() {
 }
 
 void CQuorvelDlg::OnCommand(int id) {
+    if (OnWindowCommand(id))
+        return;
     switch (id) {
         case IDC_EXIT:
         case ID_FILE_EXIT:
@@ -276,9 +273,6 @@ void CQuorvelDlg::OnComboSelChange(int id) {
 }
 
 void CQuorvelDlg::OnEditChange(int) {}
-void CQuorvelDlg::OnListCheckChanged(int, int, bool) {}
-void CQuorvelDlg::OnListRightClick(int, int) {}
-void CQuorvelDlg::OnListDoubleClick(int, int) {}
 
 bool CQuorvelDlg::IsEnterPassedOn(int focusId) {
     for (int id : kEnterButtons)

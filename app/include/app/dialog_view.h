@@ -126,6 +126,11 @@ class DialogEvents {
     virtual void OnListDoubleClick(int listId, int row) = 0;
     // Keyboard filter: whether Enter with the focus on this control is passed on.
     virtual bool IsEnterPassedOn(int focusId) = 0;
+    // Asked while drawing, so colours follow the current state without being pushed.
+    // A list row's background (custom draw); nothing for the default colours.
+    virtual std::optional<Rgb> OnListRowColour(int listId, int row) { return std::nullopt; }
+    // A control's background (the result field); nothing for the default colours.
+    virtual std::optional<Rgb> OnControlColour(int id) { return std::nullopt; }
 };
 
 class DialogView {

@@ -3,6 +3,7 @@
 // handler in terms of control ids; it reaches the screen only through DialogView.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/adapter_mutex.h"
@@ -35,6 +36,8 @@ class CQuorvelDlg : public DialogEvents {
     void OnListRightClick(int listId, int row) override;
     void OnListDoubleClick(int listId, int row) override;
     bool IsEnterPassedOn(int focusId) override;
+    std::optional<Rgb> OnListRowColour(int listId, int row) override;
+    std::optional<Rgb> OnControlColour(int id) override;
 
     // Reporting: modal boxes with the program's name as caption.
     void ShowError(uint32_t id);
@@ -62,6 +65,35 @@ class CQuorvelDlg : public DialogEvents {
     uint32_t SelectedTarget() const { return selectedTarget_; }
     bool IsPlugged() const { return plugged_ != 0; }
 
+    // --- Main window: view modes, enable states, target lists, About ---------------------
+    // mode 0: detail, otherwise simple.
+    void SetViewMode(int mode);
+    // kind 0 Write/Verify, 1 Erase/Save Memory, 2 start-up/unplug, 3 plug, 4 Program cycle.
+    void SetBusyState(int kind);
+    // states 0, 1 and 3 give the plugged layout, 2 and 4 the not-plugged one.
+    void SetIdleState(int state);
+    bool IsBusy() const { return busy_; }
+    // Rows for targets 1 .. ApiGetTargetNum in the three target lists, every target enabled.
+    void BuildTargetRows();
+    // 0 success, 1 partial success, 2 failure, 3 running, 10 stopped.
+    void SetResultDisplayState(int32_t state) { resultDisplayState_ = state; }
+    int32_t ResultDisplayState() const { return resultDisplayState_; }
+    static Rgb ResultFieldColour(int32_t resultDisplayState);
+    // The About box's two lines.
+    static AboutInfo MakeAboutInfo();
+    // How the identification waits while an adapter's light is on (tests replace it).
+    using WaitFunction = std::function<void(uint32_t ms)>;
+    void SetIdentifyWait(WaitFunction wait) { identifyWait_ = std::move(wait); }
+    // Handlers.
+    void OnViewDetailMode();
+    void OnViewSimpleMode();
+    void OnAllCheck();
+    void OnAbout();
+    // Memory save of one target from the Connection List's menu; its operation is still to
+    // come, so the command does nothing yet.
+    void OnSaveMemory(int target);
+    void ShowTargetProperties(int target);
+
   private:
     // Initialisation steps of their own.
     void SelectStoredTarget();
@@ -69,11 +101,16 @@ class CQuorvelDlg : public DialogEvents {
     void SetUpListViews();
     void SetUnpluggedState();
     void RestoreFileList();
-    void SetViewMode(int mode);
     void ApplyFillType();
     // Destruction steps of their own.
     void ResetAllTargets();
     void ReleaseImagesAndConnection();
+
+    // Main window commands (View menu, About, All Check); false for any other command.
+    bool OnWindowCommand(int id);
+    void IdentifyConnectedTarget(int target);
+    void IdentifyByReconnecting(int target);
+    void WaitWhileLit();
 
     // Members to controls (toControls) or the operator's entries back to the members.
     void UpdateData(bool fromControls);
@@ -99,6 +136,10 @@ class CQuorvelDlg : public DialogEvents {
     std::string checksumText_;
     std::string fileNameText_;
     std::string offsetText_;
+    // Main window state.
+    int32_t allCheckToggle_ = 0;  // 0: the next All Check clears every box
+    bool busy_ = false;
+    WaitFunction identifyWait_;
     // Set once initialisation got past reading the target descriptions; an abandoned start
     // leaves the stored settings as they are.
     bool initialised_ = false;

@@ -134,8 +134,13 @@ std::string FakeDialogView::ListGetCell(int id, int row, int column) {
 }
 
 void FakeDialogView::ListSetRowCheck(int id, int row, bool checked) {
-    if (FakeRow* r = Row(id, row))
-        r->checked = checked;
+    FakeRow* r = Row(id, row);
+    if (r == nullptr || r->checked == checked)
+        return;
+    r->checked = checked;
+    // A list view reports every change of a check box, its own as well as the operator's.
+    if (events_ != nullptr && controls[id].checkBoxes)
+        events_->OnListCheckChanged(id, row, checked);
 }
 
 bool FakeDialogView::ListGetRowCheck(int id, int row) {

@@ -88,6 +88,8 @@ class FakeDialogView : public DialogView {
     int updates = 0;
     bool waitCursor = false;
     int aboutShown = 0;
+    AboutInfo about;
+    int waitCursorOn = 0;  // times the wait cursor was switched on
 
     FakeControl& Control(int id) { return controls[id]; }
     // Messages shown whose text is the string-table text of id.
@@ -143,8 +145,14 @@ class FakeDialogView : public DialogView {
     SecurityIdResult RunSecurityIdDialog(const SecurityIdRequest& request) override;
     void RunProgramFileDialog(ProgramFileDialogHost& host) override;
     AddHexFileResult RunAddHexFileDialog(const FileDialogSpec& browse) override;
-    void RunAboutDialog(const AboutInfo& info) override { ++aboutShown; }
-    void SetWaitCursor(bool wait) override { waitCursor = wait; }
+    void RunAboutDialog(const AboutInfo& info) override {
+        ++aboutShown;
+        about = info;
+    }
+    void SetWaitCursor(bool wait) override {
+        waitCursorOn += wait && !waitCursor ? 1 : 0;
+        waitCursor = wait;
+    }
     void PumpMessages() override;
 
     // Answers of the pop-up menus in order (0: nothing chosen).

@@ -1,0 +1,5 @@
+#pragma once
+// The program's icon: window, task bar, About box.
+#include <QIcon>
+
+QIcon QuorvelIcon();

@@ -1,0 +1,331 @@
+// The real main window on the offscreen platform: keyboard filter, the Connection List's menu,
+// the About box, the layout of both view modes (nothing overlaps, no caption is cut), and a
+// screenshot of each mode under <build>/screenshots for review.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTableWidget>
+#include <QTimer>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+
+#include "app/control_ids.h"
+#include "app/main_window_layout.h"
+#include "app/quorvel_dlg.h"
+#include "brindlex/brindlex.h"
+#include "platform/files.h"
+#include "programdata/string_table.h"
+#include "qt_dialog_view.h"
+#include "vexilsim/inproc_adapter.h"
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+// Font configuration and Qt keep process-lifetime caches that the leak checker would report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libQt6Core\n";
+}
+#endif
+
+namespace {
+
+class FreeLock : public AdapterLock {
+  public:
+    bool Wait(uint32_t) override { return true; }
+    void Release() override {}
+};
+
+// Passes the window's notifications on to the controller and records them. Commands reach
+// the controller only where the test allows it, so no operation starts behind its back.
+class RecordingEvents : public DialogEvents {
+  public:
+    explicit RecordingEvents(CQuorvelDlg& dialog) : dialog_(dialog) {}
+    bool OnInitDialog() override { return dialog_.OnInitDialog(); }
+    void OnDestroy() override { dialog_.OnDestroy(); }
+    void OnCloseRequest() override { ++closeRequests; }
+    void OnCommand(int id) override {
+        commands.push_back(id);
+        if (forwarded.count(id))
+            dialog_.OnCommand(id);
+    }
+    void OnComboSelChange(int id) override { dialog_.OnComboSelChange(id); }
+    void OnEditChange(int id) override { dialog_.OnEditChange(id); }
+    void OnListCheckChanged(int listId, int row, bool checked) override {
+        dialog_.OnListCheckChanged(listId, row, checked);
+    }
+    void OnListRightClick(int listId, int row) override {
+        rightClicks.emplace_back(listId, row);
+        dialog_.OnListRightClick(listId, row);
+    }
+    void OnListDoubleClick(int listId, int row) override {}
+    bool IsEnterPassedOn(int focusId) override { return dialog_.IsEnterPassedOn(focusId); }
+    std::optional<Rgb> OnListRowColour(int listId, int row) override {
+        return dialog_.OnListRowColour(listId, row);
+    }
+    std::optional<Rgb> OnControlColour(int id) override { return dialog_.OnControlColour(id); }
+
+    std::set<int> forwarded = {ID_VIEW_DETAIL_MODE, ID_VIEW_SIMPLE_MODE, IDC_ABOUT};
+    std::vector<int> commands;
+    std::vector<std::pair<int, int>> rightClicks;
+    int closeRequests = 0;
+
+  private:
+    CQuorvelDlg& dialog_;
+};
+
+CTargetInfo Description() {
+    CTargetInfo t;
+    std::strcpy(t.name, "QX16A064");
+    t.targetId00 = 0x12345678;
+    t.targetId32 = 0x00020400;
+    t.targetIdBitNum = 64;
+    t.areaCount = 1;
+    t.areas[0] = {0x0000, 0x3DFF};
+    t.blockSize = 0x1000;
+    std::strcpy(t.version, "1.10");
+    return t;
+}
+
+class MainWindowQtTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "main_window_qt_test";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("quorvel_mwqt_" + std::to_string(getpid()));
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(root_ / "config");
+        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+        std::ofstream(root_ / "bin" / "QX16A064.TRG")
+            << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60000200H\n";
+        plat::SetModuleFileNameOverrideForTesting((root_ / "bin" / "Quorvel").string());
+    }
+    void TearDown() override {
+        plat::SetModuleFileNameOverrideForTesting("");
+        fs::remove_all(root_);
+    }
+
+    // Runs the window, plays body once it is shown, then ends the dialog.
+    void Run(const std::function<void(QtDialogView&, CQuorvelDlg&, RecordingEvents&)>& body) {
+        QtDialogView view;
+        CQuorvelDlg dialog(view, "Quorvel", lock_);
+        RecordingEvents events(dialog);
+        QTimer::singleShot(0, [&] {
+            body(view, dialog, events);
+            view.EndDialog(IDOK);
+        });
+        QObject guard;  // a hanging test ends instead of blocking the run
+        QTimer::singleShot(20000, &guard, [&] { view.EndDialog(IDCANCEL); });
+        EXPECT_EQ(view.RunModal(events), IDOK);
+    }
+
+    static void Key(QWidget* target, int key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &release);
+        QApplication::processEvents();
+    }
+
+    // Every visible control of the client area: none overlaps another, none leaves the window,
+    // and every caption fits its control.
+    static void ExpectTidyLayout(QtDialogView& view, const char* mode) {
+        SCOPED_TRACE(mode);
+        QWidget* window = view.Window();
+        std::vector<std::pair<int, QRect>> shown;
+        for (const ControlSpec& c : MainWindowControls()) {
+            QWidget* w = view.ControlWidget(c.id);
+            ASSERT_NE(w, nullptr) << c.id;
+            if (!w->isVisible())
+                continue;
+            const QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+            EXPECT_TRUE(window->rect().contains(r)) << c.id << " leaves the window";
+            shown.emplace_back(c.id, r);
+            if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                QFontMetrics fm(button->font());
+                for (const QString& line : button->text().remove('&').split('\n'))
+                    EXPECT_LE(fm.horizontalAdvance(line), button->width() - 4)
+                        << c.id << " cuts " << line.toStdString();
+            }
+            if (auto* label = qobject_cast<QLabel*>(w))
+                EXPECT_GE(label->width(), label->sizeHint().width())
+                    << c.id << " " << label->geometry().x() << "," << label->geometry().width();
+        }
+        for (size_t i = 0; i < shown.size(); ++i) {
+            for (size_t j = i + 1; j < shown.size(); ++j) {
+                EXPECT_FALSE(shown[i].second.intersects(shown[j].second))
+                    << shown[i].first << " overlaps " << shown[j].first;
+            }
+        }
+    }
+
+    static void Save(QWidget* window, const char* name) {
+        const fs::path dir = fs::path(QUORVEL_BINARY_DIR) / "screenshots";
+        fs::create_directories(dir);
+        window->repaint();
+        EXPECT_TRUE(window->grab().save(QString::fromStdString((dir / name).string())));
+    }
+
+    static QApplication* app_;
+    fs::path root_;
+    FreeLock lock_;
+};
+
+QApplication* MainWindowQtTest::app_ = nullptr;
+
+TEST_F(MainWindowQtTest, EscapeNeverClosesAndEnterPressesOnlyTheListedButtons) {
+    Run([&](QtDialogView& view, CQuorvelDlg&, RecordingEvents& events) {
+        QWidget* window = view.Window();
+        QWidget* fileName = view.ControlWidget(IDC_FILE_NAME_EDIT);
+        ASSERT_TRUE(fileName->isEnabled());
+        Key(window, Qt::Key_Escape);
+        Key(fileName, Qt::Key_Escape);
+        EXPECT_EQ(events.closeRequests, 0);
+        EXPECT_TRUE(window->isVisible());
+
+        Key(fileName, Qt::Key_Return);
+        Key(view.ControlWidget(IDC_OFFSET_EDIT), Qt::Key_Enter);
+        Key(view.ControlWidget(IDC_TARGET_COMBO), Qt::Key_Return);
+        EXPECT_TRUE(events.commands.empty()) << "Enter outside the buttons does nothing";
+
+        view.EnableControl(IDC_WRITE, true);
+        Key(view.ControlWidget(IDC_WRITE), Qt::Key_Return);
+        Key(view.ControlWidget(IDC_EXIT), Qt::Key_Escape);
+        EXPECT_EQ(events.commands, (std::vector<int>{IDC_WRITE}));
+        EXPECT_EQ(events.closeRequests, 0);
+    });
+}
+
+TEST_F(MainWindowQtTest, RightClickBelowTheRowsShowsNoMenu) {
+    Run([&](QtDialogView& view, CQuorvelDlg&, RecordingEvents& events) {
+        auto* list = qobject_cast<QTableWidget*>(view.ControlWidget(IDC_CONNECTION_LIST));
+        ASSERT_NE(list, nullptr);
+        view.EnableControl(IDC_CONNECTION_LIST, true);
+        view.ListInsertRow(IDC_CONNECTION_LIST, 0, "");
+        view.ListInsertRow(IDC_CONNECTION_LIST, 1, "");
+        QApplication::processEvents();
+
+        auto rightClick = [&](QPoint at) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at,
+                                    list->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(list->viewport(), &event);
+        };
+        // A menu that opens would block here until the timer finds and closes it.
+        std::vector<QStringList> menus;
+        auto closeMenus = [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                QStringList items;
+                for (QAction* a : menu->actions())
+                    items << a->text() + (a->isEnabled() ? "" : " (grayed)");
+                menus.push_back(items);
+                menu->close();
+            }
+        };
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, closeMenus);
+        poll.start(10);
+
+        const int below = list->rowViewportPosition(1) + list->rowHeight(1) + 10;
+        rightClick(QPoint(40, below));
+        EXPECT_TRUE(menus.empty());
+        rightClick(QPoint(40, list->rowViewportPosition(1) + 2));
+        poll.stop();
+        ASSERT_EQ(menus.size(), 1u);
+        EXPECT_EQ(menus[0], (QStringList{"Save Memory (grayed)", "Properties"}));
+        EXPECT_EQ(events.rightClicks, (std::vector<std::pair<int, int>>{{IDC_CONNECTION_LIST, -1},
+                                                                        {IDC_CONNECTION_LIST, 1}}));
+    });
+}
+
+TEST_F(MainWindowQtTest, AboutBoxShowsTheVersion) {
+    std::string title, version, second;
+    Run([&](QtDialogView& view, CQuorvelDlg&, RecordingEvents& events) {
+        QTimer::singleShot(10, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle().toStdString();
+            version = box->findChild<QLabel*>("about_1034")->text().toStdString();
+            second = box->findChild<QLabel*>("about_1035")->text().toStdString();
+            box->accept();
+        });
+        qobject_cast<QAbstractButton*>(view.ControlWidget(IDC_ABOUT))->click();
+    });
+    EXPECT_EQ(title, "Quorvel version");
+    EXPECT_EQ(version.rfind("Quorvel Version : ", 0), 0u) << version;
+    EXPECT_FALSE(second.empty());
+}
+
+TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
+    vexilsim::SimBench bench(Description(), 20, &VEXIL_INTERFACE_GUID);
+    ASSERT_EQ(ApiCreateConnect(), 1);
+    Run([&](QtDialogView& view, CQuorvelDlg& dialog, RecordingEvents& events) {
+        QWidget* window = view.Window();
+        EXPECT_EQ(window->size(), QSize(704, 759));
+        ExpectTidyLayout(view, "detail, unplugged");
+
+        // A plugged window after a write with mixed outcomes.
+        dialog.BuildTargetRows();
+        dialog.SetBusyState(3);
+        ApiSetTargetStatus(3, 0x6000);
+        ApiSetTargetStatus(7, 0x5005);
+        for (int n = 1; n <= 20; ++n) {
+            ApiSetTargetPlugStatus(n, n == 7 ? PLUG_STARTED : PLUG_READY);
+            int status = 0;
+            ApiGetTargetStatus(n, &status);
+            const std::string text(GetStringText(status == 0        ? IDS_STATUS_OK
+                                                 : status == 0x6000 ? IDS_STATUS_6000
+                                                                    : IDS_ADAPTER_NOT_CONNECTED));
+            view.ListSetRowCheck(IDC_CONNECTION_LIST, n - 1, true);
+            view.ListSetCell(IDC_CONNECTION_LIST, n - 1, 2, "000000" + std::to_string(10 + n));
+            view.ListSetCell(IDC_CONNECTION_LIST, n - 1, 3, text);
+            const int list = n <= 16 ? IDC_CHECK_LIST_LOW : IDC_CHECK_LIST_HIGH;
+            const int row = n <= 16 ? n - 1 : n - 17;
+            view.ListSetCell(list, row, 1, "000000" + std::to_string(10 + n));
+            view.ListSetCell(list, row, 2, text);
+        }
+        view.ListInsertRow(IDC_FILE_LIST, 0, "/work/firmware/app_main.hex");
+        view.ListSetCell(IDC_FILE_LIST, 0, 1, "00000H");
+        view.ListSetCell(IDC_FILE_LIST, 0, 2, "03DFFH");
+        view.ListSetCell(IDC_FILE_LIST, 0, 3, " 00000H");
+        view.ListSetCell(IDC_FILE_LIST, 0, 4, "00000H");
+        view.SetControlText(IDC_CHECKSUM_EDIT, "5A3C");
+        view.SetControlText(IDC_RESULT_EDIT, "PARTIAL SUCCESS");
+        dialog.SetResultDisplayState(1);
+        dialog.SetIdleState(3);
+        view.SetControlText(IDC_PLUG, "Un&plug");
+        view.SetControlText(IDC_WRITE, "&Write with \nSerial No.");
+        EXPECT_TRUE(view.ControlWidget(IDC_WRITE)->isEnabled());
+        ExpectTidyLayout(view, "detail, plugged");
+        Save(window, "main_detail.png");
+
+        // Simple mode after a Program cycle.
+        dialog.SetIdleState(2);
+        events.OnCommand(ID_VIEW_SIMPLE_MODE);
+        view.SetControlText(IDC_RESULT_EDIT, "SUCCESS");
+        dialog.SetResultDisplayState(0);
+        view.SetControlText(IDC_TARGET_NAME_EDIT, "QX16A064");
+        view.SetControlText(IDC_SERIAL_TEXT_EDIT, "00000031");
+        EXPECT_EQ(window->size(), QSize(704, 746));
+        ExpectTidyLayout(view, "simple");
+        Save(window, "main_simple.png");
+    });
+    ApiDelConnect();
+}
+
+}  // namespace
