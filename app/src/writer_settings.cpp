@@ -15,6 +15,12 @@ std::string Decimal(int64_t value) {
 
 }  // namespace
 
+SettingsFile::SettingsFile(std::string path, Writer writer)
+    : path_(std::move(path)), writer_(std::move(writer)) {
+    if (!writer_)
+        writer_ = plat::WritePrivateProfileStringA;
+}
+
 SettingsFile SettingsFile::BesideExecutable() {
     return SettingsFile(ExecutableDirectory() + kSettingsFileName);
 }
@@ -35,7 +41,7 @@ uint32_t SettingsFile::ReadInt(const char* key, int defaultValue) const {
 }
 
 bool SettingsFile::Write(const char* key, const std::string& value) {
-    return plat::WritePrivateProfileStringA(kSettingsSection, key, value.c_str(), path_.c_str());
+    return writer_ && writer_(kSettingsSection, key, value.c_str(), path_.c_str());
 }
 
 bool SettingsFile::ReadTargetName(std::string& name) const {

@@ -143,17 +143,17 @@ bool VersionIsNonZero(const char* version) {
     return false;
 }
 
-// Key reads of one TRG file.
+// Key reads of one TRG file; the file is read once, not once per key.
 class TrgFile {
   public:
-    explicit TrgFile(const char* path) : path(path) {}
+    explicit TrgFile(const char* path) : profile(path) {}
 
     void Text(const char* section, const char* key, const char* defaultValue,
               char (&buffer)[kTextSize]) const {
-        plat::GetPrivateProfileStringA(section, key, defaultValue, buffer, kTextSize, path);
+        profile.GetString(section, key, defaultValue, buffer, kTextSize);
     }
     uint32_t Int(const char* section, const char* key, int defaultValue) const {
-        return plat::GetPrivateProfileIntA(section, key, defaultValue, path);
+        return profile.GetInt(section, key, defaultValue);
     }
     uint32_t Hex(const char* section, const char* key) const {
         char text[kTextSize];
@@ -177,7 +177,7 @@ class TrgFile {
     }
 
   private:
-    const char* path;
+    plat::PrivateProfileSnapshot profile;
 };
 
 bool IsOneOf(const char* kind, std::initializer_list<const char*> kinds) {

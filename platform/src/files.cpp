@@ -59,7 +59,8 @@ void CopyPart(std::string_view part, char* out, uint32_t size) {
     if (out == nullptr || size == 0)
         return;
     size_t n = std::min<size_t>(part.size(), size - 1);
-    if (n > 0) std::memcpy(out, part.data(), n);
+    if (n > 0)
+        std::memcpy(out, part.data(), n);
     out[n] = '\0';
 }
 

@@ -4,9 +4,9 @@
 //                 LOCK_EX on it is alone, so the mutex did not exist before;
 //   <name>.owner  held LOCK_EX by the process whose thread owns the mutex.
 // The probe of .exist is serialised by the directory's .guard file, so two processes creating a
-// name at once cannot both see it as new. The kernel drops every flock of a dying process,
-// which releases its mutexes. The files themselves stay: removing a lock file races with its
-// users, and they are empty.
+// name at once cannot both see it as new, and the last process to close a name removes its
+// files under the same guard. The kernel drops every flock of a dying process, which releases
+// its mutexes (its files go when the name is next closed by its last user).
 //
 // Within a process every handle of a name shares one object that tracks the owning thread and
 // its recursion count, as on Windows.
@@ -54,6 +54,8 @@ struct MutexState {
     const std::string name;  // empty for an unnamed mutex
     std::mutex m;
     std::condition_variable cv;
+    std::string guardPath;  // the lock directory's guard file
+    std::string basePath;   // the name's lock files without their suffix
     int existFd = -1;
     int ownerFd = -1;
     std::thread::id owner;  // default id: nobody in this process
@@ -200,6 +202,8 @@ uint32_t Acquire(const std::shared_ptr<MutexState>& sp, uint32_t ms) {
     }
 }
 
+void CloseNamed(MutexState& s);
+
 class MutexHandle : public KernelObject {
   public:
     explicit MutexHandle(std::shared_ptr<MutexState> state) : state_(std::move(state)) {}
@@ -250,11 +254,8 @@ MutexHandle::~MutexHandle() {
     if (s.owner != std::thread::id())
         DropOwnership(s);
     s.closed = true;
-    if (s.ownerFd >= 0)
-        ::close(s.ownerFd);
     if (s.existFd >= 0)
-        ::close(s.existFd);
-    s.ownerFd = s.existFd = -1;
+        CloseNamed(s);
     s.cv.notify_all();
 }
 
@@ -331,11 +332,16 @@ bool OpenNamed(MutexState& s, bool& existed) {
     std::string dir;
     if (!LockDirectory(dir))
         return false;
-    std::string base = dir + "/" + EncodeName(s.name);
-    int guard = OpenLockFile(dir + "/.guard");
-    s.existFd = OpenLockFile(base + ".exist");
-    s.ownerFd = OpenLockFile(base + ".owner");
-    bool ok = guard >= 0 && s.existFd >= 0 && s.ownerFd >= 0 && FlockRetrying(guard, LOCK_EX) == 0;
+    s.guardPath = dir + "/.guard";
+    s.basePath = dir + "/" + EncodeName(s.name);
+    int guard = OpenLockFile(s.guardPath);
+    bool ok = guard >= 0 && FlockRetrying(guard, LOCK_EX) == 0;
+    // Opened under the guard, since the last process to close a name removes its files there.
+    if (ok) {
+        s.existFd = OpenLockFile(s.basePath + ".exist");
+        s.ownerFd = OpenLockFile(s.basePath + ".owner");
+        ok = s.existFd >= 0 && s.ownerFd >= 0;
+    }
     if (ok) {
         if (FlockRetrying(s.existFd, LOCK_EX | LOCK_NB) == 0) {
             existed = false;
@@ -358,6 +364,21 @@ bool OpenNamed(MutexState& s, bool& existed) {
         s.existFd = s.ownerFd = -1;
     }
     return ok;
+}
+
+void CloseNamed(MutexState& s) {
+    int guard = OpenLockFile(s.guardPath);
+    if (guard >= 0 && FlockRetrying(guard, LOCK_EX) == 0 &&
+        FlockRetrying(s.existFd, LOCK_EX | LOCK_NB) == 0) {
+        // No other process has the name open, and none can open it while we hold the guard.
+        ::unlink((s.basePath + ".exist").c_str());
+        ::unlink((s.basePath + ".owner").c_str());
+    }
+    ::close(s.ownerFd);
+    ::close(s.existFd);
+    s.ownerFd = s.existFd = -1;
+    if (guard >= 0)
+        ::close(guard);
 }
 
 }  // namespace

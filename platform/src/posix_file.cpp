@@ -115,7 +115,8 @@ uint32_t Win32ErrorFromErrno(int err) {
 
 ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_t& error) {
     content.clear();
-    int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a FIFO in the file's place cannot hang the caller.
+    int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return ReadOutcome::Missing;
@@ -128,10 +129,12 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_
         return ReadOutcome::Missing;
     }
     // Read to the end rather than trusting st_size: the file may be rewritten meanwhile.
-    content.reserve(static_cast<size_t>(st.st_size));
-    char chunk[16384];
+    size_t used = 0;
+    content.resize(static_cast<size_t>(st.st_size) + 1);
     for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (used == content.size())
+            content.resize(content.size() * 2);
+        ssize_t n = ::read(fd, content.data() + used, content.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -142,8 +145,9 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_
         }
         if (n == 0)
             break;
-        content.append(chunk, static_cast<size_t>(n));
+        used += static_cast<size_t>(n);
     }
+    content.resize(used);
     ::close(fd);
     return ReadOutcome::Read;
 }
@@ -199,15 +203,10 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
     fd = -1;
     if (closed != 0)
         return fail(errno);
+    // The directory is not synced: after a power cut either the old or the new file is there,
+    // complete, and settings writes stay cheap.
     if (::rename(temp.c_str(), target.c_str()) != 0)
         return fail(errno);
-
-    // Make the rename itself durable; the new content is complete either way.
-    int dirFd = OpenRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        (void)::fsync(dirFd);
-        ::close(dirFd);
-    }
     return true;
 }
 

@@ -26,7 +26,8 @@ uint32_t CopyBounded(std::string_view value, char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return 0;
     size_t n = value.size() < size - 1 ? value.size() : size - 1;
-    if (n > 0) std::memcpy(buffer, value.data(), n);
+    if (n > 0)
+        std::memcpy(buffer, value.data(), n);
     buffer[n] = '\0';
     return static_cast<uint32_t>(n);
 }
@@ -48,7 +49,8 @@ class NameListWriter {
             full_ = true;
             return false;
         }
-        if (!name.empty()) std::memcpy(buffer_ + used_, name.data(), name.size());
+        if (!name.empty())
+            std::memcpy(buffer_ + used_, name.data(), name.size());
         used_ += static_cast<uint32_t>(name.size());
         buffer_[used_++] = '\0';
         return true;
@@ -133,16 +135,25 @@ std::mutex& WriteMutex() {
 
 }  // namespace
 
-uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
-                                  char* buffer, uint32_t size, const char* fileName) {
+PrivateProfileSnapshot::PrivateProfileSnapshot(const char* fileName) {
     try {
-        std::string text;
-        bool loaded = LoadProfile(fileName, text);
+        loaded_ = LoadProfile(fileName, text_);
+    } catch (const std::bad_alloc&) {
+        text_.clear();
+        loaded_ = false;
+    }
+}
+
+uint32_t PrivateProfileSnapshot::GetString(const char* section, const char* key,
+                                           const char* defaultValue, char* buffer,
+                                           uint32_t size) const {
+    try {
         if (section == nullptr || key == nullptr) {
-            return ListNames(loaded ? text : std::string_view(), section, buffer, size);
+            return ListNames(loaded_ ? std::string_view(text_) : std::string_view(), section,
+                             buffer, size);
         }
-        if (loaded) {
-            auto value = profile::FindValue(text, profile::TrimCallerName(section),
+        if (loaded_) {
+            auto value = profile::FindValue(text_, profile::TrimCallerName(section),
                                             profile::TrimCallerName(key));
             if (value) {
                 SetLastError(ERROR_SUCCESS);
@@ -157,24 +168,28 @@ uint32_t GetPrivateProfileStringA(const char* section, const char* key, const ch
     }
 }
 
+uint32_t PrivateProfileSnapshot::GetInt(const char* section, const char* key,
+                                        int defaultValue) const {
+    uint32_t fallback = static_cast<uint32_t>(defaultValue);
+    if (section == nullptr || key == nullptr || !loaded_)
+        return fallback;
+    auto value =
+        profile::FindValue(text_, profile::TrimCallerName(section), profile::TrimCallerName(key));
+    if (!value || value->empty())
+        return fallback;
+    return ParseProfileInt(*value);
+}
+
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                  char* buffer, uint32_t size, const char* fileName) {
+    return PrivateProfileSnapshot(fileName).GetString(section, key, defaultValue, buffer, size);
+}
+
 uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                const char* fileName) {
-    uint32_t fallback = static_cast<uint32_t>(defaultValue);
     if (section == nullptr || key == nullptr)
-        return fallback;
-    try {
-        std::string text;
-        if (!LoadProfile(fileName, text))
-            return fallback;
-        auto value = profile::FindValue(text, profile::TrimCallerName(section),
-                                        profile::TrimCallerName(key));
-        if (!value || value->empty())
-            return fallback;
-        return ParseProfileInt(*value);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return fallback;
-    }
+        return static_cast<uint32_t>(defaultValue);
+    return PrivateProfileSnapshot(fileName).GetInt(section, key, defaultValue);
 }
 
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,

@@ -129,8 +129,10 @@ bool NextLine(std::string_view text, size_t pos, Line& line) {
         return false;
     line = Line{};
     line.begin = pos;
-    size_t end = text.find_first_of(kCrLf, pos);
-    if (end == std::string_view::npos) {
+    size_t end = pos;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r')
+        ++end;
+    if (end == text.size()) {
         line.end = line.next = text.size();
     } else {
         line.end = end;

@@ -1,14 +1,18 @@
 #include "platform/named_mutex.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -225,9 +229,52 @@ TEST_F(NamedMutex, ClosingTheLastHandleReleasesOwnershipAndTheName) {
         plat::HANDLE c = plat::CreateMutexA(nullptr, false, name.c_str());
         CHILD_CHECK(c != nullptr && plat::GetLastError() == plat::ERROR_SUCCESS);
         CHILD_CHECK(plat::WaitForSingleObject(c, 0) == plat::WAIT_OBJECT_0);
+        plat::CloseHandle(c);
         return 0;
     });
     EXPECT_EQ(taker.Wait(), 0);
+    // The last user of the name removed its lock files.
+    EXPECT_EQ(ListDir(runtime_ / "quorvel-locks"), std::vector<std::string>{".guard"});
+}
+
+TEST_F(NamedMutex, ProcessesOpeningAndClosingTheNameNeverShareOwnership) {
+    struct Shared {
+        std::atomic<int> inside;
+        std::atomic<int> overlaps;
+        int total;  // unsynchronised on purpose: only the mutex protects it
+    };
+    void* mem =
+        ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mem, MAP_FAILED);
+    auto* shared = new (mem) Shared{};
+    std::string name = Name("stress");
+    const int kProcesses = 4;
+    const int kRounds = 100;
+    std::vector<std::unique_ptr<Child>> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        children.push_back(std::make_unique<Child>([&](Child&) {
+            for (int i = 0; i < kRounds; ++i) {
+                // A fresh open each round, so that lock files are removed and made again.
+                plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
+                CHILD_CHECK(h != nullptr);
+                CHILD_CHECK(plat::WaitForSingleObject(h, plat::INFINITE) == plat::WAIT_OBJECT_0);
+                if (shared->inside.fetch_add(1) != 0)
+                    shared->overlaps.fetch_add(1);
+                int seen = shared->total;
+                sched_yield();
+                shared->total = seen + 1;
+                shared->inside.fetch_sub(1);
+                CHILD_CHECK(plat::ReleaseMutex(h));
+                CHILD_CHECK(plat::CloseHandle(h));
+            }
+            return 0;
+        }));
+    }
+    for (auto& child : children)
+        EXPECT_EQ(child->Wait(), 0);
+    EXPECT_EQ(shared->overlaps.load(), 0);
+    EXPECT_EQ(shared->total, kProcesses * kRounds);
+    ::munmap(mem, sizeof(Shared));
 }
 
 TEST_F(NamedMutex, NamesUnsafeInFileNamesAreEncodedAndStayDistinct) {

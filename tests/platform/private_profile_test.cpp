@@ -358,6 +358,37 @@ TEST_F(PrivateProfile, ArbitraryBytesReadSafely) {
     // A directory where the file should be reads as missing and cannot be written.
     EXPECT_EQ(Get("s", "k", "def", dir_.path()), "def");
     EXPECT_FALSE(Write("s", "k", "v", dir_.path()));
+    // So does a FIFO, without waiting for a writer.
+    std::string fifo = dir_ / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Get("s", "k", "def", fifo), "def");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PrivateProfile, SnapshotAnswersAsTheFileWasWhenLoaded) {
+    std::string file = Ini("[s]\r\nk=  \"v\"  \r\nn=0x1F\r\n[t]\r\nk=2\r\n");
+    plat::PrivateProfileSnapshot snapshot(file.c_str());
+    char buf[8];
+    EXPECT_EQ(snapshot.GetString("S", " k ", "d", buf, sizeof buf), 1u);
+    EXPECT_STREQ(buf, "v");
+    EXPECT_EQ(snapshot.GetString("s", "missing", "dflt  ", buf, 3), 2u);
+    EXPECT_STREQ(buf, "df");
+    EXPECT_EQ(snapshot.GetInt("s", "n", 7), 31u);
+    EXPECT_EQ(snapshot.GetInt("t", "k", 7), 2u);
+    EXPECT_EQ(snapshot.GetInt("t", "none", 7), 7u);
+
+    // Later edits reach the read functions but not the snapshot taken before them.
+    ASSERT_TRUE(Write("t", "k", "3", file));
+    EXPECT_EQ(plat::GetPrivateProfileIntA("t", "k", 7, file.c_str()), 3u);
+    EXPECT_EQ(snapshot.GetInt("t", "k", 7), 2u);
+
+    plat::PrivateProfileSnapshot missing((dir_ / "absent.ini").c_str());
+    EXPECT_EQ(missing.GetString("s", "k", "d", buf, sizeof buf), 1u);
+    EXPECT_STREQ(buf, "d");
+    EXPECT_EQ(missing.GetInt("s", "k", -1), 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // The file is never held open: every read and write goes through the private-profile calls.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -63,8 +64,12 @@ uint16_t LimitByteLength(uint32_t stored);
 
 class SettingsFile {
   public:
+    // The private-profile string writer (section, key, value, file); replaceable so that a
+    // write can be made to fail at a chosen key.
+    using Writer = std::function<bool(const char*, const char*, const char*, const char*)>;
+
     SettingsFile() = default;
-    explicit SettingsFile(std::string path) : path_(std::move(path)) {}
+    explicit SettingsFile(std::string path, Writer writer = {});
 
     // The executable's drive and directory joined with "Quorvel.ini".
     static SettingsFile BesideExecutable();
@@ -108,4 +113,5 @@ class SettingsFile {
     bool Write(const char* key, const std::string& value);
 
     std::string path_;
+    Writer writer_;
 };

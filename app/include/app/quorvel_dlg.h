@@ -1,0 +1,105 @@
+#pragma once
+// CQuorvelDlg: the controller of the main window. It owns all writer state and implements every
+// handler in terms of control ids; it reaches the screen only through DialogView.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/adapter_mutex.h"
+#include "app/dialog_view.h"
+#include "app/writer_settings.h"
+
+struct TRGINFO;
+
+class CQuorvelDlg : public DialogEvents {
+  public:
+    // programName captions every message box. adapterLock is the "Vexil" mutex (tests may
+    // substitute their own).
+    CQuorvelDlg(DialogView& view, std::string programName,
+                AdapterLock& adapterLock = ProcessAdapterMutex());
+    ~CQuorvelDlg() override;
+    CQuorvelDlg(const CQuorvelDlg&) = delete;
+    CQuorvelDlg& operator=(const CQuorvelDlg&) = delete;
+
+    // Runs the dialog until it ends; answers the button that ended it.
+    DialogResult DoModal();
+
+    // DialogEvents.
+    bool OnInitDialog() override;
+    void OnDestroy() override;
+    void OnCloseRequest() override;
+    void OnCommand(int id) override;
+    void OnComboSelChange(int id) override;
+    void OnEditChange(int id) override;
+    void OnListCheckChanged(int listId, int row, bool checked) override;
+    void OnListRightClick(int listId, int row) override;
+    void OnListDoubleClick(int listId, int row) override;
+    bool IsEnterPassedOn(int focusId) override;
+
+    // Reporting: modal boxes with the program's name as caption.
+    void ShowError(uint32_t id);
+    void ShowWarning(uint32_t id);
+    void ShowInformation(uint32_t id);
+    // Error box for a text that names a file ("%1").
+    void ShowFileError(uint32_t id, const std::string& fileName);
+    // Question with OK and Cancel; true when the operator chose OK.
+    bool AskOkCancel(uint32_t id);
+
+    // Takes the adapter mutex within 3000 ms; on time-out shows 2039 and answers false.
+    bool AcquireAdapterMutex();
+
+    // Handlers.
+    void OnExit();
+    void OnTargetChange();
+
+    // Serialization keys in their order; 2072 at the first failed write.
+    bool SaveSerialSettings();
+
+    // Read access for the views and tests.
+    const WriterSettings& Settings() const { return settings_; }
+    const SettingsFile& SettingsFileLocation() const { return settingsFile_; }
+    const TRGINFO* TargetSet() const { return targetSet_; }
+    uint32_t SelectedTarget() const { return selectedTarget_; }
+    bool IsPlugged() const { return plugged_ != 0; }
+
+  private:
+    // Initialisation steps of their own.
+    void SelectStoredTarget();
+    void CreateFonts();
+    void SetUpListViews();
+    void SetUnpluggedState();
+    void RestoreFileList();
+    void SetViewMode(int mode);
+    void ApplyFillType();
+    // Destruction steps of their own.
+    void ResetAllTargets();
+    void ReleaseImagesAndConnection();
+
+    // Members to controls (toControls) or the operator's entries back to the members.
+    void UpdateData(bool fromControls);
+    std::string TargetName(uint32_t index) const;
+
+    DialogView& view_;
+    std::string programName_;
+    AdapterLock& adapterLock_;
+
+    SettingsFile settingsFile_;  // the settings file path, formed at initialisation
+    TRGINFO* targetSet_ = nullptr;
+    uint32_t selectedTarget_ = 0;
+    WriterSettings settings_;  // includes the selected target name, log and command file
+    std::string fillText_ = "0xFF";
+    int32_t writeWithVerify_ = 1;
+    int32_t plugged_ = 0;
+    int32_t cancelRequested_ = 0;
+    int32_t operationFailed_ = 0;
+    int32_t connectionCheckActive_ = 0;
+    int32_t resultDisplayState_ = 3;
+    int32_t serialOverlapConfirmed_ = 0;
+    std::string serialText_;
+    std::string checksumText_;
+    std::string fileNameText_;
+    std::string offsetText_;
+    // Set once initialisation got past reading the target descriptions; an abandoned start
+    // leaves the stored settings as they are.
+    bool initialised_ = false;
+};

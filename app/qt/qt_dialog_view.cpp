@@ -1,0 +1,704 @@
+#include "qt_dialog_view.h"
+
+#include <algorithm>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringList>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "app/control_ids.h"
+#include "app/main_window_layout.h"
+#include "programdata/string_table.h"
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+std::string S(const QString& s) {
+    return s.toUtf8().toStdString();
+}
+
+// Detail-mode window size in pixels until the view modes size it.
+constexpr int kDetailWidthPx = 704;
+constexpr int kDetailHeightPx = 759;
+
+// "desc|pattern|desc|pattern|" to Qt's "desc (pattern);;...". Each description already names
+// its pattern in parentheses, which is what Qt reads.
+QString QtFilter(const std::string& filter) {
+    QStringList parts = Q(filter).split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty())
+            continue;
+        QString pattern = parts[i + 1];
+        pattern.replace(';', ' ');
+        out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + pattern + ")");
+    }
+    return out.join(";;");
+}
+
+}  // namespace
+
+// The top-level window: the client area holds the controls, the menu bar sits above it.
+class QtMainWindow : public QWidget {
+  public:
+    explicit QtMainWindow(DialogEvents& events) : events_(events) {
+        setWindowTitle(Q(std::string(GetStringText(IDS_MAIN_TITLE))));
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        menuBar_ = new QMenuBar(this);
+        layout->setMenuBar(menuBar_);
+        client_ = new QWidget(this);
+        layout->addWidget(client_);
+        // The system menu's extra items live in the window's context menu.
+        client_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+
+    DialogEvents& events_;
+    QMenuBar* menuBar_ = nullptr;
+    QWidget* client_ = nullptr;
+    std::map<int, QWidget*> controls_;
+    std::map<int, QAction*> menuActions_;
+    bool closingByDialog_ = false;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (closingByDialog_) {
+            event->accept();
+            return;
+        }
+        // The controller decides; a confirmed close ends the dialog, which closes the window.
+        event->ignore();
+        events_.OnCloseRequest();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        // Escape never closes the window; Enter only presses the buttons the controller names.
+        if (event->key() == Qt::Key_Escape)
+            return;
+        QWidget::keyPressEvent(event);
+    }
+};
+
+namespace {
+
+// Filters Enter on every control: passed on only where the controller allows it.
+class EnterFilter : public QObject {
+  public:
+    EnterFilter(DialogEvents& events, int id, QObject* parent)
+        : QObject(parent), events_(events), id_(id) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(e);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                if (!events_.IsEnterPassedOn(id_))
+                    return true;
+                if (auto* button = qobject_cast<QAbstractButton*>(watched)) {
+                    button->click();
+                    return true;
+                }
+            }
+            if (key->key() == Qt::Key_Escape)
+                return true;
+        }
+        return QObject::eventFilter(watched, e);
+    }
+
+  private:
+    DialogEvents& events_;
+    int id_;
+};
+
+}  // namespace
+
+QtDialogView::QtDialogView() = default;
+QtDialogView::~QtDialogView() = default;
+
+QWidget* QtDialogView::Window() const {
+    return window_.get();
+}
+
+QRect QtDialogView::ToPixels(const DlgRect& r) const {
+    // Dialog units: a quarter of the font's average character width, an eighth of its height.
+    QFontMetrics fm(window_ ? window_->font() : QApplication::font());
+    const QString sample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const int baseX = (fm.horizontalAdvance(sample) / 26 + 1) / 2;
+    const int baseY = fm.height();
+    auto x = [baseX](int du) { return (du * baseX + 2) / 4; };
+    auto y = [baseY](int du) { return (du * baseY + 4) / 8; };
+    return QRect(QPoint(x(r.left), y(r.top)), QPoint(x(r.right) - 1, y(r.bottom) - 1));
+}
+
+void QtDialogView::CreateWindow(DialogEvents& events) {
+    window_ = std::make_unique<QtMainWindow>(events);
+    QtMainWindow* w = window_.get();
+    QWidget* client = w->client_;
+
+    for (const ControlSpec& spec : MainWindowControls()) {
+        const int id = spec.id;
+        const QString caption = QString::fromUtf8(spec.caption);
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+            case ControlKind::Label:
+                widget = new QLabel(caption, client);
+                break;
+            case ControlKind::ComboBox: {
+                auto* combo = new QComboBox(client);
+                QObject::connect(combo, &QComboBox::activated, w,
+                                 [&events, id](int) { events.OnComboSelChange(id); });
+                widget = combo;
+                break;
+            }
+            case ControlKind::Edit:
+            case ControlKind::ReadOnlyEdit: {
+                auto* edit = new QLineEdit(client);
+                edit->setReadOnly(spec.kind == ControlKind::ReadOnlyEdit);
+                if (spec.centred)
+                    edit->setAlignment(Qt::AlignCenter);
+                QObject::connect(edit, &QLineEdit::textEdited, w,
+                                 [&events, id](const QString&) { events.OnEditChange(id); });
+                widget = edit;
+                break;
+            }
+            case ControlKind::Button:
+            case ControlKind::DefaultButton: {
+                auto* button = new QPushButton(caption, client);
+                button->setAutoDefault(false);
+                button->setDefault(spec.kind == ControlKind::DefaultButton);
+                QObject::connect(button, &QPushButton::clicked, w,
+                                 [&events, id] { events.OnCommand(id); });
+                widget = button;
+                break;
+            }
+            case ControlKind::CheckBox: {
+                auto* box = new QCheckBox(caption, client);
+                QObject::connect(box, &QCheckBox::clicked, w,
+                                 [&events, id] { events.OnCommand(id); });
+                widget = box;
+                break;
+            }
+            case ControlKind::RadioButton: {
+                auto* radio = new QRadioButton(caption, client);
+                QObject::connect(radio, &QRadioButton::clicked, w,
+                                 [&events, id] { events.OnCommand(id); });
+                widget = radio;
+                break;
+            }
+            case ControlKind::GroupBox:
+                widget = new QGroupBox(caption, client);
+                break;
+            case ControlKind::ListView: {
+                auto* table = new QTableWidget(client);
+                table->setSelectionMode(QAbstractItemView::SingleSelection);
+                table->setSelectionBehavior(QAbstractItemView::SelectRows);
+                table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+                table->verticalHeader()->hide();
+                table->horizontalHeader()->setHighlightSections(false);
+                table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                table->setShowGrid(false);
+                table->setContextMenuPolicy(Qt::CustomContextMenu);
+                QObject::connect(table, &QTableWidget::customContextMenuRequested, w,
+                                 [&events, id, table](const QPoint& p) {
+                                     events.OnListRightClick(id, table->rowAt(p.y()));
+                                 });
+                QObject::connect(
+                    table, &QTableWidget::cellDoubleClicked, w,
+                    [&events, id](int row, int) { events.OnListDoubleClick(id, row); });
+                QObject::connect(
+                    table, &QTableWidget::itemChanged, w, [&events, id](QTableWidgetItem* item) {
+                        // Only a change of the check box counts.
+                        if (item->column() != 0 || !(item->flags() & Qt::ItemIsUserCheckable))
+                            return;
+                        const bool checked = item->checkState() == Qt::Checked;
+                        if (item->data(Qt::UserRole).toBool() == checked)
+                            return;
+                        item->setData(Qt::UserRole, checked);
+                        events.OnListCheckChanged(id, item->row(), checked);
+                    });
+                widget = table;
+                break;
+            }
+        }
+        widget->installEventFilter(new EnterFilter(events, id, widget));
+        w->controls_[id] = widget;
+
+        const std::optional<DlgRect>& place = spec.detail ? spec.detail : spec.simple;
+        if (place)
+            PlaceWidget(widget, *place);
+        widget->setEnabled(spec.initial != InitialState::Disabled);
+        widget->setVisible(spec.initial == InitialState::Shown ||
+                           spec.initial == InitialState::Disabled);
+    }
+
+    QMenu* current = nullptr;
+    for (const MenuEntry& entry : MainMenuBar()) {
+        if (entry.topLevel) {
+            current = w->menuBar_->addMenu(QString::fromUtf8(entry.text));
+        } else if (current != nullptr && entry.text == nullptr) {
+            current->addSeparator();
+        } else if (current != nullptr) {
+            QAction* action = current->addAction(QString::fromUtf8(entry.text));
+            const int command = entry.command;
+            QObject::connect(action, &QAction::triggered, w,
+                             [&events, command] { events.OnCommand(command); });
+            w->menuActions_[command] = action;
+        }
+    }
+
+    w->resize(kDetailWidthPx, kDetailHeightPx);
+}
+
+QWidget* QtDialogView::Control(int id) const {
+    if (!window_)
+        return nullptr;
+    auto it = window_->controls_.find(id);
+    return it == window_->controls_.end() ? nullptr : it->second;
+}
+
+QTableWidget* QtDialogView::List(int id) const {
+    return qobject_cast<QTableWidget*>(Control(id));
+}
+
+DialogResult QtDialogView::RunModal(DialogEvents& events) {
+    ended_ = false;
+    result_ = 0;
+    CreateWindow(events);
+    events.OnInitDialog();
+    if (!ended_) {
+        window_->show();
+        loop_.exec();
+    }
+    events.OnDestroy();
+    window_->closingByDialog_ = true;
+    window_->close();
+    window_.reset();
+    return result_;
+}
+
+void QtDialogView::EndDialog(DialogResult result) {
+    ended_ = true;
+    result_ = result;
+    loop_.exit(0);
+}
+
+void QtDialogView::AppendSystemMenuItem(int command, const std::string& text) {
+    if (!window_)
+        return;
+    QAction* action = new QAction(Q(text), window_->client_);
+    DialogEvents* events = &window_->events_;
+    QObject::connect(action, &QAction::triggered, window_.get(),
+                     [events, command] { events->OnCommand(command); });
+    window_->client_->addAction(action);
+}
+
+void QtDialogView::SetWindowSize(int widthPx, int heightPx) {
+    if (window_)
+        window_->resize(widthPx, heightPx);
+}
+
+void QtDialogView::BringToFront() {
+    if (!window_)
+        return;
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void QtDialogView::UpdateWindow() {
+    if (window_)
+        window_->repaint();
+}
+
+std::string QtDialogView::LocaleLanguageName() {
+    return S(QLocale::system().nativeLanguageName());
+}
+
+void QtDialogView::EnableControl(int id, bool enable) {
+    if (QWidget* c = Control(id))
+        c->setEnabled(enable);
+}
+
+void QtDialogView::ShowControl(int id, bool show) {
+    if (QWidget* c = Control(id))
+        c->setVisible(show);
+}
+
+void QtDialogView::PlaceControl(int id, const DlgRect& rect) {
+    if (QWidget* c = Control(id))
+        PlaceWidget(c, rect);
+}
+
+void QtDialogView::PlaceWidget(QWidget* widget, const DlgRect& rect) const {
+    QRect r = ToPixels(rect);
+    // A drop-down's rectangle includes its open list; the closed box keeps its own height.
+    if (qobject_cast<QComboBox*>(widget))
+        r.setHeight(widget->sizeHint().height());
+    // Label texts may run wider in this font than in the one the layout was drawn with.
+    if (qobject_cast<QLabel*>(widget))
+        r.setWidth(std::max(r.width(), widget->sizeHint().width()));
+    widget->setGeometry(r);
+}
+
+void QtDialogView::SetControlText(int id, const std::string& text) {
+    QWidget* c = Control(id);
+    if (auto* label = qobject_cast<QLabel*>(c))
+        label->setText(Q(text));
+    else if (auto* edit = qobject_cast<QLineEdit*>(c))
+        edit->setText(Q(text));
+    else if (auto* button = qobject_cast<QAbstractButton*>(c))
+        button->setText(Q(text));
+    else if (auto* group = qobject_cast<QGroupBox*>(c))
+        group->setTitle(Q(text));
+    else if (auto* combo = qobject_cast<QComboBox*>(c))
+        combo->setCurrentText(Q(text));
+}
+
+std::string QtDialogView::GetControlText(int id) {
+    QWidget* c = Control(id);
+    if (auto* label = qobject_cast<QLabel*>(c))
+        return S(label->text());
+    if (auto* edit = qobject_cast<QLineEdit*>(c))
+        return S(edit->text());
+    if (auto* button = qobject_cast<QAbstractButton*>(c))
+        return S(button->text());
+    if (auto* group = qobject_cast<QGroupBox*>(c))
+        return S(group->title());
+    if (auto* combo = qobject_cast<QComboBox*>(c))
+        return S(combo->currentText());
+    return {};
+}
+
+void QtDialogView::SetCheck(int id, bool checked) {
+    if (auto* button = qobject_cast<QAbstractButton*>(Control(id)))
+        button->setChecked(checked);
+}
+
+bool QtDialogView::GetCheck(int id) {
+    auto* button = qobject_cast<QAbstractButton*>(Control(id));
+    return button != nullptr && button->isChecked();
+}
+
+void QtDialogView::SetControlFont(int id, const FontSpec& spec) {
+    QWidget* c = Control(id);
+    if (c == nullptr)
+        return;
+    QFont font(Q(spec.face));
+    font.setFixedPitch(spec.fixedPitch);
+    font.setStyleHint(spec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
+    if (spec.height != 0)
+        font.setPixelSize(spec.height < 0 ? -spec.height : spec.height);
+    c->setFont(font);
+}
+
+void QtDialogView::SetControlBackground(int id, Rgb colour) {
+    QWidget* c = Control(id);
+    if (c == nullptr)
+        return;
+    QPalette p = c->palette();
+    const QColor q(colour.r, colour.g, colour.b);
+    p.setColor(QPalette::Base, q);
+    p.setColor(QPalette::Window, q);
+    c->setPalette(p);
+    c->setAutoFillBackground(true);
+}
+
+void QtDialogView::SetFocus(int id) {
+    if (QWidget* c = Control(id))
+        c->setFocus();
+}
+
+void QtDialogView::ComboReset(int id) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+        combo->clear();
+}
+
+void QtDialogView::ComboAddString(int id, const std::string& text) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+        combo->addItem(Q(text));
+}
+
+void QtDialogView::ComboSetCurSel(int id, int index) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+        combo->setCurrentIndex(index);
+}
+
+int QtDialogView::ComboGetCurSel(int id) {
+    auto* combo = qobject_cast<QComboBox*>(Control(id));
+    return combo == nullptr ? -1 : combo->currentIndex();
+}
+
+void QtDialogView::ListSetStyle(int id, bool gridLines, bool checkBoxes, bool fullRowSelect) {
+    QTableWidget* t = List(id);
+    if (t == nullptr)
+        return;
+    t->setShowGrid(gridLines);
+    t->setProperty("checkBoxes", checkBoxes);
+    t->setSelectionBehavior(fullRowSelect ? QAbstractItemView::SelectRows
+                                          : QAbstractItemView::SelectItems);
+}
+
+void QtDialogView::ListAddColumn(int id, const std::string& header, int extraWidth) {
+    QTableWidget* t = List(id);
+    if (t == nullptr)
+        return;
+    const int column = t->columnCount();
+    t->setColumnCount(column + 1);
+    t->setHorizontalHeaderItem(column, new QTableWidgetItem(Q(header)));
+    t->setColumnWidth(column, QFontMetrics(t->font()).horizontalAdvance(Q(header)) + extraWidth);
+}
+
+void QtDialogView::ListDeleteAllRows(int id) {
+    if (QTableWidget* t = List(id))
+        t->setRowCount(0);
+}
+
+void QtDialogView::ListInsertRow(int id, int row, const std::string& firstCell) {
+    QTableWidget* t = List(id);
+    if (t == nullptr || row < 0 || row > t->rowCount())
+        return;
+    const QSignalBlocker block(t);
+    t->insertRow(row);
+    auto* item = new QTableWidgetItem(Q(firstCell));
+    if (t->property("checkBoxes").toBool()) {
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        item->setData(Qt::UserRole, false);
+    }
+    t->setItem(row, 0, item);
+}
+
+void QtDialogView::ListDeleteRow(int id, int row) {
+    QTableWidget* t = List(id);
+    if (t != nullptr && row >= 0 && row < t->rowCount())
+        t->removeRow(row);
+}
+
+int QtDialogView::ListRowCount(int id) {
+    QTableWidget* t = List(id);
+    return t == nullptr ? 0 : t->rowCount();
+}
+
+void QtDialogView::ListSetCell(int id, int row, int column, const std::string& text) {
+    QTableWidget* t = List(id);
+    if (t == nullptr || row < 0 || row >= t->rowCount() || column < 0 || column >= t->columnCount())
+        return;
+    if (QTableWidgetItem* item = t->item(row, column)) {
+        const QSignalBlocker block(t);
+        item->setText(Q(text));
+    } else {
+        t->setItem(row, column, new QTableWidgetItem(Q(text)));
+    }
+}
+
+std::string QtDialogView::ListGetCell(int id, int row, int column) {
+    QTableWidget* t = List(id);
+    if (t == nullptr)
+        return {};
+    QTableWidgetItem* item = t->item(row, column);
+    return item == nullptr ? std::string() : S(item->text());
+}
+
+void QtDialogView::ListSetRowCheck(int id, int row, bool checked) {
+    QTableWidget* t = List(id);
+    if (t == nullptr)
+        return;
+    // Not blocked: the controller hears programmatic check changes as it hears clicks.
+    if (QTableWidgetItem* item = t->item(row, 0))
+        item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+bool QtDialogView::ListGetRowCheck(int id, int row) {
+    QTableWidget* t = List(id);
+    QTableWidgetItem* item = t == nullptr ? nullptr : t->item(row, 0);
+    return item != nullptr && item->checkState() == Qt::Checked;
+}
+
+void QtDialogView::ListSetRowBackground(int id, int row, Rgb colour) {
+    QTableWidget* t = List(id);
+    if (t == nullptr || row < 0 || row >= t->rowCount())
+        return;
+    const QSignalBlocker block(t);
+    for (int column = 0; column < t->columnCount(); ++column) {
+        QTableWidgetItem* item = t->item(row, column);
+        if (item == nullptr) {
+            item = new QTableWidgetItem();
+            t->setItem(row, column, item);
+        }
+        item->setBackground(QColor(colour.r, colour.g, colour.b));
+    }
+}
+
+std::vector<int> QtDialogView::ListSelectedRows(int id) {
+    std::vector<int> rows;
+    QTableWidget* t = List(id);
+    if (t == nullptr)
+        return rows;
+    for (const QModelIndex& index : t->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void QtDialogView::ListSelectRow(int id, int row) {
+    if (QTableWidget* t = List(id))
+        t->selectRow(row);
+}
+
+void QtDialogView::CheckMenuItem(int command, bool checked) {
+    if (!window_)
+        return;
+    auto it = window_->menuActions_.find(command);
+    if (it == window_->menuActions_.end())
+        return;
+    it->second->setCheckable(true);
+    it->second->setChecked(checked);
+}
+
+void QtDialogView::EnableMenuItem(int command, bool enabled) {
+    if (!window_)
+        return;
+    auto it = window_->menuActions_.find(command);
+    if (it != window_->menuActions_.end())
+        it->second->setEnabled(enabled);
+}
+
+void QtDialogView::RedrawMenuBar() {
+    if (window_)
+        window_->menuBar_->update();
+}
+
+int QtDialogView::TrackPopupMenu(const std::vector<MenuItemSpec>& items) {
+    QMenu menu(window_.get());
+    std::map<QAction*, int> commands;
+    for (const MenuItemSpec& item : items) {
+        if (item.command == 0) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(Q(item.text));
+        action->setEnabled(!item.grayed);
+        commands[action] = item.command;
+    }
+    QAction* chosen = menu.exec(QCursor::pos());
+    auto it = commands.find(chosen);
+    return it == commands.end() ? 0 : it->second;
+}
+
+DialogResult QtDialogView::MessageBox(const std::string& text, const std::string& caption,
+                                      MsgIcon icon, MsgButtons buttons) {
+    QMessageBox box(window_.get());
+    box.setWindowTitle(Q(caption));
+    box.setText(Q(text));
+    switch (icon) {
+        case MsgIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MsgIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+    }
+    if (buttons == MsgButtons::OkCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+}
+
+std::optional<std::string> QtDialogView::OpenFileDialog(const FileDialogSpec& spec) {
+    QFileDialog dialog(window_.get(), Q(spec.title), Q(spec.initialPath), QtFilter(spec.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(Q(spec.defaultExtension));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return S(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> QtDialogView::SaveFileDialog(const FileDialogSpec& spec) {
+    QFileDialog dialog(window_.get(), Q(spec.title), Q(spec.initialPath), QtFilter(spec.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(Q(spec.defaultExtension));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.overwritePrompt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return S(dialog.selectedFiles().front());
+}
+
+// The sub-dialogs arrive with the operations that open them; until then they answer Cancel.
+SelectTargetResult QtDialogView::RunSelectTargetDialog(const SelectTargetRequest&) {
+    return {IDCANCEL, {}};
+}
+
+SerializationResult QtDialogView::RunSerializationDialog(const SerializationState& initial,
+                                                         SerializationValidator&) {
+    return {IDCANCEL, initial};
+}
+
+SecurityIdResult QtDialogView::RunSecurityIdDialog(const SecurityIdRequest&) {
+    SecurityIdResult result;
+    result.button = IDUNPLUG;
+    return result;
+}
+
+void QtDialogView::RunProgramFileDialog(ProgramFileDialogHost&) {}
+
+AddHexFileResult QtDialogView::RunAddHexFileDialog(const FileDialogSpec&) {
+    return {IDCANCEL, {}, {}};
+}
+
+void QtDialogView::RunAboutDialog(const AboutInfo& info) {
+    QMessageBox box(window_.get());
+    box.setWindowTitle("Quorvel version");
+    box.setText(Q(info.versionLine + "\n" + info.secondLine));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+void QtDialogView::SetWaitCursor(bool wait) {
+    if (wait == waitCursor_)
+        return;
+    waitCursor_ = wait;
+    if (wait)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void QtDialogView::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

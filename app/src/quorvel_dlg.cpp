@@ -1,0 +1,344 @@
+#include "app/quorvel_dlg.h"
+
+#include <cstring>
+
+#include "app/control_ids.h"
+#include "app/program_paths.h"
+#include "brindlex/quorvel_api.h"
+#include "brindlex/target_info.h"
+#include "programdata/string_table.h"
+
+namespace {
+
+// The largest TARGETID_BIT_NUM the writer accepts.
+constexpr uint8_t kMaxTargetIdBits = 93;
+constexpr uint32_t kAdapterMutexWaitMs = 3000;
+
+constexpr const char* kFillFfText = "0xFF";
+constexpr const char* kFillFlashText = "Content of Flash Memory";
+
+// Buttons on which Enter presses the button; everywhere else Enter is swallowed.
+constexpr int kEnterButtons[] = {
+    IDC_FILE_BROWSE,  IDC_ADD_TO_LIST, IDC_DELETE_FROM_LIST, IDC_WRITE,  IDC_CANCEL_OPERATION,
+    IDC_ERASE_MEMORY, IDC_ALL_CHECK,   IDC_SERIALIZATION,    IDC_VERIFY, IDC_EXIT,
+    IDC_ABOUT,        IDC_PLUG,        IDC_LOG_FILE_BROWSE,  IDC_PROGRAM};
+
+std::string Text(uint32_t id) {
+    return std::string(GetStringText(id));
+}
+
+}  // namespace
+
+CQuorvelDlg::CQuorvelDlg(DialogView& view, std::string programName, AdapterLock& adapterLock)
+    : view_(view), programName_(std::move(programName)), adapterLock_(adapterLock) {}
+
+CQuorvelDlg::~CQuorvelDlg() {
+    // Normally handed back in OnDestroy; this covers a dialog that never ran to its end.
+    if (targetSet_ != nullptr)
+        ApiObj.DeleteTargetInfoSet(&targetSet_);
+}
+
+DialogResult CQuorvelDlg::DoModal() {
+    return view_.RunModal(*this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reporting
+
+void CQuorvelDlg::ShowError(uint32_t id) {
+    view_.MessageBox(Text(id), programName_, MsgIcon::Error, MsgButtons::Ok);
+}
+
+void CQuorvelDlg::ShowWarning(uint32_t id) {
+    view_.MessageBox(Text(id), programName_, MsgIcon::Warning, MsgButtons::Ok);
+}
+
+void CQuorvelDlg::ShowInformation(uint32_t id) {
+    view_.MessageBox(Text(id), programName_, MsgIcon::Information, MsgButtons::Ok);
+}
+
+void CQuorvelDlg::ShowFileError(uint32_t id, const std::string& fileName) {
+    view_.MessageBox(FormatStringText(id, fileName), programName_, MsgIcon::Error, MsgButtons::Ok);
+}
+
+bool CQuorvelDlg::AskOkCancel(uint32_t id) {
+    return view_.MessageBox(Text(id), programName_, MsgIcon::Question, MsgButtons::OkCancel) ==
+           IDOK;
+}
+
+bool CQuorvelDlg::AcquireAdapterMutex() {
+    if (adapterLock_.Wait(kAdapterMutexWaitMs))
+        return true;
+    ShowError(IDS_ADAPTER_NOT_CONNECTED);
+    adapterLock_.Release();
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+bool CQuorvelDlg::OnInitDialog() {
+    // 1. Base initialisation: the view has created the window and its controls.
+    // 2. About item in the system menu.
+    if (!GetStringText(IDS_ABOUTBOX).empty())
+        view_.AppendSystemMenuItem(IDM_ABOUTBOX, Text(IDS_ABOUTBOX));
+    // 3. The view gives the window the program icon (IDR_MAINFRAME) when it creates it.
+    // 4. Settings file beside the executable.
+    settingsFile_ = SettingsFile::BesideExecutable();
+    // 5. Target descriptions.
+    uint16_t foundCount = 0;
+    targetSet_ = ApiObj.ReadTargetInfoFile(kMaxTargetIdBits, foundCount);
+    // 6. Nothing usable: the program ends.
+    if (targetSet_ == nullptr) {
+        ShowError(foundCount == 0 ? IDS_TRG_NOT_FOUND : IDS_TRG_NONE_READ);
+        view_.EndDialog(IDCANCEL);
+        return false;
+    }
+    initialised_ = true;
+    // 7. Some files skipped.
+    if (targetSet_->count != foundCount)
+        ShowWarning(IDS_TRG_SOME_SKIPPED);
+    // 8. Target list.
+    view_.ComboReset(IDC_TARGET_COMBO);
+    for (uint32_t i = 0; i < targetSet_->count; ++i)
+        view_.ComboAddString(IDC_TARGET_COMBO, TargetName(i));
+    // 9. Stored target.
+    SelectStoredTarget();
+    // 10. Apply it; writing TRGNAME creates the settings file when it is missing.
+    OnTargetChange();
+    // 11. Fonts and list columns.
+    CreateFonts();
+    SetUpListViews();
+    // 12. Unplugged.
+    SetUnpluggedState();
+    // 13. Serialization settings.
+    settingsFile_.ReadSerialSettings(settings_);
+    // 14. Display mode.
+    settingsFile_.ReadMode(settings_.mode);
+    // 15. Program file list, log and command file names.
+    RestoreFileList();
+    // 16. Display mode applied.
+    SetViewMode(settings_.mode);
+    // 17. Serial-number text.
+    serialText_ = settings_.serialOn
+                      ? FormatHexBytes(settings_.serialNumber, settings_.serialLength)
+                      : std::string();
+    // 18. Fill type.
+    settingsFile_.ReadFillType(settings_.fillType);
+    ApplyFillType();
+    // 19. Members to controls.
+    UpdateData(false);
+    return true;
+}
+
+std::string CQuorvelDlg::TargetName(uint32_t index) const {
+    if (targetSet_ == nullptr || targetSet_->entries == nullptr || index >= targetSet_->count)
+        return {};
+    const char* name = targetSet_->entries[index].name;
+    return std::string(name, strnlen(name, sizeof targetSet_->entries[index].name));
+}
+
+void CQuorvelDlg::SelectStoredTarget() {
+    uint32_t index = 0;
+    std::string stored;
+    if (settingsFile_.ReadTargetName(stored)) {
+        for (uint32_t i = 0; i < targetSet_->count; ++i) {
+            if (TargetName(i) == stored) {
+                index = i;
+                break;
+            }
+        }
+    }
+    view_.ComboSetCurSel(IDC_TARGET_COMBO, static_cast<int>(index));
+    selectedTarget_ = index;
+    settings_.targetName = TargetName(index);
+}
+
+void CQuorvelDlg::CreateFonts() {
+    const bool japanese = view_.LocaleLanguageName() == "日本語";
+    FontSpec listFont{japanese ? "ＭＳ ゴシック" : "Courier New", -12, true};
+    FontSpec resultFont{listFont.face, japanese ? -32 : -26, true};
+    for (int id : {IDC_CONNECTION_LIST, IDC_CHECK_LIST_LOW, IDC_CHECK_LIST_HIGH})
+        view_.SetControlFont(id, listFont);
+    view_.SetControlFont(IDC_RESULT_EDIT, resultFont);
+}
+
+void CQuorvelDlg::SetUpListViews() {
+    view_.ListSetStyle(IDC_CONNECTION_LIST, true, true, true);
+    view_.ListAddColumn(IDC_CONNECTION_LIST, Text(IDS_COLUMN_ENABLE), 20);
+    view_.ListAddColumn(IDC_CONNECTION_LIST, Text(IDS_COLUMN_TARGET_NO), 25);
+    view_.ListAddColumn(IDC_CONNECTION_LIST, Text(IDS_COLUMN_SERIAL_NO), 190);
+    view_.ListAddColumn(IDC_CONNECTION_LIST, Text(IDS_COLUMN_STATUS), 250);
+    for (int id : {IDC_CHECK_LIST_LOW, IDC_CHECK_LIST_HIGH}) {
+        view_.ListSetStyle(id, true, false, true);
+        view_.ListAddColumn(id, "No.", 15);
+        view_.ListAddColumn(id, Text(IDS_COLUMN_SERIAL_NO), 100);
+        view_.ListAddColumn(id, Text(IDS_COLUMN_STATUS), 105);
+    }
+}
+
+void CQuorvelDlg::SetUnpluggedState() {
+    // The busy and idle layouts of the window (kind 2) take their place here with the full
+    // window; until then the controls keep their initial states.
+    view_.SetControlText(IDC_PLUG, "&Plug");
+    plugged_ = 0;
+}
+
+void CQuorvelDlg::RestoreFileList() {
+    // 1. The file list's columns.
+    view_.ListSetStyle(IDC_FILE_LIST, true, false, true);
+    view_.ListAddColumn(IDC_FILE_LIST, Text(IDS_COLUMN_FILE_NAME), 220);
+    view_.ListAddColumn(IDC_FILE_LIST, Text(IDS_COLUMN_START_ADDRESS), 30);
+    view_.ListAddColumn(IDC_FILE_LIST, Text(IDS_COLUMN_END_ADDRESS), 30);
+    view_.ListAddColumn(IDC_FILE_LIST, Text(IDS_COLUMN_OFFSET), 40);
+    view_.ListAddColumn(IDC_FILE_LIST, Text(IDS_COLUMN_FLASH_START), 40);
+    // 2. Log file name without a directory until the file says otherwise.
+    settings_.logFileName = kDefaultLogFileName;
+    // 3. Nothing more without a settings file.
+    if (!settingsFile_.Exists())
+        return;
+    // 4. The stored entries. Until the program file list is built they are kept exactly as
+    // read and written back at shutdown, so a stored list is never lost.
+    settingsFile_.ReadProgramFiles(settings_.programFiles);
+    // 5. The out-of-flash information (2080) comes with the file list.
+    // 6. and 7. Log and command file names, defaulting to the executable's directory.
+    const std::string exeDir = ExecutableDirectory();
+    settings_.logFileName = settingsFile_.ReadLogFileName();
+    if (settings_.logFileName.empty())
+        settings_.logFileName = exeDir + kDefaultLogFileName;
+    settings_.commandFileName = settingsFile_.ReadCommandFileName();
+    if (settings_.commandFileName.empty())
+        settings_.commandFileName = exeDir + kDefaultCommandFileName;
+    // 8. The program image and its checksum come with the program file reader.
+}
+
+void CQuorvelDlg::SetViewMode(int mode) {
+    // The two layouts come with the full window; the mode is kept so that it is saved again.
+    settings_.mode = mode == 0 ? 0 : 1;
+}
+
+void CQuorvelDlg::ApplyFillType() {
+    fillText_ = settings_.fillType == 1 ? kFillFlashText : kFillFfText;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Members and controls
+
+void CQuorvelDlg::UpdateData(bool fromControls) {
+    if (fromControls) {
+        // Only the fields the operator can edit; the others are the members' own display.
+        settings_.logFileName = view_.GetControlText(IDC_LOG_FILE_EDIT);
+        fileNameText_ = view_.GetControlText(IDC_FILE_NAME_EDIT);
+        offsetText_ = view_.GetControlText(IDC_OFFSET_EDIT);
+        writeWithVerify_ = view_.GetCheck(IDC_WRITE_WITH_VERIFY) ? 1 : 0;
+        return;
+    }
+    view_.SetControlText(IDC_TARGET_NAME_EDIT, settings_.targetName);
+    view_.SetControlText(IDC_LOG_FILE_EDIT, settings_.logFileName);
+    view_.SetControlText(IDC_COMMAND_FILE_EDIT, settings_.commandFileName);
+    view_.SetControlText(IDC_FILL_TEXT_EDIT, fillText_);
+    view_.SetCheck(IDC_FILL_FF, settings_.fillType != 1);
+    view_.SetCheck(IDC_FILL_FLASH_CONTENT, settings_.fillType == 1);
+    view_.SetCheck(IDC_WRITE_WITH_VERIFY, writeWithVerify_ != 0);
+    view_.SetControlText(IDC_SERIAL_TEXT_EDIT, serialText_);
+    view_.SetControlText(IDC_CHECKSUM_EDIT, checksumText_);
+    view_.SetControlText(IDC_FILE_NAME_EDIT, fileNameText_);
+    view_.SetControlText(IDC_OFFSET_EDIT, offsetText_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void CQuorvelDlg::OnCloseRequest() {
+    if (AskOkCancel(IDS_CONFIRM_EXIT))
+        view_.EndDialog(IDCANCEL);
+}
+
+void CQuorvelDlg::OnExit() {
+    if (AskOkCancel(IDS_CONFIRM_EXIT))
+        view_.EndDialog(IDOK);
+}
+
+void CQuorvelDlg::OnCommand(int id) {
+    switch (id) {
+        case IDC_EXIT:
+        case ID_FILE_EXIT:
+            OnExit();
+            break;
+        default:
+            break;
+    }
+}
+
+void CQuorvelDlg::OnComboSelChange(int id) {
+    if (id == IDC_TARGET_COMBO)
+        OnTargetChange();
+}
+
+void CQuorvelDlg::OnEditChange(int) {}
+void CQuorvelDlg::OnListCheckChanged(int, int, bool) {}
+void CQuorvelDlg::OnListRightClick(int, int) {}
+void CQuorvelDlg::OnListDoubleClick(int, int) {}
+
+bool CQuorvelDlg::IsEnterPassedOn(int focusId) {
+    for (int id : kEnterButtons)
+        if (id == focusId)
+            return true;
+    return false;
+}
+
+void CQuorvelDlg::OnTargetChange() {
+    int selection = view_.ComboGetCurSel(IDC_TARGET_COMBO);
+    if (selection < 0 || targetSet_ == nullptr ||
+        static_cast<uint32_t>(selection) >= targetSet_->count)
+        selection = 0;
+    selectedTarget_ = static_cast<uint32_t>(selection);
+    settings_.targetName = TargetName(selectedTarget_);
+    if (!settingsFile_.WriteTargetName(settings_.targetName))
+        ShowError(IDS_INI_WRITE_FAILED);
+    // The target geometry and the images come with the program file reader.
+    serialOverlapConfirmed_ = 0;
+    // Re-checking the registered files and the checksum come with the program file list.
+    UpdateData(false);
+}
+
+bool CQuorvelDlg::SaveSerialSettings() {
+    if (settingsFile_.WriteSerialSettings(settings_))
+        return true;
+    ShowError(IDS_INI_WRITE_FAILED);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shutdown
+
+void CQuorvelDlg::ResetAllTargets() {
+    // Targets can be plugged only once plugging exists; the reset to PLUG_NONE comes with it.
+    plugged_ = 0;
+}
+
+void CQuorvelDlg::ReleaseImagesAndConnection() {
+    // The images come with the program file reader and the connection list with plugging;
+    // the connection is closed here unless a connection check still owns it.
+}
+
+void CQuorvelDlg::OnDestroy() {
+    if (initialised_)
+        UpdateData(true);
+    // 1. Serialization settings while plugged.
+    if (plugged_ != 0)
+        SaveSerialSettings();
+    // 2. Reset and unplug every target.
+    ResetAllTargets();
+    // 3. Images and the connection list.
+    ReleaseImagesAndConnection();
+    // 4. Target descriptions back to the library.
+    if (targetSet_ != nullptr)
+        ApiObj.DeleteTargetInfoSet(&targetSet_);
+    // 5. Settings. An abandoned start leaves the stored settings (and file list) untouched.
+    if (initialised_ && !settingsFile_.SaveAtShutdown(settings_))
+        ShowError(IDS_INI_WRITE_FAILED);
+    // 6. The view destroys the window after this returns.
+    // 7. The adapter mutex.
+    adapterLock_.Release();
+}

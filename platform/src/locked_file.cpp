@@ -1,0 +1,237 @@
+#include "platform/locked_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "platform/win32_types.h"
+
+namespace plat {
+
+namespace {
+
+constexpr uint64_t kMul1 = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kMul2 = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kMul3 = 0x165667B19E3779F9ull;
+
+inline uint64_t Rotl(uint64_t v, int s) {
+    return (v << s) | (v >> (64 - s));
+}
+
+inline uint64_t Load64(const unsigned char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint32_t ErrorFromErrno(int e) {
+    switch (e) {
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
+        case EWOULDBLOCK:
+            return ERROR_SHARING_VIOLATION;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+// Reads the whole file from offset 0; false on an error or when it is not exactly expected
+// bytes long (one byte more is asked for to see growth).
+bool ReadExactly(int fd, uint64_t expected, std::vector<char>& content) {
+    try {
+        content.resize(expected + 1);
+    } catch (const std::exception&) {
+        content.clear();
+        errno = ENOMEM;
+        return false;
+    }
+    uint64_t done = 0;
+    while (done < expected + 1) {
+        ssize_t n = ::pread(fd, content.data() + done, expected + 1 - done, off_t(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            content.clear();
+            return false;
+        }
+        if (n == 0)
+            break;
+        done += uint64_t(n);
+    }
+    if (done != expected) {
+        content.clear();
+        return false;
+    }
+    content.resize(expected);
+    return true;
+}
+
+}  // namespace
+
+uint64_t FingerprintBytes(const void* data, size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    uint64_t h0 = kMul1 + length, h1 = kMul2, h2 = kMul3, h3 = ~kMul1;
+    size_t n = length;
+    // Four independent lanes keep the multiplier busy.
+    while (n >= 32) {
+        h0 = Rotl(h0 ^ (Load64(p) * kMul2), 29) * kMul1;
+        h1 = Rotl(h1 ^ (Load64(p + 8) * kMul2), 29) * kMul1;
+        h2 = Rotl(h2 ^ (Load64(p + 16) * kMul2), 29) * kMul1;
+        h3 = Rotl(h3 ^ (Load64(p + 24) * kMul2), 29) * kMul1;
+        p += 32;
+        n -= 32;
+    }
+    uint64_t h = h0 ^ Rotl(h1, 7) ^ Rotl(h2, 13) ^ Rotl(h3, 19);
+    while (n >= 8) {
+        h = Rotl(h ^ (Load64(p) * kMul2), 31) * kMul1;
+        p += 8;
+        n -= 8;
+    }
+    while (n > 0) {
+        h = Rotl(h ^ (uint64_t(*p) * kMul3), 11) * kMul1;
+        ++p;
+        --n;
+    }
+    h ^= h >> 33;
+    h *= kMul2;
+    h ^= h >> 29;
+    h *= kMul3;
+    h ^= h >> 32;
+    return h;
+}
+
+LockedFile::~LockedFile() {
+    Close();
+}
+
+LockedFile::LockedFile(LockedFile&& other) noexcept {
+    *this = std::move(other);
+}
+
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+        device_ = other.device_;
+        inode_ = other.inode_;
+        size_ = other.size_;
+        mtimeSec_ = other.mtimeSec_;
+        mtimeNsec_ = other.mtimeNsec_;
+        hash_ = other.hash_;
+    }
+    return *this;
+}
+
+void LockedFile::Close() {
+    if (fd_ >= 0)
+        ::close(fd_);  // closing drops the lock
+    fd_ = -1;
+    path_.clear();
+    device_ = inode_ = size_ = hash_ = 0;
+    mtimeSec_ = mtimeNsec_ = 0;
+}
+
+bool LockedFile::Open(const std::string& path) {
+    std::vector<char> content;
+    return OpenAndRead(path, content);
+}
+
+bool LockedFile::Open(const std::string& path, std::vector<char>& content) {
+    return OpenAndRead(path, content);
+}
+
+bool LockedFile::OpenAndRead(const std::string& path, std::vector<char>& content) {
+    Close();
+    content.clear();
+    if (path.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    // Non-blocking so that a FIFO under this name cannot stall the open.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        SetLastError(ErrorFromErrno(errno));
+        ::close(fd);
+        return false;
+    }
+    struct stat after {};
+    if (!ReadExactly(fd, uint64_t(st.st_size), content) || ::fstat(fd, &after) != 0 ||
+        after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+        after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+        // Changed while it was being read: refuse rather than fingerprint a torn state.
+        ::close(fd);
+        content.clear();
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    device_ = uint64_t(st.st_dev);
+    inode_ = uint64_t(st.st_ino);
+    size_ = uint64_t(st.st_size);
+    mtimeSec_ = int64_t(st.st_mtim.tv_sec);
+    mtimeNsec_ = int64_t(st.st_mtim.tv_nsec);
+    hash_ = FingerprintBytes(content.data(), content.size());
+    return true;
+}
+
+bool LockedFile::ReadAll(std::vector<char>& content) {
+    content.clear();
+    if (fd_ < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    auto sameState = [this](const struct stat& st) {
+        return uint64_t(st.st_size) == size_ && int64_t(st.st_mtim.tv_sec) == mtimeSec_ &&
+               int64_t(st.st_mtim.tv_nsec) == mtimeNsec_;
+    };
+    struct stat byPath {};
+    struct stat before {};
+    // The path must still name the file that was opened: a file replaced or removed under
+    // this name counts as changed, since the operator would expect the new content.
+    if (::stat(path_.c_str(), &byPath) != 0 || uint64_t(byPath.st_dev) != device_ ||
+        uint64_t(byPath.st_ino) != inode_ || ::fstat(fd_, &before) != 0 || !sameState(before)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    struct stat after {};
+    if (!ReadExactly(fd_, size_, content) || ::fstat(fd_, &after) != 0 || !sameState(after) ||
+        FingerprintBytes(content.data(), content.size()) != hash_) {
+        content.clear();
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    return true;
+}
+
+bool LockedFile::SameAs(const LockedFile& other) const {
+    return fd_ >= 0 && other.fd_ >= 0 && device_ == other.device_ && inode_ == other.inode_ &&
+           size_ == other.size_ && mtimeSec_ == other.mtimeSec_ && mtimeNsec_ == other.mtimeNsec_ &&
+           hash_ == other.hash_;
+}
+
+}  // namespace plat

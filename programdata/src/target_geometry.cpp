@@ -1,0 +1,131 @@
+#include "programdata/target_geometry.h"
+
+#include <algorithm>
+
+namespace programdata {
+
+uint32_t Calc2BitShift(uint32_t value, uint8_t code, int width) {
+    if (width < 2 || width > 4)
+        return 0;
+    int bits = code & ((1 << width) - 1);
+    int exponent = bits >= (1 << (width - 1)) ? bits - (1 << width) : bits;
+    return exponent >= 0 ? value << exponent : value >> -exponent;
+}
+
+uint32_t TargetGeometry::testAreaStart() const {
+    uint32_t top = uint32_t(blockCount) * blockSize;
+    return top >= testAreaSize ? top - testAreaSize : 0;
+}
+
+uint32_t TargetGeometry::testAreaEnd() const {
+    return uint32_t(blockCount) * blockSize - 1;
+}
+
+uint32_t TargetGeometry::occupancyLimit() const {
+    uint32_t top = blockCount != 0 ? uint32_t(blockCount) * blockSize - 1 : 0;
+    return std::max(flashLimit, top);
+}
+
+int TargetGeometry::anchorArea() const {
+    if (!anchorDefined)
+        return -1;
+    for (size_t i = 0; i < areas.size(); ++i)
+        if (areas[i].start <= testAreaAnchor && testAreaAnchor <= areas[i].end)
+            return int(i);
+    return -1;
+}
+
+bool TargetGeometry::IsTestAreaAddress(uint32_t address) const {
+    return hasTestArea() && address >= testAreaStart() && address <= testAreaEnd();
+}
+
+bool TargetGeometry::IsFlashAddress(uint32_t address) const {
+    for (const TargetArea& a : areas)
+        if (a.start <= address && address <= a.end)
+            return true;
+    return IsTestAreaAddress(address);
+}
+
+bool TargetGeometry::IsFlashRange(uint32_t lo, uint32_t hi) const {
+    uint64_t cur = lo;
+    while (cur <= hi) {
+        uint64_t next = cur;
+        for (const TargetArea& a : areas) {
+            if (a.start <= cur && cur <= a.end) {
+                next = uint64_t(a.end) + 1;
+                break;
+            }
+        }
+        if (next == cur && IsTestAreaAddress(uint32_t(cur)))
+            next = uint64_t(testAreaEnd()) + 1;
+        if (next == cur)
+            return false;
+        cur = next;
+    }
+    return true;
+}
+
+bool TargetGeometry::TouchesTestArea(uint32_t lo, uint32_t hi) const {
+    return hasTestArea() && lo <= testAreaEnd() && hi >= testAreaStart();
+}
+
+GeometryVerdict ComputeTargetGeometry(const CTargetInfo& entry, TargetGeometry& geometry) {
+    TargetGeometry g;
+    const uint32_t codeG = (entry.targetId32 >> 16) & 0xF;
+    if ((entry.targetId00 & (1u << 30)) == 0) {
+        g.blockSize = codeG * 2048;
+        g.blockCount = uint8_t((entry.targetId32 >> 8) & 0x0F);
+        g.testAreaSize = 512;
+        g.bits10Size = 512;
+    } else {
+        g.blockSize = Calc2BitShift(2048, uint8_t(codeG), 4);
+        g.blockCount = uint8_t((entry.targetId64 & 0xF0) | ((entry.targetId32 >> 8) & 0x0F));
+        // Code 3 of the 3-bit size fields means "no such area".
+        uint8_t c10 = uint8_t((entry.targetId64 >> 10) & 7);
+        uint8_t c13 = uint8_t((entry.targetId64 >> 13) & 7);
+        g.bits10Size = uint16_t(c10 == 3 ? 0 : Calc2BitShift(512, c10, 3));
+        g.testAreaSize = uint16_t(c13 == 3 ? 0 : Calc2BitShift(512, c13, 3));
+    }
+    GeometryVerdict verdict =
+        g.blockSize > 0x10000 ? GeometryVerdict::BlockSizeTooLarge : GeometryVerdict::Supported;
+
+    const uint32_t count = std::min<uint32_t>(entry.areaCount, 256);
+    g.areas.assign(entry.areas, entry.areas + count);
+    if (count != 0) {
+        g.lowestAreaStart = 0xFFFFFFFF;
+        for (const TargetArea& a : g.areas) {
+            g.lowestAreaStart = std::min(g.lowestAreaStart, a.start);
+            g.flashLimit = std::max(g.flashLimit, a.end);
+        }
+    }
+
+    if (g.blockCount != 0 && g.bits10Size != 0) {
+        uint64_t top = uint64_t(g.blockCount) * g.blockSize;
+        if (top >= uint64_t(g.testAreaSize) + 16) {
+            g.testAreaAnchor = uint32_t(top - g.testAreaSize - 16);
+            g.anchorDefined = true;
+        }
+    }
+
+    // A block size of 0 would divide by zero everywhere the image is laid out in blocks.
+    uint64_t imageSize = 0;
+    uint64_t packedSize = 0;
+    if (g.blockSize != 0) {
+        imageSize = (uint64_t(g.flashLimit) / g.blockSize + 1) * g.blockSize;
+        for (const TargetArea& a : g.areas)
+            if (a.start <= a.end)
+                packedSize += uint64_t(a.end) - a.start + 1;
+        if (g.anchorArea() >= 0)
+            packedSize += g.testAreaSize;
+    }
+    if (g.blockSize == 0 || imageSize > kMaxImageSize || packedSize > kMaxImageSize) {
+        geometry = TargetGeometry{};
+        return GeometryVerdict::Refused;
+    }
+    g.imageSize = uint32_t(imageSize);
+    g.packedSize = uint32_t(packedSize);
+    geometry = std::move(g);
+    return verdict;
+}
+
+}  // namespace programdata

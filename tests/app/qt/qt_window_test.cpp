@@ -1,0 +1,126 @@
+// The real main window on the offscreen platform: built from the control table, filled by the
+// controller, and closed only after the exit question was answered with OK.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "app/control_ids.h"
+#include "app/quorvel_dlg.h"
+#include "platform/files.h"
+#include "qt_dialog_view.h"
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+// Font configuration and Qt keep process-lifetime caches that the leak checker would report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libQt6Core\n";
+}
+#endif
+
+namespace {
+
+class QtWindowTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "qt_window_test";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("quorvel_qt_" + std::to_string(getpid()));
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(root_ / "config");
+        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+        for (const char* name : {"QX08C032", "QX16A064"}) {
+            std::ofstream(root_ / "bin" / (std::string(name) + ".TRG"))
+                << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60000200H\n";
+        }
+        std::ofstream(root_ / "bin" / "Quorvel.ini") << "[Settings]\nTRGNAME=QX16A064\n";
+        plat::SetModuleFileNameOverrideForTesting((root_ / "bin" / "Quorvel").string());
+    }
+    void TearDown() override {
+        plat::SetModuleFileNameOverrideForTesting("");
+        fs::remove_all(root_);
+    }
+
+    // Answers the next message box with the given button, remembering its text.
+    void AnswerNextMessageBox(QMessageBox::StandardButton button, std::function<void()> then) {
+        QTimer::singleShot(0, [this, button, then] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                AnswerNextMessageBox(button, then);  // not open yet
+                return;
+            }
+            questions_.push_back(box->text().toStdString());
+            captions_.push_back(box->windowTitle().toStdString());
+            box->button(button)->click();
+            if (then)
+                QTimer::singleShot(0, then);
+        });
+    }
+
+    static QApplication* app_;
+    fs::path root_;
+    std::vector<std::string> questions_, captions_;
+};
+
+QApplication* QtWindowTest::app_ = nullptr;
+
+TEST_F(QtWindowTest, MainWindowShowsTargetsAndAsksBeforeClosing) {
+    QtDialogView view;
+    CQuorvelDlg dialog(view, "Quorvel");
+    bool stillOpenAfterCancel = false;
+
+    QTimer::singleShot(0, [&] {
+        QWidget* w = view.Window();
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->windowTitle().toStdString(), "Quorvel   Multiple Flash Writer");
+        auto* combo = w->findChild<QComboBox*>();
+        ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(combo->count(), 2);
+        EXPECT_EQ(combo->currentText().toStdString(), "QX16A064");
+        EXPECT_EQ(view.GetControlText(IDC_EXIT), "E&xit");
+        auto* menuBar = w->findChild<QMenuBar*>();
+        ASSERT_NE(menuBar, nullptr);
+        ASSERT_FALSE(menuBar->actions().isEmpty());
+        EXPECT_EQ(menuBar->actions().front()->text().toStdString(), "&File");
+        bool hasExit = false;
+        for (QAction* a : menuBar->actions().front()->menu()->actions())
+            hasExit = hasExit || a->text() == "E&xit";
+        EXPECT_TRUE(hasExit);
+        w->grab().save(QString::fromStdString(std::string(QUORVEL_BINARY_DIR) +
+                                              "/tests/quorvel_main_window.png"));
+
+        // Close box, Cancel: the window stays. Then close box, OK: the dialog ends.
+        AnswerNextMessageBox(QMessageBox::Cancel, [&] {
+            stillOpenAfterCancel = view.Window() != nullptr && view.Window()->isVisible();
+            AnswerNextMessageBox(QMessageBox::Ok, nullptr);
+            view.Window()->close();
+        });
+        w->close();
+    });
+    // A safety net: a hanging test ends instead of blocking the run.
+    QObject guard;
+    QTimer::singleShot(20000, &guard, [&] { view.EndDialog(IDCANCEL); });
+
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(stillOpenAfterCancel);
+    ASSERT_EQ(questions_.size(), 2u);
+    EXPECT_EQ(questions_[0], "Do you want to exit Quorvel?");
+    EXPECT_EQ(captions_[0], "Quorvel");
+    EXPECT_EQ(view.Window(), nullptr) << "the window is gone once the dialog ended";
+}
+
+}  // namespace

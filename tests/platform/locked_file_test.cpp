@@ -1,0 +1,145 @@
+#include "platform/locked_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/win32_types.h"
+
+namespace {
+
+class LockedFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "lf-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        path = dir + "/prog.hex";
+        Write(path, "first content\n");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    static void Write(const std::string& p, const std::string& content) {
+        std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
+    }
+    static std::string Text(const std::vector<char>& v) { return std::string(v.begin(), v.end()); }
+
+    std::string dir;
+    std::string path;
+};
+
+bool WriterCanLock(const std::string& p) {
+    int fd = ::open(p.c_str(), O_RDWR);
+    if (fd < 0)
+        return false;
+    bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+}
+
+TEST_F(LockedFileTest, HoldsTheFileAndItsContentUntilClosed) {
+    plat::LockedFile file;
+    std::vector<char> content;
+    ASSERT_TRUE(file.Open(path, content));
+    EXPECT_EQ(Text(content), "first content\n");
+    EXPECT_EQ(file.size(), 14u);
+    EXPECT_FALSE(WriterCanLock(path));
+
+    // Repeated reads give the same content.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(file.ReadAll(content));
+        EXPECT_EQ(Text(content), "first content\n");
+    }
+
+    plat::LockedFile second;
+    ASSERT_TRUE(second.Open(path));
+    EXPECT_TRUE(second.SameAs(file));
+
+    plat::LockedFile moved(std::move(file));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_TRUE(moved.ReadAll(content));
+    moved.Close();
+    second.Close();
+    EXPECT_TRUE(WriterCanLock(path));
+    EXPECT_FALSE(moved.ReadAll(content));
+}
+
+TEST_F(LockedFileTest, RefusesWhatCannotBeHeld) {
+    plat::LockedFile file;
+    EXPECT_FALSE(file.Open(dir + "/missing.hex"));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(file.Open(dir));
+    EXPECT_FALSE(file.Open(""));
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(file.Open(dir + "/fifo"));  // and does not hang
+
+    int fd = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);  // a writer holds it
+    EXPECT_FALSE(file.Open(path));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_SHARING_VIOLATION);
+    ::close(fd);
+    EXPECT_TRUE(file.Open(path));
+}
+
+TEST_F(LockedFileTest, AnyChangeAfterOpeningIsDetected) {
+    std::vector<char> content;
+    {
+        plat::LockedFile file;
+        ASSERT_TRUE(file.Open(path));
+        // Same size and time stamps, other bytes.
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        {
+            std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+            out << "FIRST";
+        }
+        decltype(st.st_mtim) times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        EXPECT_FALSE(file.ReadAll(content));
+        EXPECT_TRUE(content.empty());
+    }
+    {
+        plat::LockedFile file;
+        ASSERT_TRUE(file.Open(path));
+        std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+        EXPECT_FALSE(file.ReadAll(content));
+    }
+    {
+        plat::LockedFile file;
+        ASSERT_TRUE(file.Open(path));
+        std::string other = dir + "/other.hex";
+        Write(other, "other content\n");
+        ASSERT_EQ(::rename(other.c_str(), path.c_str()), 0);
+        EXPECT_FALSE(file.ReadAll(content));
+    }
+    {
+        plat::LockedFile file;
+        ASSERT_TRUE(file.Open(path));
+        ASSERT_EQ(::unlink(path.c_str()), 0);
+        EXPECT_FALSE(file.ReadAll(content));
+    }
+}
+
+TEST(Fingerprint, EveryByteAndTheLengthCount) {
+    std::vector<unsigned char> data(1000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<unsigned char>(i * 31);
+    const uint64_t base = plat::FingerprintBytes(data.data(), data.size());
+    for (size_t i : {0u, 7u, 31u, 32u, 995u, 999u}) {
+        data[i] ^= 1;
+        EXPECT_NE(plat::FingerprintBytes(data.data(), data.size()), base) << i;
+        data[i] ^= 1;
+    }
+    EXPECT_NE(plat::FingerprintBytes(data.data(), data.size() - 1), base);
+    EXPECT_EQ(plat::FingerprintBytes(data.data(), data.size()), base);
+}
+
+}  // namespace
