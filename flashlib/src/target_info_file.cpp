@@ -40,7 +40,8 @@ bool ReadTargetInfoFileAt(const std::string& path, CTargetInfo& entry, std::stri
     // only this file makes the search find exactly it, under its own name.
     CopyDir copy;
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/trg-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/trg-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         error = "cannot create a temporary directory for " + path;
         return false;

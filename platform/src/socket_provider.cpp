@@ -232,8 +232,7 @@ class Connection {
         }
     }
 
-    bool RoundTrip(uint8_t type, const std::vector<uint8_t>& body, uint8_t ackType,
-                   Message& ack) {
+    bool RoundTrip(uint8_t type, const std::vector<uint8_t>& body, uint8_t ackType, Message& ack) {
         Receive();  // notices a daemon that went away while the connection was idle
         Queue(type, body.data(), body.size());
         return AwaitAck(ackType, Clock::now() + std::chrono::milliseconds(kRoundTripMs), ack);

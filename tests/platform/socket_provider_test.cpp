@@ -160,8 +160,8 @@ TEST_F(SocketProvider, DeviceAndPipesShareOneConnectionAndFramesArriveWhole) {
     EXPECT_FALSE(WriteFile(p1, frame2.data(), 3, &n, &ov));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     CloseHandle(p1);
-    HANDLE readOnly = CreateFileA((Path("vexil-01") + "\\PIPE00").c_str(), GENERIC_READ, 0,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE readOnly = CreateFileA((Path("vexil-01") + "\\PIPE00").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     EXPECT_FALSE(WriteFile(readOnly, frame2.data(), 3, &n, &ov));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     CloseHandle(readOnly);

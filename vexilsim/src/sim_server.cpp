@@ -38,7 +38,9 @@ uint64_t NowUs() {
 
 // What an epoll event belongs to: the kind in the top byte, an index or id below.
 enum Tag : uint64_t { kListenTag = 1, kClientTag = 2, kTimerTag = 3, kStopTag = 4, kSignalTag = 5 };
-uint64_t Key(Tag tag, uint64_t id) { return (uint64_t{tag} << 56) | id; }
+uint64_t Key(Tag tag, uint64_t id) {
+    return (uint64_t{tag} << 56) | id;
+}
 
 bool MakeDirectories(const std::string& dir, unsigned mode, std::string& error) {
     std::string partial;
@@ -520,8 +522,7 @@ struct SimServer::Impl {
                                       ? vexil::GetBE16(bytes.data() + vexil::kHeaderSize)
                                       : 0xFFFFu;
                 Trace("%s -> #%u seq %u status %04X, %zu bytes", name(p.adapter).c_str(),
-                      p.reply.frameNumber, bytes.size() > 5 ? bytes[5] : 0u, status,
-                      bytes.size());
+                      p.reply.frameNumber, bytes.size() > 5 ? bytes[5] : 0u, status, bytes.size());
             }
             Send(p.client, it->second, kReply, bytes);
         }

@@ -128,9 +128,7 @@ class Section {
         return v.empty() ? Read("DEFAULTS", key) : v;
     }
 
-    std::string Where(const char* key) const {
-        return file_ + ": [" + name_ + "] " + key + ": ";
-    }
+    std::string Where(const char* key) const { return file_ + ": [" + name_ + "] " + key + ": "; }
 
     bool Number(const char* key, uint64_t max, uint64_t& v, bool& present,
                 std::string& error) const {
@@ -482,8 +480,8 @@ bool ParseFault(const std::string& text, FaultSetup& out, std::string& error) {
         std::string times = Upper(next());
         std::string count = Upper(next());
         uint64_t v = 0;
-        if (times != "TIMES" || (count != "ALL" && (!ParseNumber(count, v) || v == 0 ||
-                                                    v > 0x7FFFFFFF)) ||
+        if (times != "TIMES" ||
+            (count != "ALL" && (!ParseNumber(count, v) || v == 0 || v > 0x7FFFFFFF)) ||
             i < w.size()) {
             error = "expected TIMES <count> or TIMES ALL at the end: " + text;
             return false;
@@ -575,8 +573,7 @@ bool LoadSetup(const std::string& path, std::vector<AdapterSetup>& adapters, std
     const std::string setupDir = Directory(path);
     auto readSim = [&](const char* key) {
         std::vector<char> buf(kValueSize);
-        plat::GetPrivateProfileStringA("SIMULATOR", key, "", buf.data(), kValueSize,
-                                       path.c_str());
+        plat::GetPrivateProfileStringA("SIMULATOR", key, "", buf.data(), kValueSize, path.c_str());
         return Trim(buf.data());
     };
     uint64_t count = 0;
@@ -615,9 +612,9 @@ bool LoadSetup(const std::string& path, std::vector<AdapterSetup>& adapters, std
                 name = base;
             }
             if (!ValidName(name)) {
-                error = sec.Where("NAME") +
-                        "use letters, digits, '-', '_' and '.' (64 at most, no leading '.'): " +
-                        name;
+                error =
+                    sec.Where("NAME") +
+                    "use letters, digits, '-', '_' and '.' (64 at most, no leading '.'): " + name;
                 return false;
             }
             if (!names.insert(name).second) {
