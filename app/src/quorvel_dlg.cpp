@@ -283,6 +283,9 @@ void CQuorvelDlg::OnCommand(int id) {
         case ID_SETTING_TARGET:
             OnSelectTargetDialog();
             break;
+        case IDC_LOG_FILE_BROWSE:
+            OnLogFileBrowse();
+            break;
         default:
             break;
     }

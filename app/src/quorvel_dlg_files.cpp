@@ -11,17 +11,6 @@
 
 using programdata::AddFileResult;
 using programdata::FocusField;
-using programdata::MessageIcon;
-
-void CQuorvelDlg::Report(int messageId, const std::string& fileName, MessageIcon icon) {
-    MsgIcon shown = MsgIcon::Error;
-    if (icon == MessageIcon::Warning)
-        shown = MsgIcon::Warning;
-    else if (icon == MessageIcon::Information)
-        shown = MsgIcon::Information;
-    view_.MessageBox(FormatStringText(static_cast<uint32_t>(messageId), fileName), programName_,
-                     shown, MsgButtons::Ok);
-}
 
 void CQuorvelDlg::RowInserted(size_t row) {
     const int r = static_cast<int>(row);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "programdata/reporter.h"
 #include "programdata/status_texts.h"
@@ -50,6 +51,8 @@ class OperationLog {
     bool CloseOperationLog();
 
     bool isOpen() const { return file_ != nullptr; }
+    // Tests fix the time stamps.
+    void SetClock(LocalTimeSource clock) { clock_ = std::move(clock); }
 
     // The block text without writing it (tests and callers that collect text).
     std::string TargetLogBlockText(int op, int target,
