@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the default preset and starts Quorvel.
+# Installs what is missing, builds the default preset, starts the adapter simulator with the
+# demo setup (four adapters) and then Quorvel; the simulator stops when Quorvel exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,4 +14,47 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   echo "  xvfb-run -a -s '-screen 0 1280x1024x24' scripts/run.sh" >&2
   exit 1
 fi
-exec "$bin/Quorvel"
+
+# The simulator and Quorvel must agree on the device directory; this is also the default
+# both would choose on their own.
+if [ -z "${VEXIL_DEVICE_DIR:-}" ]; then
+  if [ -n "${XDG_RUNTIME_DIR:-}" ]; then
+    VEXIL_DEVICE_DIR="$XDG_RUNTIME_DIR/vexil"
+  else
+    VEXIL_DEVICE_DIR="/tmp/vexil-$(id -u)"
+  fi
+fi
+export VEXIL_DEVICE_DIR
+
+state=$(mktemp -d)
+sim_pid=
+stop_simulator() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$state"
+}
+trap stop_simulator EXIT
+trap 'exit 130' INT TERM
+
+"$bin/vexil-sim" --ready-file "$state/ready" examples/sim/demo.ini >"$state/sim.log" 2>&1 &
+sim_pid=$!
+# Wait for the sockets (at most about ten seconds), or for the simulator to give up.
+for _ in $(seq 1 100); do
+  [ -e "$state/ready" ] && break
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "vexil-sim did not start:" >&2
+    cat "$state/sim.log" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+if [ ! -e "$state/ready" ]; then
+  echo "vexil-sim did not get ready:" >&2
+  cat "$state/sim.log" >&2
+  exit 1
+fi
+echo "Simulated adapters in $VEXIL_DEVICE_DIR: $(ls "$VEXIL_DEVICE_DIR" | tr '\n' ' ')"
+
+"$bin/Quorvel"

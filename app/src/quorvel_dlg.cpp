@@ -265,6 +265,9 @@ void CQuorvelDlg::OnCommand(int id) {
         case ID_FILE_EXIT:
             OnExit();
             break;
+        case IDC_LOG_FILE_BROWSE:
+            OnLogFileBrowse();
+            break;
         default:
             break;
     }

@@ -5,6 +5,8 @@
 #include <mutex>
 
 #include "inproc_provider.h"
+#include "platform/socket_device.h"
+#include "socket_provider.h"
 
 namespace plat {
 
@@ -24,6 +26,7 @@ ProviderTable& Table() {
     static ProviderTable* table = [] {
         auto* t = new ProviderTable;  // lives past static destruction
         t->providers.push_back({&InprocProvider(), 0});
+        t->providers.push_back({&SocketProvider(), kSocketProviderRank});
         return t;
     }();
     return *table;

@@ -8,6 +8,8 @@
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
 #include "app/writer_settings.h"
+#include "programdata/operation_log.h"
+#include "programdata/reporter.h"
 
 struct TRGINFO;
 
@@ -62,6 +64,31 @@ class CQuorvelDlg : public DialogEvents {
     uint32_t SelectedTarget() const { return selectedTarget_; }
     bool IsPlugged() const { return plugged_ != 0; }
 
+    // --- Operation log and status texts (quorvel_dlg_status.cpp) ---
+    // The log around one operation (op: programdata::OperationCode). Open takes the "Log File"
+    // field first and answers false after 2056; the operation must then not start. The writers
+    // answer false after a write failure (2053 shown once per operation) and the operation goes
+    // on; close shows 2057.
+    bool OpenOperationLog();
+    bool WriteLogHeader(int op);
+    bool WriteLogText(const std::string& text);
+    // For Write with serialization the block names the serial number the library holds for the
+    // target, over the configured byte count.
+    bool WriteTargetLogBlock(int op, int target);
+    bool CloseOperationLog();
+    // At the start of an operation: empties the result field (running), then labels the
+    // enabled targets' status cells and clears the status of every plugged one; Unplug in
+    // detail mode empties the Connection List instead.
+    void ShowProgressStatus(int op);
+    // One target's cells after its operation; false only when its enable flag cannot be read.
+    bool ShowTargetStatus(int target, int op);
+    // The overall result text and its display state (STOP when a cancel was requested).
+    void ShowOperationResult(int op);
+    // "..." next to "Log File".
+    void OnLogFileBrowse();
+    int32_t ResultDisplayState() const { return resultDisplayState_; }
+    void SetLogClock(programdata::LocalTimeSource clock) { log_.SetClock(std::move(clock)); }
+
   private:
     // Initialisation steps of their own.
     void SelectStoredTarget();
@@ -102,4 +129,25 @@ class CQuorvelDlg : public DialogEvents {
     // Set once initialisation got past reading the target descriptions; an abandoned start
     // leaves the stored settings as they are.
     bool initialised_ = false;
+
+    // --- Operation log and status texts ---
+    // Shows programdata's messages in boxes of this dialog.
+    class MessageReporter : public programdata::ProgramDataReporter {
+      public:
+        explicit MessageReporter(CQuorvelDlg& dlg) : dlg_(dlg) {}
+        void Report(int messageId, const std::string& fileName,
+                    programdata::MessageIcon icon) override;
+
+      private:
+        CQuorvelDlg& dlg_;
+    };
+    void SetTargetStatusCells(int target, const std::string& text);
+    // Result field text and display state; the field's colour follows the state.
+    void SetResultField(const std::string& text, int32_t state);
+    // The adapter's firmware version text for the log (two-call size protocol).
+    static bool FirmwareVersionText(int target, std::string& text);
+    friend struct CQuorvelDlgTestAccess;
+    MessageReporter logReporter_{*this};
+    programdata::OperationLog log_{logReporter_, programdata::SystemLocalTime,
+                                   &CQuorvelDlg::FirmwareVersionText};
 };

@@ -93,7 +93,7 @@ int ApiIsTargetPlugSuccess(int n, int* flag) {
 
 int ApiGetDevicePathStr(int n, char* buffer, uint32_t size, uint32_t* needed) {
     fakeapi::FakeTarget* t = Target(n);
-    if (t == nullptr)
+    if (t == nullptr || !t->devicePathKnown)
         return 0;
     uint32_t need = uint32_t(t->devicePath.size() + 1);
     if (needed != nullptr)

@@ -20,7 +20,8 @@ struct FakeTarget {
     std::vector<uint8_t> flash;
     int statusAfterRead = 0;  // a read sets this status (a failed adapter command)
     std::string devicePath;
-    std::string firmwareText;  // for tests that stand in for ApiObj.GetFirmVerStr
+    bool devicePathKnown = true;  // false: ApiGetDevicePathStr refuses, as for a lost path
+    std::string firmwareText;     // for tests that stand in for ApiObj.GetFirmVerStr
     std::vector<uint8_t> serialNumber;
 };
 

@@ -1,0 +1,164 @@
+// The operation log of each operation and the status texts of the target lists and the
+// "Operation Result" field.
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/quorvel_dlg.h"
+#include "brindlex/api.h"
+#include "brindlex/quorvel_api.h"
+#include "programdata/error_messages.h"
+#include "programdata/status_texts.h"
+#include "programdata/string_table.h"
+
+using namespace programdata;
+
+namespace {
+
+constexpr int kConnectionStatusColumn = 3;
+constexpr int kCheckListStatusColumn = 2;
+constexpr int kTargetsInLowList = 16;
+// Firmware version texts are a few characters ("1.23"); more is not a version.
+constexpr uint32_t kMaxFirmwareTextSize = 64;
+
+int TargetCount() {
+    int count = 0;
+    if (ApiGetTargetNum(&count) == 0 || count < 0)
+        return 0;
+    return count;
+}
+
+}  // namespace
+
+void CQuorvelDlg::MessageReporter::Report(int messageId, const std::string& fileName,
+                                          MessageIcon icon) {
+    const std::string text = FormatStringText(uint32_t(messageId), fileName);
+    const MsgIcon shown = icon == MessageIcon::Error     ? MsgIcon::Error
+                          : icon == MessageIcon::Warning ? MsgIcon::Warning
+                                                         : MsgIcon::Information;
+    dlg_.view_.MessageBox(text, dlg_.programName_, shown, MsgButtons::Ok);
+}
+
+bool CQuorvelDlg::FirmwareVersionText(int target, std::string& text) {
+    uint32_t needed = 0;
+    if (ApiObj.GetFirmVerStr(target, nullptr, 0, needed) == 0 || needed == 0 ||
+        needed > kMaxFirmwareTextSize)
+        return false;
+    std::array<char, kMaxFirmwareTextSize> buffer{};
+    uint32_t again = 0;
+    if (ApiObj.GetFirmVerStr(target, buffer.data(), needed, again) == 0 || again > needed)
+        return false;
+    text.assign(buffer.data(), strnlen(buffer.data(), needed));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The log
+
+bool CQuorvelDlg::OpenOperationLog() {
+    // A name typed into the field counts.
+    UpdateData(true);
+    return log_.OpenOperationLog(settings_.logFileName);
+}
+
+bool CQuorvelDlg::WriteLogHeader(int op) {
+    return log_.WriteLogHeader(op);
+}
+
+bool CQuorvelDlg::WriteLogText(const std::string& text) {
+    return log_.WriteLogText(text);
+}
+
+bool CQuorvelDlg::WriteTargetLogBlock(int op, int target) {
+    if (op != kOperationWrite || settings_.serialOn == 0)
+        return log_.WriteTargetLogBlock(op, target);
+    // The number this target was given, as the library holds it; missing bytes read as 0.
+    std::array<uint8_t, kByteFieldSize> serial{};
+    uint32_t length = 0;
+    ApiGetSerialNumber(target, serial.data(), uint32_t(serial.size()), &length);
+    return log_.WriteTargetLogBlock(op, target, FormatHexBytes(serial, settings_.serialLength));
+}
+
+bool CQuorvelDlg::CloseOperationLog() {
+    return log_.CloseOperationLog();
+}
+
+void CQuorvelDlg::OnLogFileBrowse() {
+    FileDialogSpec spec;
+    spec.title = GetStringText(IDS_SAVE_LOG_TITLE);
+    spec.filter = GetStringText(IDS_LOG_FILE_FILTER);
+    spec.defaultExtension = "log";
+    spec.initialPath = view_.GetControlText(IDC_LOG_FILE_EDIT);
+    // Appending to an existing log is the normal case: no overwrite question.
+    spec.overwritePrompt = false;
+    std::optional<std::string> path = view_.SaveFileDialog(spec);
+    if (!path.has_value())
+        return;
+    settings_.logFileName = *path;
+    view_.SetControlText(IDC_LOG_FILE_EDIT, *path);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status texts
+
+void CQuorvelDlg::SetTargetStatusCells(int target, const std::string& text) {
+    if (target < 1)
+        return;
+    // Rows may be missing: Unplug empties the Connection List while the lists stay.
+    const int row = target - 1;
+    if (row < view_.ListRowCount(IDC_CONNECTION_LIST))
+        view_.ListSetCell(IDC_CONNECTION_LIST, row, kConnectionStatusColumn, text);
+    const bool low = target <= kTargetsInLowList;
+    const int list = low ? IDC_CHECK_LIST_LOW : IDC_CHECK_LIST_HIGH;
+    const int listRow = low ? target - 1 : target - kTargetsInLowList - 1;
+    if (listRow < view_.ListRowCount(list))
+        view_.ListSetCell(list, listRow, kCheckListStatusColumn, text);
+}
+
+void CQuorvelDlg::SetResultField(const std::string& text, int32_t state) {
+    resultDisplayState_ = state;
+    view_.SetControlText(IDC_RESULT_EDIT, text);
+    view_.UpdateWindow();
+}
+
+void CQuorvelDlg::ShowProgressStatus(int op) {
+    SetResultField(std::string(), kResultRunning);
+    if (op == kOperationUnplug && settings_.mode != 1) {
+        view_.ListDeleteAllRows(IDC_CONNECTION_LIST);
+        view_.UpdateWindow();
+        return;
+    }
+    const std::string label(ProgressLabel(op));
+    const int count = TargetCount();
+    for (int n = 1; n <= count; ++n) {
+        int enabled = 0;
+        if (ApiGetEnableFlg(n, &enabled) == 0 || enabled != 1)
+            continue;
+        SetTargetStatusCells(n, label);
+        int plugged = 0;
+        if (ApiIsTargetPlugSuccess(n, &plugged) != 0 && plugged != 0)
+            ApiSetTargetStatus(n, 0);
+    }
+    view_.UpdateWindow();
+}
+
+bool CQuorvelDlg::ShowTargetStatus(int target, int op) {
+    int enabled = 0;
+    if (ApiGetEnableFlg(target, &enabled) == 0)
+        return false;
+    if (enabled != 1)
+        return true;
+    int status = 0;
+    ApiGetTargetStatus(target, &status);
+    SetTargetStatusCells(target, TargetStatusText(op, uint32_t(status), settings_.mode == 1));
+    UpdateData(false);
+    view_.UpdateWindow();
+    return true;
+}
+
+void CQuorvelDlg::ShowOperationResult(int op) {
+    const OperationResultDisplay shown = OperationResultText(
+        op, EvaluateOperationOutcome(op), settings_.mode == 1, cancelRequested_ != 0);
+    SetResultField(shown.text, shown.code);
+}

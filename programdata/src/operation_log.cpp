@@ -1,0 +1,208 @@
+#include "programdata/operation_log.h"
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "brindlex/api.h"
+#include "programdata/error_messages.h"
+
+namespace programdata {
+
+namespace {
+
+// Device paths are short; a larger answer is a fault of the library, not a path.
+constexpr uint32_t kMaxDevicePathSize = 32768;
+
+// The operation name as the log writes it: two blanks separate it from what follows.
+std::string LogName(int op) {
+    std::string_view name = OperationName(op);
+    return name.empty() ? std::string() : std::string(name) + "  ";
+}
+
+std::string Hex4(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", unsigned(value));
+    return text;
+}
+
+bool DevicePath(int target, std::string& path) {
+    uint32_t needed = 0;
+    if (ApiGetDevicePathStr(target, nullptr, 0, &needed) == 0 || needed == 0 ||
+        needed > kMaxDevicePathSize)
+        return false;
+    std::vector<char> buffer(needed, '\0');
+    uint32_t again = 0;
+    if (ApiGetDevicePathStr(target, buffer.data(), needed, &again) == 0 || again > needed)
+        return false;
+    path.assign(buffer.data(), strnlen(buffer.data(), needed));
+    return true;
+}
+
+// Reading or writing these would block or fail in ways the open cannot see.
+bool IsUnusableFile(const std::string& fileName) {
+    std::error_code ec;
+    std::filesystem::file_status st = std::filesystem::status(fileName, ec);
+    if (ec)
+        return false;  // missing: created by the open
+    return std::filesystem::is_directory(st) || std::filesystem::is_fifo(st) ||
+           std::filesystem::is_socket(st);
+}
+
+}  // namespace
+
+bool SystemLocalTime(std::tm& out) {
+    std::time_t now = std::time(nullptr);
+    if (now == std::time_t(-1))
+        return false;
+#ifdef _WIN32
+    return localtime_s(&out, &now) == 0;
+#else
+    return localtime_r(&now, &out) != nullptr;
+#endif
+}
+
+OperationLog::OperationLog(ProgramDataReporter& reporter, LocalTimeSource clock,
+                           FirmwareTextSource firmware)
+    : reporter_(reporter), clock_(std::move(clock)), firmware_(std::move(firmware)) {}
+
+OperationLog::~OperationLog() {
+    if (file_ != nullptr)
+        std::fclose(file_);
+}
+
+bool OperationLog::OpenOperationLog(const std::string& fileName) {
+    // A log still open from an operation that never closed it is finished first.
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!fileName.empty() && !IsUnusableFile(fileName))
+        // Read and append: the open itself proves both rights, creates a missing file and
+        // never truncates an existing one.
+        file_ = std::fopen(fileName.c_str(), "a+b");
+    if (file_ == nullptr) {
+        reporter_.Report(IDS_LOG_OPEN_FAILED, std::string(), MessageIcon::Error);
+        return false;
+    }
+    // Unbuffered: each text reaches the file in one write, and a failed write leaves nothing
+    // behind to be retried into a later text.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    writeErrorReported_ = false;
+    return true;
+}
+
+bool OperationLog::CloseOperationLog() {
+    if (file_ == nullptr)
+        return true;
+    int rc = std::fclose(file_);
+    file_ = nullptr;
+    if (rc != 0) {
+        reporter_.Report(IDS_LOG_CLOSE_FAILED, std::string(), MessageIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+bool OperationLog::Append(std::string_view text) {
+    std::string stored;
+    stored.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        if (c == '\n')
+            stored.push_back('\r');
+        stored.push_back(c);
+    }
+    bool ok = file_ != nullptr && std::fseek(file_, 0, SEEK_END) == 0;
+    if (ok && !stored.empty())
+        ok = std::fwrite(stored.data(), 1, stored.size(), file_) == stored.size();
+    if (ok)
+        return true;
+    if (file_ != nullptr)
+        std::clearerr(file_);
+    if (!writeErrorReported_) {
+        reporter_.Report(IDS_LOG_WRITE_FAILED, std::string(), MessageIcon::Error);
+        writeErrorReported_ = true;
+    }
+    return false;
+}
+
+std::string OperationLog::LogHeaderText(int op) const {
+    char time[64] = "";
+    std::tm now{};
+    if (clock_ && clock_(now) && std::strftime(time, sizeof time, "%Y/%m/%d %H:%M:%S", &now) == 0)
+        time[0] = '\0';
+    int total = 0;
+    if (ApiGetTargetNum(&total) == 0)
+        total = 0;
+    int count = 0;
+    if (op == kOperationUnplug) {
+        count = total;
+    } else {
+        for (int n = 1; n <= total; ++n) {
+            int flag = 0;
+            if (ApiGetEnableFlg(n, &flag) != 0 && flag == 1)
+                ++count;
+        }
+    }
+    return "\n" + LogName(op) + time + "\nNumber of Target: " + std::to_string(count) + "\n";
+}
+
+std::string OperationLog::TargetLogBlockText(int op, int target,
+                                             std::optional<std::string_view> serialDigits) const {
+    int read = 0;
+    ApiGetTargetStatus(target, &read);
+    const uint32_t status = uint32_t(read);
+    std::string line = "\tTarget " + std::to_string(target) + ": ";
+    if (status == 0) {
+        line += LogName(op) + GetErrorMessage(0) + "\n";
+    } else {
+        line += "Error:0x" + Hex4(status) + "\n" + GetErrorMessage(status);
+        if (status == 0x2004) {
+            std::string firmware;
+            if (!firmware_ || !firmware_(target, firmware))
+                firmware.clear();
+            line += " ";
+            line += GetStringText(IDS_UPDATE_FIRMWARE);
+            line += "Firmware Version: " + firmware + "\n";
+        } else if (status == 0x2003) {
+            line += GetStringText(IDS_CONFIRM_TARGET_CONNECTION);
+            line += "\n";
+        } else {
+            line += "\n";
+        }
+    }
+    if (op == kOperationPlug) {
+        std::string path;
+        if (DevicePath(target, path))
+            line += "\t\tUSB Device Path: " + path + "\n";
+        else
+            line += "USB Device Path: \n";
+    }
+    if (op == kOperationWrite && serialDigits.has_value()) {
+        line += "\t\tSerial No: 0x";
+        line += *serialDigits;
+        line += status != 0 ? " missing\n" : "\n";
+    }
+    return line;
+}
+
+bool OperationLog::WriteLogHeader(int op) {
+    return Append(LogHeaderText(op));
+}
+
+bool OperationLog::WriteLogText(std::string_view text) {
+    return Append(text);
+}
+
+bool OperationLog::WriteTargetLogBlock(int op, int target,
+                                       std::optional<std::string_view> serialDigits) {
+    if (op != kOperationPlug && op != kOperationUnplug) {
+        int enabled = 0;
+        ApiGetEnableFlg(target, &enabled);
+        if (enabled == 0)
+            return true;
+    }
+    return Append(TargetLogBlockText(op, target, serialDigits));
+}
+
+}  // namespace programdata

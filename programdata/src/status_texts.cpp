@@ -1,0 +1,133 @@
+#include "programdata/status_texts.h"
+
+#include <cstdio>
+
+#include "brindlex/api.h"
+#include "programdata/error_messages.h"
+
+namespace programdata {
+
+std::string_view OperationName(int op) {
+    switch (op) {
+        case kOperationPlug:
+            return "Plug";
+        case kOperationWrite:
+            return "Write";
+        case kOperationVerify:
+            return "Verify";
+        case kOperationErase:
+            return "Erase";
+        case kOperationUnplug:
+            return "Unplug";
+        default:
+            return {};
+    }
+}
+
+std::string_view ProgressLabel(int op) {
+    switch (op) {
+        case kOperationPlug:
+            return "Plugging";
+        case kOperationWrite:
+            return "Writing";
+        case kOperationVerify:
+            return "Verifying";
+        case kOperationErase:
+            return "Erasing";
+        default:
+            return {};
+    }
+}
+
+namespace {
+
+std::string_view StatusPrefix(int op, bool simpleMode) {
+    switch (op) {
+        case kOperationPlug:
+            return simpleMode ? "" : "Plug ";
+        case kOperationWrite:
+            return "Write ";
+        case kOperationVerify:
+            return "Verify ";
+        case kOperationErase:
+            return "Erase ";
+        case kOperationSave:
+            return "Save ";
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+std::string TargetStatusText(int op, uint32_t status, bool simpleMode) {
+    std::string text(StatusPrefix(op, simpleMode));
+    if (status == 0) {
+        text += GetErrorMessage(0);
+    } else if (status >= 0x2002 && status <= 0x2006) {
+        text += "Error: ";
+        text += GetErrorMessage(status);
+    } else {
+        char code[16];
+        std::snprintf(code, sizeof code, "%04X", unsigned(status));
+        text += "Error: 0x";
+        text += code;
+    }
+    return text;
+}
+
+ResultCode EvaluateOperationOutcome(int op) {
+    int count = 0;
+    if (ApiGetTargetNum(&count) == 0)
+        count = 0;
+    const bool everyTarget =
+        op == kOperationPlug || op == kOperationUnplug || op == kOperationConnectionCheck;
+    ResultCode outcome = kResultSuccess;
+    for (int n = 1; n <= count; ++n) {
+        int status = 0;
+        ApiGetTargetStatus(n, &status);
+        if (everyTarget) {
+            if (status != 0)
+                return kResultFailure;
+            continue;
+        }
+        int enabled = 0;
+        ApiGetEnableFlg(n, &enabled);
+        if (enabled == 0)
+            outcome = kResultPartialSuccess;
+        else if (status != 0)
+            return kResultFailure;
+    }
+    return outcome;
+}
+
+OperationResultDisplay OperationResultText(int op, ResultCode outcome, bool simpleMode,
+                                           bool cancelled) {
+    OperationResultDisplay result{simpleMode ? std::string() : std::string(OperationName(op)),
+                                  outcome};
+    if (cancelled) {
+        result.text += simpleMode ? "STOP" : " STOP";
+        result.code = kResultStopped;
+        return result;
+    }
+    if (simpleMode) {
+        // The operator in simple mode only tells pass from fail; the colour still shows partial.
+        result.text = outcome == kResultSuccess ? "SUCCESS" : "FAILURE";
+        return result;
+    }
+    switch (outcome) {
+        case kResultSuccess:
+            result.text += " SUCCESS";
+            break;
+        case kResultPartialSuccess:
+            result.text += " PARTIAL SUCCESS";
+            break;
+        default:
+            result.text += " FAILURE";
+            result.code = kResultFailure;
+            break;
+    }
+    return result;
+}
+
+}  // namespace programdata
