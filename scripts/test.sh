@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs every test for the default
-# preset (RelWithDebInfo) and the asan preset (AddressSanitizer and UBSan).
+# preset (RelWithDebInfo) and the asan preset (AddressSanitizer and UBSan), and finally runs
+# every fuzz target of the fuzz preset for FUZZ_SECONDS (default 20) on its corpus, so that an
+# input that once failed fails again. Presets can be named: scripts/test.sh default fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +10,7 @@ scripts/install-deps.sh
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(default asan)
+  presets=(default asan fuzz)
 fi
 
 export QT_QPA_PLATFORM=offscreen
@@ -16,6 +18,15 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 for preset in "${presets[@]}"; do
+  if [ "$preset" = fuzz ]; then
+    echo "=== fuzz: configure"
+    cmake --preset fuzz
+    echo "=== fuzz: build"
+    cmake --build --preset fuzz
+    echo "=== fuzz: run"
+    scripts/fuzz.sh --no-build -t "${FUZZ_SECONDS:-20}"
+    continue
+  fi
   echo "=== ${preset}: configure"
   cmake --preset "$preset"
   echo "=== ${preset}: build"

@@ -250,13 +250,20 @@ bool HasSection(std::string_view text, std::string_view section) {
     return found;
 }
 
+namespace {
+// Readers trim line space around names, so such a name would be written but never found.
+bool HasLineSpaceAtEnds(std::string_view name) {
+    return !name.empty() && (IsLineSpace(name.front()) || IsLineSpace(name.back()));
+}
+}  // namespace
+
 bool IsWritableSectionName(std::string_view section) {
     // A ']' or a line break would make the header read back as another name.
-    return section.find_first_of("]\r\n") == std::string_view::npos;
+    return section.find_first_of("]\r\n") == std::string_view::npos && !HasLineSpaceAtEnds(section);
 }
 
 bool IsWritableKeyName(std::string_view key) {
-    if (key.find_first_of("=\r\n") != std::string_view::npos)
+    if (key.find_first_of("=\r\n") != std::string_view::npos || HasLineSpaceAtEnds(key))
         return false;
     // Such a line would read back as a header or a comment.
     return key.empty() || (key.front() != '[' && key.front() != ';');

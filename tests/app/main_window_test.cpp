@@ -2,13 +2,9 @@
 // target lists against simulated adapters, and the About box.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
 
@@ -16,20 +12,11 @@
 #include "app/main_window_layout.h"
 #include "app/quorvel_dlg.h"
 #include "brindlex/brindlex.h"
-#include "platform/files.h"
-#include "platform/private_profile.h"
 #include "support/fake_dialog_view.h"
+#include "support/writer_env.h"
 #include "vexilsim/inproc_adapter.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-class FreeLock : public AdapterLock {
-  public:
-    bool Wait(uint32_t) override { return true; }
-    void Release() override {}
-};
 
 const std::set<int> kMenuCommands = {32775, 32776, 32779, 32780, 32782, 32783, 32784};
 // The controls every busy state disables.
@@ -66,29 +53,8 @@ struct Bench {
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("quorvel_main_window_" + std::to_string(getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        bin_ = root_ / "bin";
-        fs::create_directories(bin_);
-        fs::create_directories(root_ / "config");
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        plat::SetModuleFileNameOverrideForTesting((bin_ / "Quorvel").string());
-        std::ofstream(bin_ / "QX16A064.TRG")
-            << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60000200H\n"
-            << "TARGETID_BIT_NUM=64\n[MMAP]\nNUMBER=1\nDEFAULT1=SC\nSTARTADRS1=0H\n"
-            << "ENDADRS1=7FFFH\n";
-    }
-    void TearDown() override {
-        plat::SetModuleFileNameOverrideForTesting("");
-        fs::remove_all(root_);
-    }
-
-    void WriteIni(const std::string& content) {
-        std::ofstream(bin_ / "Quorvel.ini", std::ios::binary) << content;
-    }
+    void SetUp() override { env_.WriteTrg({"QX16A064"}); }
+    void WriteIni(const std::string& content) { env_.WriteIni(content); }
 
     // Runs the window and plays body once it is initialised.
     void Run(FakeDialogView& view, const std::function<void(CQuorvelDlg&, DialogEvents&)>& body) {
@@ -125,8 +91,8 @@ class MainWindowTest : public ::testing::Test {
         return ids;
     }
 
-    fs::path root_, bin_;
-    FreeLock lock_;
+    WriterEnv env_;
+    FreeLock& lock_ = env_.lock;
 };
 
 TEST_F(MainWindowTest, BusyStatesDisableTheOperationControlsAndLeaveTheRest) {

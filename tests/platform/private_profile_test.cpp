@@ -249,7 +249,14 @@ TEST_F(PrivateProfile, RefusesNamesAndValuesThatWouldNotReadBack) {
     EXPECT_FALSE(Write("s]x", "k", "v", f));
     EXPECT_FALSE(Write("s", "a=b", "v", f));
     EXPECT_FALSE(Write("s", ";k", "v", f));
+    // Names are found trimmed of tabs: one that keeps a tab at either end is never found.
+    EXPECT_FALSE(Write("s\t", "k", "v", f));
+    EXPECT_FALSE(Write("s", "\vk", "v", f));
+    EXPECT_FALSE(Write("s", "k\t", nullptr, f));
+    EXPECT_FALSE(Write("\ts", nullptr, nullptr, f));
     EXPECT_EQ(ReadBytes(f), "[s]\r\nk=v\r\n");
+    EXPECT_TRUE(Write("s", "a\tb", "v", f));
+    EXPECT_EQ(Get("s", "a\tb", "", f), "v");
 }
 
 TEST_F(PrivateProfile, WriteIntoAMissingDirectoryFailsAndCreatesNothing) {
