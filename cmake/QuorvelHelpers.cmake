@@ -8,7 +8,9 @@ function(quorvel_add_gtest name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
-    PROPERTIES LABELS "${ARG_LABELS}")
+    # A demo simulator running in the default device directory must not show up in tests.
+    PROPERTIES LABELS "${ARG_LABELS}"
+      ENVIRONMENT "VEXIL_DEVICE_DIR=${CMAKE_BINARY_DIR}/tests/no-vexil-devices")
 endfunction()
 
 # quorvel_add_test_folder(<prefix> LIBS <targets...>)

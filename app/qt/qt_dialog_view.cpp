@@ -29,6 +29,8 @@
 #include "app/control_ids.h"
 #include "app/main_window_layout.h"
 #include "programdata/string_table.h"
+#include "qt_program_file_dialogs.h"
+#include "qt_select_target_dialog.h"
 
 namespace {
 
@@ -639,7 +641,7 @@ DialogResult QtDialogView::MessageBox(const std::string& text, const std::string
 }
 
 std::optional<std::string> QtDialogView::OpenFileDialog(const FileDialogSpec& spec) {
-    QFileDialog dialog(window_.get(), Q(spec.title), Q(spec.initialPath), QtFilter(spec.filter));
+    QFileDialog dialog(DialogParent(), Q(spec.title), Q(spec.initialPath), QtFilter(spec.filter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(Q(spec.defaultExtension));
@@ -659,10 +661,20 @@ std::optional<std::string> QtDialogView::SaveFileDialog(const FileDialogSpec& sp
     return S(dialog.selectedFiles().front());
 }
 
-// The sub-dialogs arrive with the operations that open them; until then they answer Cancel.
-SelectTargetResult QtDialogView::RunSelectTargetDialog(const SelectTargetRequest&) {
-    return {IDCANCEL, {}};
+QWidget* QtDialogView::DialogParent() const {
+    // A dialog opened from another one belongs to it.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    return window_.get();
 }
+
+SelectTargetResult QtDialogView::RunSelectTargetDialog(const SelectTargetRequest& request) {
+    QtSelectTargetDialog dialog(request, DialogParent());
+    dialog.exec();
+    return dialog.Result();
+}
+
+// The sub-dialogs arrive with the operations that open them; until then they answer Cancel.
 
 SerializationResult QtDialogView::RunSerializationDialog(const SerializationState& initial,
                                                          SerializationValidator&) {
@@ -675,10 +687,15 @@ SecurityIdResult QtDialogView::RunSecurityIdDialog(const SecurityIdRequest&) {
     return result;
 }
 
-void QtDialogView::RunProgramFileDialog(ProgramFileDialogHost&) {}
+void QtDialogView::RunProgramFileDialog(ProgramFileDialogHost& host) {
+    QtProgramFileDialog dialog(host, LocaleLanguageName(), DialogParent());
+    dialog.exec();
+}
 
-AddHexFileResult QtDialogView::RunAddHexFileDialog(const FileDialogSpec&) {
-    return {IDCANCEL, {}, {}};
+AddHexFileResult QtDialogView::RunAddHexFileDialog(const FileDialogSpec& browse) {
+    QtAddHexFileDialog dialog([this, browse] { return OpenFileDialog(browse); }, DialogParent());
+    dialog.exec();
+    return dialog.Result();
 }
 
 void QtDialogView::RunAboutDialog(const AboutInfo& info) {

@@ -87,6 +87,8 @@ class QtDialogView : public DialogView {
     void CreateWindow(DialogEvents& events);
     QWidget* Control(int id) const;
     QTableWidget* List(int id) const;
+    // The window, or the modal dialog open on top of it.
+    QWidget* DialogParent() const;
     QRect ToPixels(const DlgRect& rect) const;
     void PlaceWidget(QWidget* widget, const DlgRect& rect) const;
 

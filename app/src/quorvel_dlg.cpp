@@ -30,7 +30,9 @@ std::string Text(uint32_t id) {
 }  // namespace
 
 CQuorvelDlg::CQuorvelDlg(DialogView& view, std::string programName, AdapterLock& adapterLock)
-    : view_(view), programName_(std::move(programName)), adapterLock_(adapterLock) {}
+    : view_(view), programName_(std::move(programName)), adapterLock_(adapterLock) {
+    programData_.SetObserver(this);
+}
 
 CQuorvelDlg::~CQuorvelDlg() {
     // Normally handed back in OnDestroy; this covers a dialog that never ran to its end.
@@ -197,10 +199,8 @@ void CQuorvelDlg::RestoreFileList() {
     // 3. Nothing more without a settings file.
     if (!settingsFile_.Exists())
         return;
-    // 4. The stored entries. Until the program file list is built they are kept exactly as
-    // read and written back at shutdown, so a stored list is never lost.
-    settingsFile_.ReadProgramFiles(settings_.programFiles);
-    // 5. The out-of-flash information (2080) comes with the file list.
+    // 4. and 5. The stored entries through the file list, with one 2080 for all of them.
+    RestoreProgramFiles();
     // 6. and 7. Log and command file names, defaulting to the executable's directory.
     const std::string exeDir = ExecutableDirectory();
     settings_.logFileName = settingsFile_.ReadLogFileName();
@@ -209,7 +209,8 @@ void CQuorvelDlg::RestoreFileList() {
     settings_.commandFileName = settingsFile_.ReadCommandFileName();
     if (settings_.commandFileName.empty())
         settings_.commandFileName = exeDir + kDefaultCommandFileName;
-    // 8. The program image and its checksum come with the program file reader.
+    // 8. The checksum of the restored list.
+    RefreshChecksum();
 }
 
 void CQuorvelDlg::SetViewMode(int mode) {
@@ -219,6 +220,8 @@ void CQuorvelDlg::SetViewMode(int mode) {
 
 void CQuorvelDlg::ApplyFillType() {
     fillText_ = settings_.fillType == 1 ? kFillFlashText : kFillFfText;
+    programData_.SetFillType(settings_.fillType == 1 ? programdata::kFillFlashContent
+                                                     : programdata::kFillErased);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -265,6 +268,21 @@ void CQuorvelDlg::OnCommand(int id) {
         case ID_FILE_EXIT:
             OnExit();
             break;
+        case IDC_ADD_TO_LIST:
+            OnAddToList();
+            break;
+        case IDC_DELETE_FROM_LIST:
+            OnDeleteFromList();
+            break;
+        case IDC_FILE_BROWSE:
+            OnBrowseProgramFile();
+            break;
+        case ID_FILE_PROGRAM_FILES:
+            OnProgramFileDialog();
+            break;
+        case ID_SETTING_TARGET:
+            OnSelectTargetDialog();
+            break;
         case IDC_LOG_FILE_BROWSE:
             OnLogFileBrowse();
             break;
@@ -278,7 +296,10 @@ void CQuorvelDlg::OnComboSelChange(int id) {
         OnTargetChange();
 }
 
-void CQuorvelDlg::OnEditChange(int) {}
+void CQuorvelDlg::OnEditChange(int id) {
+    if (id == IDC_FILE_NAME_EDIT)
+        OnFileNameChange();
+}
 void CQuorvelDlg::OnListCheckChanged(int, int, bool) {}
 void CQuorvelDlg::OnListRightClick(int, int) {}
 void CQuorvelDlg::OnListDoubleClick(int, int) {}
@@ -288,21 +309,6 @@ bool CQuorvelDlg::IsEnterPassedOn(int focusId) {
         if (id == focusId)
             return true;
     return false;
-}
-
-void CQuorvelDlg::OnTargetChange() {
-    int selection = view_.ComboGetCurSel(IDC_TARGET_COMBO);
-    if (selection < 0 || targetSet_ == nullptr ||
-        static_cast<uint32_t>(selection) >= targetSet_->count)
-        selection = 0;
-    selectedTarget_ = static_cast<uint32_t>(selection);
-    settings_.targetName = TargetName(selectedTarget_);
-    if (!settingsFile_.WriteTargetName(settings_.targetName))
-        ShowError(IDS_INI_WRITE_FAILED);
-    // The target geometry and the images come with the program file reader.
-    serialOverlapConfirmed_ = 0;
-    // Re-checking the registered files and the checksum come with the program file list.
-    UpdateData(false);
 }
 
 bool CQuorvelDlg::SaveSerialSettings() {
@@ -321,8 +327,9 @@ void CQuorvelDlg::ResetAllTargets() {
 }
 
 void CQuorvelDlg::ReleaseImagesAndConnection() {
-    // The images come with the program file reader and the connection list with plugging;
-    // the connection is closed here unless a connection check still owns it.
+    programData_.ReleaseImages();
+    // The connection list comes with plugging; it is closed here unless a connection check
+    // still owns it.
 }
 
 void CQuorvelDlg::OnDestroy() {
@@ -341,6 +348,7 @@ void CQuorvelDlg::OnDestroy() {
     // 5. Settings. An abandoned start leaves the stored settings (and file list) untouched.
     if (initialised_ && !settingsFile_.SaveAtShutdown(settings_))
         ShowError(IDS_INI_WRITE_FAILED);
+    ReleaseProgramFiles();
     // 6. The view destroys the window after this returns.
     // 7. The adapter mutex.
     adapterLock_.Release();

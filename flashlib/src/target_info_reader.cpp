@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/private_profile.h"
 #include "platform/registry.h"
+#include "target_info_file.h"
 #include "target_ranges.h"
 
 namespace {
@@ -209,7 +210,8 @@ bool ReadMap(const TrgFile& file, bool gmap, trg::RangeList& writable, uint32_t&
     return true;
 }
 
-// Fills entry from the file at path; false when the file is skipped.
+}  // namespace
+
 bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
     const TrgFile file(path);
     char text[kTextSize];
@@ -288,6 +290,8 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
     }
     return true;
 }
+
+namespace {
 
 // Appends the full paths of the *.TRG files in dir (which ends with a separator).
 void FindTargetFiles(const std::string& dir, std::vector<std::string>& paths) {

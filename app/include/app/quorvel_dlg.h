@@ -4,16 +4,20 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
 #include "app/writer_settings.h"
 #include "programdata/operation_log.h"
+#include "programdata/program_data.h"
 #include "programdata/reporter.h"
 
 struct TRGINFO;
 
-class CQuorvelDlg : public DialogEvents {
+class CQuorvelDlg : public DialogEvents,
+                    public programdata::FileListObserver,
+                    public ProgramFileDialogHost {
   public:
     // programName captions every message box. adapterLock is the "Vexil" mutex (tests may
     // substitute their own).
@@ -64,6 +68,28 @@ class CQuorvelDlg : public DialogEvents {
     uint32_t SelectedTarget() const { return selectedTarget_; }
     bool IsPlugged() const { return plugged_ != 0; }
 
+    // --- Program files and target selection (quorvel_dlg_files.cpp, quorvel_dlg_target.cpp)
+    // List 1151 follows the file list through these.
+    void RowInserted(size_t row) override;
+    void RowRemoved(size_t row) override;
+    // The Add/Delete Hex/S File dialog works on the main list through these.
+    std::vector<std::array<std::string, 5>> FileListRows() override;
+    bool AddFromDialog() override;
+    void DeleteRows(const std::vector<int>& rows) override;
+
+    void OnAddToList();
+    void OnDeleteFromList();
+    void OnBrowseProgramFile();
+    void OnFileNameChange();
+    void OnProgramFileDialog();
+    void OnSelectTargetDialog();
+    // Write and Verify follow the rows while plugged, Program the rows and the command file:
+    // the idle rule for these three, applied after every change of the file list.
+    void ApplyFileListEnables();
+
+    const programdata::ProgramData& ProgramFiles() const { return programData_; }
+    bool SerialOverlapConfirmed() const { return serialOverlapConfirmed_ != 0; }
+
     // --- Operation log and status texts (quorvel_dlg_status.cpp) ---
     // The log around one operation (op: programdata::OperationCode). Open takes the "Log File"
     // field first and answers false after 2056; the operation must then not start. The writers
@@ -90,6 +116,19 @@ class CQuorvelDlg : public DialogEvents {
     void SetLogClock(programdata::LocalTimeSource clock) { log_.SetClock(std::move(clock)); }
 
   private:
+    // Offset field text to a number (empty is 0); 2001 and false when it does not parse.
+    bool ParseOffsetField(const std::string& text, int32_t& offset);
+    // After a successful add: the serial-number overlap must be confirmed again, and 2080
+    // tells the operator that part of the file has no flash.
+    void AfterFileAdded(const programdata::AddFileResult& added);
+    // Rebuilds the checksum and shows it.
+    void RefreshChecksum();
+    // The file open dialog of "...": title 106, filter 109.
+    static FileDialogSpec ProgramFileDialogSpec();
+    // Step 15: the stored file list through AddProgramFile; destruction: back to the file.
+    void RestoreProgramFiles();
+    void ReleaseProgramFiles();
+
     // Initialisation steps of their own.
     void SelectStoredTarget();
     void CreateFonts();
@@ -150,4 +189,7 @@ class CQuorvelDlg : public DialogEvents {
     MessageReporter logReporter_{*this};
     programdata::OperationLog log_{logReporter_, programdata::SystemLocalTime,
                                    &CQuorvelDlg::FirmwareVersionText};
+
+    // The geometry, the images and the registered files; reports in boxes of this dialog.
+    programdata::ProgramData programData_{logReporter_};
 };

@@ -45,7 +45,7 @@ class QtWindowTest : public ::testing::Test {
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
         for (const char* name : {"QX08C032", "QX16A064"}) {
             std::ofstream(root_ / "bin" / (std::string(name) + ".TRG"))
-                << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60000200H\n";
+                << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60010200H\n";
         }
         std::ofstream(root_ / "bin" / "Quorvel.ini") << "[Settings]\nTRGNAME=QX16A064\n";
         plat::SetModuleFileNameOverrideForTesting((root_ / "bin" / "Quorvel").string());

@@ -170,7 +170,8 @@ std::optional<std::string> FakeDialogView::SaveFileDialog(const FileDialogSpec& 
     return PopOr<std::optional<std::string>>(fileDialogAnswers, std::nullopt);
 }
 
-SelectTargetResult FakeDialogView::RunSelectTargetDialog(const SelectTargetRequest&) {
+SelectTargetResult FakeDialogView::RunSelectTargetDialog(const SelectTargetRequest& request) {
+    selectTargetRequests.push_back(request);
     return PopOr(selectTargetAnswers, SelectTargetResult{2, {}});
 }
 

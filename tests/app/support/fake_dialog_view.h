@@ -75,6 +75,7 @@ class FakeDialogView : public DialogView {
     std::vector<std::pair<int, std::string>> systemMenu;
     std::vector<ShownMessage> messages;
     std::vector<FileDialogSpec> fileDialogs;
+    std::vector<SelectTargetRequest> selectTargetRequests;
     std::vector<std::vector<MenuItemSpec>> popupMenus;
     bool initResult = false;
     bool shown = false;  // the window was shown after initialisation
