@@ -32,6 +32,12 @@ for preset in "${presets[@]}"; do
   echo "=== ${preset}: build"
   cmake --build --preset "$preset"
   echo "=== ${preset}: test"
+  rm -f build/"$preset"/tests/fault-matrix-*.txt
   ctest --preset "$preset"
+  # The fault matrix's cells, one line each (ctest shows test output only on failure).
+  if compgen -G "build/$preset/tests/fault-matrix-*.txt" >/dev/null; then
+    echo "=== ${preset}: fault matrix"
+    cat build/"$preset"/tests/fault-matrix-*.txt
+  fi
 done
 echo "All tests passed."
