@@ -59,10 +59,11 @@ void CQuorvelDlg::RefreshChecksum() {
     view_.SetControlText(IDC_CHECKSUM_EDIT, checksumText_);
 }
 
-void CQuorvelDlg::ApplyFileListEnables() {
-    const bool rows = programData_.rowCount() != 0;
-    view_.EnableControl(IDC_WRITE, plugged_ != 0 && rows);
-    view_.EnableControl(IDC_VERIFY, plugged_ != 0 && rows);
+void CQuorvelDlg::ApplyFileListEnables(bool pluggedLayout) {
+    // List 1151 mirrors the file list.
+    const bool rows = view_.ListRowCount(IDC_FILE_LIST) > 0;
+    view_.EnableControl(IDC_WRITE, pluggedLayout && rows);
+    view_.EnableControl(IDC_VERIFY, pluggedLayout && rows);
     view_.EnableControl(IDC_PROGRAM, !settings_.commandFileName.empty() && rows);
 }
 
@@ -82,14 +83,14 @@ void CQuorvelDlg::OnAddToList() {
         return;
     }
     AfterFileAdded(added);
-    ApplyFileListEnables();
+    ApplyFileListEnables(plugged_ != 0);
     view_.SetFocus(IDC_WRITE);
     programData_.UpdateChecksumField();
     checksumText_ = programData_.checksumText();
     UpdateData(false);
 }
 
-void CQuorvelDlg::DeleteRows(const std::vector<int>& rows) {
+void CQuorvelDlg::DeleteFileRows(const std::vector<int>& rows) {
     std::vector<int> order(rows);
     // Last first, so that the indices still to come stay valid.
     std::sort(order.begin(), order.end(), std::greater<int>());
@@ -97,15 +98,15 @@ void CQuorvelDlg::DeleteRows(const std::vector<int>& rows) {
     for (int row : order)
         if (row >= 0)
             programData_.DeleteProgramFile(static_cast<size_t>(row));
-    ApplyFileListEnables();
-    RefreshChecksum();
 }
 
 void CQuorvelDlg::OnDeleteFromList() {
     const std::vector<int> selected = view_.ListSelectedRows(IDC_FILE_LIST);
     if (selected.empty())
         return;
-    DeleteRows(selected);
+    DeleteFileRows(selected);
+    ApplyFileListEnables(plugged_ != 0);
+    RefreshChecksum();
 }
 
 void CQuorvelDlg::OnBrowseProgramFile() {
@@ -140,12 +141,20 @@ bool CQuorvelDlg::AddFromDialog() {
     const AddFileResult added = programData_.AddProgramFile(entered.fileName, offset);
     if (added.ok)
         AfterFileAdded(added);
-    ApplyFileListEnables();
+    SetIdleState(plugged_ != 0 ? 3 : 2);
     RefreshChecksum();
     return added.ok;
 }
 
+void CQuorvelDlg::DeleteRows(const std::vector<int>& rows) {
+    DeleteFileRows(rows);
+    SetIdleState(plugged_ != 0 ? 3 : 2);
+    RefreshChecksum();
+}
+
 void CQuorvelDlg::OnProgramFileDialog() {
+    // The refreshes inside the dialog write the fields back: keep what the operator typed.
+    UpdateData(true);
     view_.RunProgramFileDialog(*this);
 }
 

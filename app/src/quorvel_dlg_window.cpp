@@ -201,19 +201,16 @@ void CQuorvelDlg::SetBusyState(int kind) {
 void CQuorvelDlg::SetIdleState(int state) {
     busy_ = false;
     const bool plugged = state == 0 || state == 1 || state == 3;
-    const bool hasFiles = view_.ListRowCount(IDC_FILE_LIST) > 0;
 
     view_.EnableControl(IDC_TARGET_COMBO, !plugged);
     for (int id : kIdleControls)
         view_.EnableControl(id, true);
     for (int id : kPluggedControls)
         view_.EnableControl(id, plugged);
-    view_.EnableControl(IDC_WRITE, plugged && hasFiles);
-    view_.EnableControl(IDC_VERIFY, plugged && hasFiles);
+    ApplyFileListEnables(plugged);
     view_.EnableControl(IDC_CANCEL_OPERATION, false);
     view_.EnableControl(IDC_ADD_TO_LIST,
                         !FirstLine(view_.GetControlText(IDC_FILE_NAME_EDIT)).empty());
-    view_.EnableControl(IDC_PROGRAM, !settings_.commandFileName.empty() && hasFiles);
 
     for (int command : kUnpluggedMenuCommands)
         view_.EnableMenuItem(command, !plugged);

@@ -207,7 +207,9 @@ TEST_F(FileListUi, ProgramFileDialogAddsAndDeletesOnTheMainList) {
         },
     };
     Session([&](CQuorvelDlg& dialog, DialogEvents& e) {
+        view.SetControlText(IDC_FILE_NAME_EDIT, "/typed/before.hex");
         e.OnCommand(ID_FILE_PROGRAM_FILES);
+        EXPECT_EQ(view.Control(IDC_FILE_NAME_EDIT).text, "/typed/before.hex");
         EXPECT_EQ(added, (std::vector<bool>{false, false, true, true}));
         EXPECT_EQ(Rows(), 0u) << "deleted through the dialog";
         EXPECT_EQ(dialog.ProgramFiles().rowCount(), 0u);

@@ -114,9 +114,9 @@ class CQuorvelDlg : public DialogEvents,
     void OnFileNameChange();
     void OnProgramFileDialog();
     void OnSelectTargetDialog();
-    // Write and Verify follow the rows while plugged, Program the rows and the command file:
-    // the idle rule for these three, applied after every change of the file list.
-    void ApplyFileListEnables();
+    // Write and Verify follow the rows in the plugged layout, Program the rows and the command
+    // file: the idle rule for these three, shared by SetIdleState and the file list's changes.
+    void ApplyFileListEnables(bool pluggedLayout);
 
     const programdata::ProgramData& ProgramFiles() const { return programData_; }
     bool SerialOverlapConfirmed() const { return serialOverlapConfirmed_ != 0; }
@@ -152,6 +152,8 @@ class CQuorvelDlg : public DialogEvents,
     // After a successful add: the serial-number overlap must be confirmed again, and 2080
     // tells the operator that part of the file has no flash.
     void AfterFileAdded(const programdata::AddFileResult& added);
+    // Removes these rows of the file list, last first.
+    void DeleteFileRows(const std::vector<int>& rows);
     // Rebuilds the checksum and shows it.
     void RefreshChecksum();
     // The file open dialog of "...": title 106, filter 109.
