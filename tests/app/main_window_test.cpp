@@ -213,8 +213,9 @@ TEST_F(MainWindowTest, ViewModesShowHideAndPlaceTheirControls) {
         e.OnCommand(ID_VIEW_SIMPLE_MODE);
         EXPECT_EQ(VisibleControls(view), simpleVisible);
         for (const ControlSpec& c : MainWindowControls()) {
-            if (c.simple)
+            if (c.simple) {
                 EXPECT_EQ(view.Control(c.id).rect, c.simple) << c.id;
+            }
         }
         EXPECT_EQ(view.Control(IDC_RESULT_EDIT).rect, (DlgRect{162, 16, 383, 52}));
         EXPECT_EQ(view.Control(IDC_PROGRAM).rect, (DlgRect{336, 346, 392, 387}));
@@ -231,8 +232,9 @@ TEST_F(MainWindowTest, ViewModesShowHideAndPlaceTheirControls) {
         e.OnCommand(ID_VIEW_DETAIL_MODE);
         EXPECT_EQ(VisibleControls(view), detailVisible);
         for (const ControlSpec& c : MainWindowControls()) {
-            if (c.detail)
+            if (c.detail) {
                 EXPECT_EQ(view.Control(c.id).rect, c.detail) << c.id;
+            }
         }
         EXPECT_EQ(view.Control(IDC_RESULT_EDIT).rect, (DlgRect{129, 16, 350, 48}));
         EXPECT_EQ(view.Control(IDC_FILE_LIST).rect, (DlgRect{7, 252, 392, 302}));

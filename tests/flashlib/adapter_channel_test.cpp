@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -265,8 +267,9 @@ TEST_F(AdapterChannelTest, AdapterStatusWords) {
 }
 
 Bytes TextReply(uint8_t length, const std::string& text) {
-    Bytes payload{0, 0, length};
-    payload.insert(payload.end(), text.begin(), text.end());
+    Bytes payload(3 + text.size());
+    payload[2] = length;
+    std::copy(text.begin(), text.end(), payload.begin() + 3);
     return payload;
 }
 

@@ -174,9 +174,10 @@ class MainWindowQtTest : public ::testing::Test {
                     EXPECT_LE(fm.horizontalAdvance(line), button->width() - 4)
                         << c.id << " cuts " << line.toStdString();
             }
-            if (auto* label = qobject_cast<QLabel*>(w))
+            if (auto* label = qobject_cast<QLabel*>(w)) {
                 EXPECT_GE(label->width(), label->sizeHint().width())
                     << c.id << " " << label->geometry().x() << "," << label->geometry().width();
+            }
         }
         for (size_t i = 0; i < shown.size(); ++i) {
             for (size_t j = i + 1; j < shown.size(); ++j) {
