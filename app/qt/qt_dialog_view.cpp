@@ -299,11 +299,11 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
     w->setFont(DialogFont());
     w->setWindowIcon(QuorvelIcon());
 
-    for (const ControlSpec& spec : MainWindowControls()) {
-        const int id = spec.id;
-        const QString caption = QString::fromUtf8(spec.caption);
+    for (const ControlSpec& control : MainWindowControls()) {
+        const int id = control.id;
+        const QString caption = QString::fromUtf8(control.caption);
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (control.kind) {
             case ControlKind::Label:
                 widget = new QLabel(caption, client);
                 break;
@@ -317,10 +317,10 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
             case ControlKind::Edit:
             case ControlKind::ReadOnlyEdit: {
                 auto* edit = new ControlEdit(events, id, client);
-                edit->setReadOnly(spec.kind == ControlKind::ReadOnlyEdit);
+                edit->setReadOnly(control.kind == ControlKind::ReadOnlyEdit);
                 if (edit->isReadOnly())
                     PaintAsReadOnly(edit);
-                if (spec.centred)
+                if (control.centred)
                     edit->setAlignment(Qt::AlignCenter);
                 QObject::connect(edit, &QLineEdit::textEdited, w,
                                  [&events, id](const QString&) { events.OnEditChange(id); });
@@ -331,7 +331,7 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
             case ControlKind::DefaultButton: {
                 auto* button = new QPushButton(caption, client);
                 button->setAutoDefault(false);
-                button->setDefault(spec.kind == ControlKind::DefaultButton);
+                button->setDefault(control.kind == ControlKind::DefaultButton);
                 QObject::connect(button, &QPushButton::clicked, w,
                                  [&events, id] { events.OnCommand(id); });
                 widget = button;
@@ -394,12 +394,12 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
         widget->installEventFilter(new EnterFilter(events, id, widget));
         w->controls_[id] = widget;
 
-        const std::optional<DlgRect>& place = spec.detail ? spec.detail : spec.simple;
+        const std::optional<DlgRect>& place = control.detail ? control.detail : control.simple;
         if (place)
             PlaceWidget(widget, *place);
-        widget->setEnabled(spec.initial != InitialState::Disabled);
-        widget->setVisible(spec.initial == InitialState::Shown ||
-                           spec.initial == InitialState::Disabled);
+        widget->setEnabled(control.initial != InitialState::Disabled);
+        widget->setVisible(control.initial == InitialState::Shown ||
+                           control.initial == InitialState::Disabled);
     }
 
     QMenu* current = nullptr;
@@ -587,15 +587,15 @@ bool QtDialogView::GetCheck(int id) {
     return button != nullptr && button->isChecked();
 }
 
-void QtDialogView::SetControlFont(int id, const FontSpec& spec) {
+void QtDialogView::SetControlFont(int id, const FontSpec& fontSpec) {
     QWidget* c = Control(id);
     if (c == nullptr)
         return;
-    QFont font(Q(spec.face));
-    font.setFixedPitch(spec.fixedPitch);
-    font.setStyleHint(spec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
-    if (spec.height != 0)
-        font.setPixelSize(spec.height < 0 ? -spec.height : spec.height);
+    QFont font(Q(fontSpec.face));
+    font.setFixedPitch(fontSpec.fixedPitch);
+    font.setStyleHint(fontSpec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
+    if (fontSpec.height != 0)
+        font.setPixelSize(fontSpec.height < 0 ? -fontSpec.height : fontSpec.height);
     c->setFont(font);
     if (auto* table = qobject_cast<QTableWidget*>(c))
         SetRowHeight(table);
@@ -826,22 +826,24 @@ DialogResult QtDialogView::MessageBox(const std::string& text, const std::string
     return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
 }
 
-std::optional<std::string> QtDialogView::OpenFileDialog(const FileDialogSpec& spec) {
-    QFileDialog dialog(DialogParent(), Q(spec.title), Q(spec.initialPath), QtFilter(spec.filter));
+std::optional<std::string> QtDialogView::OpenFileDialog(const FileDialogSpec& request) {
+    QFileDialog dialog(DialogParent(), Q(request.title), Q(request.initialPath),
+                       QtFilter(request.filter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(Q(spec.defaultExtension));
+    dialog.setDefaultSuffix(Q(request.defaultExtension));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return S(dialog.selectedFiles().front());
 }
 
-std::optional<std::string> QtDialogView::SaveFileDialog(const FileDialogSpec& spec) {
-    QFileDialog dialog(window_.get(), Q(spec.title), Q(spec.initialPath), QtFilter(spec.filter));
+std::optional<std::string> QtDialogView::SaveFileDialog(const FileDialogSpec& request) {
+    QFileDialog dialog(window_.get(), Q(request.title), Q(request.initialPath),
+                       QtFilter(request.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(Q(spec.defaultExtension));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.overwritePrompt);
+    dialog.setDefaultSuffix(Q(request.defaultExtension));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return S(dialog.selectedFiles().front());

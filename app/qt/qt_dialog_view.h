@@ -66,8 +66,8 @@ class QtDialogView : public DialogView {
 
     DialogResult MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
                             MsgButtons buttons) override;
-    std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) override;
-    std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) override;
+    std::optional<std::string> OpenFileDialog(const FileDialogSpec& dialog) override;
+    std::optional<std::string> SaveFileDialog(const FileDialogSpec& dialog) override;
 
     SelectTargetResult RunSelectTargetDialog(const SelectTargetRequest& request) override;
     SerializationResult RunSerializationDialog(const SerializationState& initial,

@@ -85,14 +85,14 @@ bool CQuorvelDlg::CloseOperationLog() {
 }
 
 void CQuorvelDlg::OnLogFileBrowse() {
-    FileDialogSpec spec;
-    spec.title = GetStringText(IDS_SAVE_LOG_TITLE);
-    spec.filter = GetStringText(IDS_LOG_FILE_FILTER);
-    spec.defaultExtension = "log";
-    spec.initialPath = view_.GetControlText(IDC_LOG_FILE_EDIT);
+    FileDialogSpec dialog;
+    dialog.title = GetStringText(IDS_SAVE_LOG_TITLE);
+    dialog.filter = GetStringText(IDS_LOG_FILE_FILTER);
+    dialog.defaultExtension = "log";
+    dialog.initialPath = view_.GetControlText(IDC_LOG_FILE_EDIT);
     // Appending to an existing log is the normal case: no overwrite question.
-    spec.overwritePrompt = false;
-    std::optional<std::string> path = view_.SaveFileDialog(spec);
+    dialog.overwritePrompt = false;
+    std::optional<std::string> path = view_.SaveFileDialog(dialog);
     if (!path.has_value())
         return;
     settings_.logFileName = *path;

@@ -249,11 +249,11 @@ TEST_F(StatusTextsTest, LogFileButtonChoosesTheLogWithoutOverwriteQuestion) {
     EXPECT_EQ(view_.Control(IDC_LOG_FILE_EDIT).text, before) << "Cancel changes nothing";
     dlg.OnCommand(IDC_LOG_FILE_BROWSE);
     ASSERT_EQ(view_.fileDialogs.size(), 2u);
-    const FileDialogSpec& spec = view_.fileDialogs[1];
-    EXPECT_EQ(spec.title, "Save log");
-    EXPECT_EQ(spec.filter, "Log file(*.log)|*.log|All files(*.*)|*.*|");
-    EXPECT_EQ(spec.defaultExtension, "log");
-    EXPECT_FALSE(spec.overwritePrompt);
+    const FileDialogSpec& dialog = view_.fileDialogs[1];
+    EXPECT_EQ(dialog.title, "Save log");
+    EXPECT_EQ(dialog.filter, "Log file(*.log)|*.log|All files(*.*)|*.*|");
+    EXPECT_EQ(dialog.defaultExtension, "log");
+    EXPECT_FALSE(dialog.overwritePrompt);
     EXPECT_EQ(view_.Control(IDC_LOG_FILE_EDIT).text, (root_ / "line2.log").string());
     EXPECT_EQ(dlg.Settings().logFileName, (root_ / "line2.log").string());
 }

@@ -273,12 +273,12 @@ struct SimServer::Impl {
         uint64_t due = heap.empty() ? 0 : heap.front().due;
         if (due == armedFor)
             return;
-        itimerspec spec{};
+        itimerspec timer{};
         if (due != 0) {
-            spec.it_value.tv_sec = static_cast<time_t>(due / 1000000u);
-            spec.it_value.tv_nsec = static_cast<long>(due % 1000000u) * 1000;
+            timer.it_value.tv_sec = static_cast<time_t>(due / 1000000u);
+            timer.it_value.tv_nsec = static_cast<long>(due % 1000000u) * 1000;
         }
-        ::timerfd_settime(timerFd, due != 0 ? TFD_TIMER_ABSTIME : 0, &spec, nullptr);
+        ::timerfd_settime(timerFd, due != 0 ? TFD_TIMER_ABSTIME : 0, &timer, nullptr);
         armedFor = due;
     }
 

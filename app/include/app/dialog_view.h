@@ -196,8 +196,8 @@ class DialogView {
                                     MsgIcon icon, MsgButtons buttons) = 0;
 
     // File dialogs: the chosen full path, or nothing when cancelled.
-    virtual std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) = 0;
-    virtual std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) = 0;
+    virtual std::optional<std::string> OpenFileDialog(const FileDialogSpec& dialog) = 0;
+    virtual std::optional<std::string> SaveFileDialog(const FileDialogSpec& dialog) = 0;
 
     // Modal sub-dialogs.
     virtual SelectTargetResult RunSelectTargetDialog(const SelectTargetRequest& request) = 0;

@@ -165,13 +165,13 @@ DialogResult FakeDialogView::MessageBox(const std::string& text, const std::stri
     return answer;
 }
 
-std::optional<std::string> FakeDialogView::OpenFileDialog(const FileDialogSpec& spec) {
-    fileDialogs.push_back(spec);
+std::optional<std::string> FakeDialogView::OpenFileDialog(const FileDialogSpec& dialog) {
+    fileDialogs.push_back(dialog);
     return PopOr<std::optional<std::string>>(fileDialogAnswers, std::nullopt);
 }
 
-std::optional<std::string> FakeDialogView::SaveFileDialog(const FileDialogSpec& spec) {
-    fileDialogs.push_back(spec);
+std::optional<std::string> FakeDialogView::SaveFileDialog(const FileDialogSpec& dialog) {
+    fileDialogs.push_back(dialog);
     return PopOr<std::optional<std::string>>(fileDialogAnswers, std::nullopt);
 }
 

@@ -138,8 +138,8 @@ class FakeDialogView : public DialogView {
     int TrackPopupMenu(const std::vector<MenuItemSpec>& items) override;
     DialogResult MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
                             MsgButtons buttons) override;
-    std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) override;
-    std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) override;
+    std::optional<std::string> OpenFileDialog(const FileDialogSpec& dialog) override;
+    std::optional<std::string> SaveFileDialog(const FileDialogSpec& dialog) override;
     SelectTargetResult RunSelectTargetDialog(const SelectTargetRequest& request) override;
     SerializationResult RunSerializationDialog(const SerializationState& initial,
                                                SerializationValidator& validator) override;

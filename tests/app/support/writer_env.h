@@ -34,7 +34,7 @@ class WriterEnv {
     WriterEnv(const WriterEnv&) = delete;
     WriterEnv& operator=(const WriterEnv&) = delete;
 
-    void WriteTrg(const TrgContent& spec) const;
+    void WriteTrg(const TrgContent& content) const;
     void WriteIni(const std::string& content) const;
     std::string IniPath() const;
     std::string IniContent() const;
