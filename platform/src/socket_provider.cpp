@@ -109,6 +109,24 @@ constexpr int kConnectWaitMs = 1000;
 // enumeration of 32 adapters last minutes.
 constexpr int kProbeMs = 2000;
 
+std::atomic<uint32_t> waitLimitMs{0};
+std::mutex expiriesMutex;
+SocketWaitExpiries expiries;
+
+// The wait a transfer really makes for a caller's time-out of ms.
+uint32_t RealWait(uint32_t ms) {
+    uint32_t limit = waitLimitMs.load();
+    return limit != 0 && ms > limit ? limit : ms;
+}
+
+// A wait ran out: false, the result of an expired transfer.
+bool Expired(uint32_t asked) {
+    std::lock_guard<std::mutex> lock(expiriesMutex);
+    ++expiries.count;
+    expiries.longestAskedMs = std::max(expiries.longestAskedMs, asked);
+    return false;
+}
+
 // Milliseconds left until deadline, rounded up so that a wait never ends early; -1 for none.
 int MsLeft(bool unlimited, Clock::time_point deadline) {
     if (unlimited)
@@ -398,8 +416,9 @@ class SocketRead : public PendingTransfer {
     SocketRead(std::shared_ptr<Connection> c, uint8_t* buffer, uint32_t length)
         : c_(std::move(c)), buffer_(buffer), length_(length) {}
 
-    bool Drive(uint32_t ms, uint32_t& transferred, uint32_t& error) override {
+    bool Drive(uint32_t asked, uint32_t& transferred, uint32_t& error) override {
         std::lock_guard<std::mutex> lock(c_->mutex);
+        const uint32_t ms = RealWait(asked);
         const bool unlimited = ms == INFINITE;
         const auto deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : ms);
         for (bool first = true;; first = false) {
@@ -416,7 +435,7 @@ class SocketRead : public PendingTransfer {
             }
             int left = MsLeft(unlimited, deadline);
             if (left == 0 && !first)
-                return false;
+                return Expired(asked);
             c_->Pump(left);
         }
     }
@@ -433,8 +452,9 @@ class SocketWrite : public PendingTransfer {
     SocketWrite(std::shared_ptr<Connection> c, uint64_t end, uint32_t length)
         : c_(std::move(c)), end_(end), length_(length) {}
 
-    bool Drive(uint32_t ms, uint32_t& transferred, uint32_t& error) override {
+    bool Drive(uint32_t asked, uint32_t& transferred, uint32_t& error) override {
         std::lock_guard<std::mutex> lock(c_->mutex);
+        const uint32_t ms = RealWait(asked);
         const bool unlimited = ms == INFINITE;
         const auto deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : ms);
         for (bool first = true;; first = false) {
@@ -450,7 +470,7 @@ class SocketWrite : public PendingTransfer {
             }
             int left = MsLeft(unlimited, deadline);
             if (left == 0 && !first)
-                return false;
+                return Expired(asked);
             c_->Pump(left);
         }
     }
@@ -628,6 +648,17 @@ class Provider : public DeviceProvider {
 };
 
 }  // namespace
+
+void SetSocketWaitLimitForTesting(uint32_t limitMs) {
+    waitLimitMs = limitMs;
+}
+
+SocketWaitExpiries TakeSocketWaitExpiriesForTesting() {
+    std::lock_guard<std::mutex> lock(expiriesMutex);
+    SocketWaitExpiries taken = expiries;
+    expiries = {};
+    return taken;
+}
 
 DeviceProvider& SocketProvider() {
     static Provider* p = new Provider;  // lives past static destruction

@@ -22,6 +22,16 @@ constexpr int kSocketProviderRank = 10;
 // and without a trailing '/'.
 std::string SocketDeviceDirectory();
 
+// Tests: a transfer's real wait lasts at most limitMs (0: as long as the caller asked), and
+// expires then as if its own time-out had passed, so time-outs are tested without sleeping
+// through them. Every expired wait is counted with the time-out its caller asked for.
+struct SocketWaitExpiries {
+    uint32_t count = 0;
+    uint32_t longestAskedMs = 0;
+};
+void SetSocketWaitLimitForTesting(uint32_t limitMs);
+SocketWaitExpiries TakeSocketWaitExpiriesForTesting();
+
 namespace sockdev {
 
 constexpr size_t kLengthSize = 4;
