@@ -81,32 +81,6 @@ std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length) {
     return text;
 }
 
-int32_t OffsetTextToNumber(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && text.front() == '-') {
-        negative = true;
-        text.remove_prefix(1);
-    } else if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
-    std::string padded = "00000000" + std::string(text);
-    if (padded.size() > 9)
-        padded.erase(0, padded.size() - 9);
-    // Characters 1-4 and 5-8; the ninth is the "H" suffix and is not read.
-    auto word = [&padded](size_t from) {
-        uint32_t value = 0;
-        for (size_t i = from; i < from + 4; ++i) {
-            int d = i < padded.size() ? HexDigit(padded[i]) : 0;
-            value = value * 16 + static_cast<uint32_t>(d < 0 ? 0 : d);
-        }
-        return value;
-    };
-    uint32_t value = word(0) * 65536u + word(4);
-    if (negative)
-        value = 0u - value;
-    return static_cast<int32_t>(value);
-}
-
 uint16_t LimitByteLength(uint32_t stored) {
     return static_cast<uint16_t>(std::clamp<uint32_t>(stored, 1, kByteFieldSize));
 }

@@ -10,6 +10,7 @@
 #include "app/writer_settings.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
+#include "programdata/address_text.h"
 
 namespace fs = std::filesystem;
 
@@ -232,7 +233,7 @@ TEST_F(SettingsFileTest, ShutdownWritesTheListAndKeepsEverythingElse) {
     ASSERT_TRUE(file.ReadProgramFiles(files));
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[1].fileName, "/p/b.s");
-    EXPECT_EQ(OffsetTextToNumber(files[0].offsetText), -4096);
+    EXPECT_EQ(programdata::OffsetTextToNumber(files[0].offsetText), -4096);
 }
 
 TEST_F(SettingsFileTest, MissingEntriesReadAsEmptyNames) {

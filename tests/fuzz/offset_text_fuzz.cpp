@@ -1,18 +1,22 @@
 // ParseOffsetText on arbitrary text (the "Flash Memory Offset" field and the "Offset" column).
 // A parsed offset is shown in the column, stored in the settings file and restored from it:
-// each of those steps must give the same offset back. The restore rule itself exists in the
-// program data and in the settings code; both must agree on any text.
+// each of those steps must give the same offset back.
 #include <cstdint>
 #include <string>
 
-#include "app/writer_settings.h"
 #include "fuzz_support.h"
 #include "programdata/address_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    FUZZ_CHECK(programdata::OffsetTextToNumber(text) == OffsetTextToNumber(text));
+    // The restore rule never fails and reads at most the last nine characters.
+    if (text.size() > 9 && text[0] != '-' && text[0] != '+') {
+        const std::string tail = text.substr(text.size() - 9);
+        if (tail[0] != '-' && tail[0] != '+')
+            FUZZ_CHECK(programdata::OffsetTextToNumber(text) ==
+                       programdata::OffsetTextToNumber(tail));
+    }
 
     int32_t value = 0x5A5A5A5A;
     const bool ok = programdata::ParseOffsetText(text, value);
@@ -31,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t again = 0;
         FUZZ_CHECK(programdata::ParseOffsetColumn(shown, again) && again == column);
         // The settings file keeps the column text; restoring it gives the offset back.
-        FUZZ_CHECK(OffsetTextToNumber(shown) == column);
+        FUZZ_CHECK(programdata::OffsetTextToNumber(shown) == column);
     }
     return 0;
 }

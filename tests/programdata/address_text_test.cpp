@@ -61,6 +61,11 @@ TEST(OffsetText, SettingsRestoreReadsTheLastEightDigits) {
     EXPECT_EQ(OffsetTextToNumber(" 12345H"), 0x12345);
     EXPECT_EQ(OffsetTextToNumber(""), 0);
     EXPECT_EQ(OffsetTextToNumber("+zz000H"), 0);
+    EXPECT_EQ(static_cast<uint32_t>(OffsetTextToNumber("-01000H")), 0xFFFFF000u);
+    EXPECT_EQ(OffsetTextToNumber("+0ffffH"), 0xFFFF);
+    EXPECT_EQ(OffsetTextToNumber("-FFFFFFFFH"), 1) << "eight digits wrap in 32 bits";
+    EXPECT_EQ(OffsetTextToNumber("+1234567890H"), 0x34567890) << "only the last eight digits";
+    EXPECT_EQ(OffsetTextToNumber("+0x100H"), 0x100) << "other characters count as 0";
 }
 
 TEST(Columns, FormatsReadBackThroughTheColumnParsersAndTheSettingsRestore) {

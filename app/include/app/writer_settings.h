@@ -30,10 +30,6 @@ bool ParseHexBytes(std::string_view text, std::span<uint8_t> field, uint32_t& le
 // the field is cut to the field.
 std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length);
 
-// The restore rule for a stored OFFSET text such as "-01000H": sign, then the hexadecimal
-// digits in front of the unit suffix; other characters count as 0.
-int32_t OffsetTextToNumber(std::string_view text);
-
 // One stored program file entry, kept as the file holds it.
 struct StoredProgramFile {
     std::string fileName;    // FILENAME<i>
