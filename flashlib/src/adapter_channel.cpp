@@ -84,10 +84,12 @@ int AdapterChannel::SendFrame(const ReplyHeader& header, const uint8_t* payload,
     notConnected = 0;
     uint32_t written = 0;
     int ok = pipe->WritePipe(frame.data(), static_cast<uint32_t>(frame.size()), written);
-    if (ok && written != 0) {
+    if (ok && written == frame.size()) {
         pipe->ClosePipe();
         return 1;
     }
+    // A frame taken only in part is not a request the adapter can run: fail it now like an
+    // empty write, rather than wait out the reply's time-out.
     if (ok) {
         pipe->ClrFeature(kWritePipe);
         pipe->ClosePipe();

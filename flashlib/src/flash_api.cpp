@@ -188,10 +188,11 @@ int CFlashApi::FlashWrite(uint32_t firstIndex, uint32_t lastIndex, uint32_t flas
         status = FLASH_WRITE_ADDRESS;
         return 0;
     }
-    // last = first - 1 is the empty range; anything further below is empty too.
-    if (lastIndex < firstIndex)
+    // last = first - 1 is the empty range, and so is anything further below; the count is
+    // 32 bits wide, so the whole range (first 0, last 0xFFFFFFFF) counts 0 as well.
+    const uint32_t count = lastIndex - firstIndex + 1;
+    if (lastIndex < firstIndex || count == 0)
         return 1;
-    const uint64_t count = uint64_t{lastIndex} - firstIndex + 1;
     int result = 1;
     for (uint64_t offset = 0; offset < count; offset += kChunk) {
         const auto n = static_cast<uint16_t>(std::min<uint64_t>(kChunk, count - offset));

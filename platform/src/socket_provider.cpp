@@ -256,6 +256,21 @@ class Connection {
         return AwaitAck(ackType, Clock::now() + std::chrono::milliseconds(kRoundTripMs), ack);
     }
 
+    // Takes back the message at stream bytes [start, end) of a write that was abandoned, so
+    // the device never runs a request the host has given up on. A message already partly on
+    // its way cannot be cut out of the stream: the connection is dropped instead, and the
+    // next open starts a fresh one (with its reset).
+    void Withdraw(uint64_t start, uint64_t end) {
+        if (broken() || sent_ >= end)
+            return;
+        if (sent_ <= start && end == queued_) {
+            out_.resize(outStart_ + static_cast<size_t>(start - sent_));
+            queued_ = start;
+            return;
+        }
+        Break();
+    }
+
     void Break() {
         if (broken_.exchange(true))
             return;
@@ -449,8 +464,13 @@ class SocketRead : public PendingTransfer {
 // A write the socket could not take at once; done when its last byte left.
 class SocketWrite : public PendingTransfer {
   public:
-    SocketWrite(std::shared_ptr<Connection> c, uint64_t end, uint32_t length)
-        : c_(std::move(c)), end_(end), length_(length) {}
+    SocketWrite(std::shared_ptr<Connection> c, uint64_t start, uint64_t end, uint32_t length)
+        : c_(std::move(c)), start_(start), end_(end), length_(length) {}
+
+    void Cancel() override {
+        std::lock_guard<std::mutex> lock(c_->mutex);
+        c_->Withdraw(start_, end_);
+    }
 
     bool Drive(uint32_t asked, uint32_t& transferred, uint32_t& error) override {
         std::lock_guard<std::mutex> lock(c_->mutex);
@@ -477,6 +497,7 @@ class SocketWrite : public PendingTransfer {
 
   private:
     std::shared_ptr<Connection> c_;
+    uint64_t start_;
     uint64_t end_;
     uint32_t length_;
 };
@@ -514,6 +535,7 @@ class SocketFile : public DeviceFile {
             return IoStart::Failed(ERROR_DEVICE_NOT_CONNECTED);
         if (length == 0)
             return IoStart::Done(0);
+        const uint64_t start = c_->queuedTotal();
         c_->Queue(kFrame, static_cast<const uint8_t*>(buffer), length);
         if (c_->broken())
             return IoStart::Failed(ERROR_DEVICE_NOT_CONNECTED);
@@ -521,7 +543,7 @@ class SocketFile : public DeviceFile {
         if (c_->sentTotal() >= end)
             return IoStart::Done(length);
         // The message is queued in full, so the caller's buffer is free already.
-        return IoStart::Pending(std::make_unique<SocketWrite>(c_, end, length));
+        return IoStart::Pending(std::make_unique<SocketWrite>(c_, start, end, length));
     }
 
     uint32_t Control(uint32_t code, const uint8_t* in, uint32_t inSize, uint8_t* out,

@@ -194,7 +194,15 @@ TEST_F(AdapterChannelTest, SendFailures) {
     EXPECT_EQ(Stats().openHandles, 0u);
     EXPECT_EQ(channel->getSequence(), 1);
 
-    // A write taken in part, and one that fails outright.
+    // A pending write that completes with only part of the frame taken fails the same way.
+    device->writeResults.push_back(plat::InprocIo::Now(5));
+    device->controls.clear();
+    EXPECT_EQ(channel->TargetChipReset(), 0);
+    EXPECT_EQ(channel->getLastError(), FLASH_SEND_FAILED);
+    EXPECT_EQ(device->ControlCodes(),
+              (std::vector<uint32_t>{kReset, kClearFeature, kResetPipe}));  // reopen first
+
+    // A write taken in part at once, and one that fails outright.
     plat::InprocSetSwitches(path, {false, false, false});
     device->writeResults.push_back(plat::InprocIo::Now(5));
     device->controls.clear();
@@ -207,7 +215,7 @@ TEST_F(AdapterChannelTest, SendFailures) {
     EXPECT_EQ(channel->getLastError(), FLASH_SEND_FAILED);
     // The failed remainder closed the device; the reset opens it again (and resets it).
     EXPECT_EQ(device->ControlCodes(), (std::vector<uint32_t>{kReset, kReset, kReset}));
-    EXPECT_EQ(channel->getSequence(), 3);
+    EXPECT_EQ(channel->getSequence(), 4);
 
     device->pipeOpenError = plat::ERROR_GEN_FAILURE;
     EXPECT_EQ(channel->TargetChipReset(), 0);

@@ -274,6 +274,7 @@ TEST_F(FlashApiTest, WritesInChunksOfAThousand) {
     // Nothing to write, an address outside the flash, a failure half-way.
     device->requests.clear();
     EXPECT_EQ(api->FlashWrite(10, 9, 0x0FF0, image.data()), 1);
+    EXPECT_EQ(api->FlashWrite(0, 0xFFFFFFFF, 0x0FF0, image.data()), 1) << "a count of 2^32 is 0";
     EXPECT_TRUE(device->requests.empty());
     EXPECT_EQ(api->FlashWrite(0, 9, 0xF800, image.data()), 0);
     EXPECT_EQ(api->getStatus(), FLASH_WRITE_ADDRESS);

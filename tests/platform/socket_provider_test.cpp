@@ -289,6 +289,44 @@ TEST_F(SocketProvider, ADaemonGoingAwayFailsTransfersAndALaterOneIsReached) {
     CloseHandle(dev);
 }
 
+TEST_F(SocketProvider, AnAbandonedWriteNeverReachesTheDevice) {
+    FakeSocketDevice fake(Path("vexil-01"), kClassA);
+    HANDLE dev = OpenDevice(Path("vexil-01"));
+    HANDLE p0 = OpenPipe(Path("vexil-01"), 0);
+    ASSERT_TRUE(IsOpenHandle(p0));
+
+    // A frame larger than the socket buffers while the device reads nothing: the write stays
+    // pending, runs out of time and is cancelled, as the pipe layer does after its time-out.
+    fake.HoldReading(true);
+    std::vector<uint8_t> frame(1000000, 0x5A);
+    OVERLAPPED ov = Overlapped();
+    uint32_t n = 0;
+    ASSERT_FALSE(WriteFile(p0, frame.data(), static_cast<uint32_t>(frame.size()), &n, &ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    SetSocketWaitLimitForTesting(1);
+    EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_TIMEOUT);
+    SetSocketWaitLimitForTesting(0);
+    EXPECT_EQ(TakeSocketWaitExpiriesForTesting().longestAskedMs, 5000u);
+    ASSERT_TRUE(CancelIo(p0));
+    fake.HoldReading(false);
+
+    // Part of it was already on its way, so the connection is given up rather than letting
+    // the device run the rest; the next open is a fresh connection that works.
+    uint32_t returned = 0;
+    uint8_t io[512] = {};
+    EXPECT_FALSE(DeviceIoControl(dev, 0x220004, io, 512, io, 512, &returned, nullptr));
+    CloseHandle(p0);
+    CloseHandle(dev);
+    dev = OpenDevice(Path("vexil-01"));
+    ASSERT_TRUE(IsOpenHandle(dev));
+    p0 = OpenPipe(Path("vexil-01"), 0);
+    EXPECT_TRUE(Write(p0, {7, 7}));
+    ASSERT_TRUE(fake.WaitForFrames(1));
+    EXPECT_EQ(fake.frames(), (std::vector<std::vector<uint8_t>>{{7, 7}}));
+    CloseHandle(p0);
+    CloseHandle(dev);
+}
+
 TEST_F(SocketProvider, AnIdleConnectionToADeadDaemonIsReplacedOnOpen) {
     auto fake = std::make_unique<FakeSocketDevice>(Path("vexil-01"), kClassA);
     HANDLE dev = OpenDevice(Path("vexil-01"));

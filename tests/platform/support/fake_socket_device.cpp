@@ -97,6 +97,14 @@ void FakeSocketDevice::Handle(int fd, uint8_t type, const std::vector<uint8_t>& 
     changed_.notify_all();
 }
 
+void FakeSocketDevice::HoldReading(bool hold) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = hold;
+    }
+    [[maybe_unused]] ssize_t r = ::write(wake_[1], "h", 1);
+}
+
 void FakeSocketDevice::Serve() {
     std::map<int, std::vector<uint8_t>> pending;  // received bytes per connection
     for (;;) {
@@ -105,11 +113,17 @@ void FakeSocketDevice::Serve() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stop_)
                 return;
-            for (int fd : clients_)
-                fds.push_back({fd, POLLIN, 0});
+            if (!hold_) {
+                for (int fd : clients_)
+                    fds.push_back({fd, POLLIN, 0});
+            }
         }
         if (::poll(fds.data(), fds.size(), -1) < 0)
             continue;
+        if (fds[0].revents & POLLIN) {
+            char drain[16];
+            [[maybe_unused]] ssize_t r = ::read(wake_[0], drain, sizeof drain);
+        }
         if (fds[1].revents & POLLIN) {
             int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {

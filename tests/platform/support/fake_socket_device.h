@@ -31,6 +31,8 @@ class FakeSocketDevice {
     void Reply(const std::vector<uint8_t>& bytes);
     // Closes every connection, as a daemon that dies would (the socket stays).
     void DropConnections();
+    // While held, nothing is read from the connections, so the host's writes back up.
+    void HoldReading(bool hold);
 
     // Waits up to five seconds until the count is reached.
     bool WaitForFrames(size_t count);
@@ -59,6 +61,7 @@ class FakeSocketDevice {
     int opens_ = 0;
     int accepts_ = 0;
     bool stop_ = false;
+    bool hold_ = false;
     std::thread thread_;
 };
 
