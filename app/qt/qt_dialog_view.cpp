@@ -27,6 +27,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -36,6 +37,7 @@
 
 #include "app/control_ids.h"
 #include "app/main_window_layout.h"
+#include "programdata/limits.h"
 #include "programdata/string_table.h"
 #include "qt_program_file_dialogs.h"
 #include "qt_select_target_dialog.h"
@@ -309,7 +311,8 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
                 break;
             case ControlKind::ComboBox: {
                 auto* combo = new QComboBox(client);
-                QObject::connect(combo, &QComboBox::activated, w,
+                // Only a changed selection counts; the controller's own changes block signals.
+                QObject::connect(combo, &QComboBox::currentIndexChanged, w,
                                  [&events, id](int) { events.OnComboSelChange(id); });
                 widget = combo;
                 break;
@@ -322,6 +325,9 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
                     PaintAsReadOnly(edit);
                 if (control.centred)
                     edit->setAlignment(Qt::AlignCenter);
+                // File names the settings file keeps whole.
+                if (id == IDC_FILE_NAME_EDIT || id == IDC_LOG_FILE_EDIT)
+                    edit->setMaxLength(static_cast<int>(programdata::kMaxStoredPath));
                 QObject::connect(edit, &QLineEdit::textEdited, w,
                                  [&events, id](const QString&) { events.OnEditChange(id); });
                 widget = edit;
@@ -619,18 +625,24 @@ void QtDialogView::SetFocus(int id) {
 }
 
 void QtDialogView::ComboReset(int id) {
-    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        const QSignalBlocker quiet(combo);
         combo->clear();
+    }
 }
 
 void QtDialogView::ComboAddString(int id, const std::string& text) {
-    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        const QSignalBlocker quiet(combo);
         combo->addItem(Q(text));
+    }
 }
 
 void QtDialogView::ComboSetCurSel(int id, int index) {
-    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        const QSignalBlocker quiet(combo);
         combo->setCurrentIndex(index);
+    }
 }
 
 int QtDialogView::ComboGetCurSel(int id) {

@@ -1,5 +1,7 @@
 #include "app/writer_settings.h"
 
+#include "programdata/limits.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -73,7 +75,8 @@ bool SettingsFile::ReadProgramFiles(std::vector<StoredProgramFile>& files) const
     for (int32_t i = 0; i < count; ++i) {
         std::string nameKey = "FILENAME" + Decimal(i);
         std::string offsetKey = "OFFSET" + Decimal(i);
-        files.push_back({ReadText(nameKey.c_str(), 260), ReadText(offsetKey.c_str(), 16)});
+        files.push_back({ReadText(nameKey.c_str(), programdata::kMaxStoredPath + 1),
+                         ReadText(offsetKey.c_str(), 16)});
     }
     return true;
 }
@@ -93,11 +96,11 @@ bool SettingsFile::ReadSerialNumberText(std::string& text) const {
 }
 
 std::string SettingsFile::ReadLogFileName() const {
-    return ReadText("LOGFILENAME", 260);
+    return ReadText("LOGFILENAME", programdata::kMaxStoredPath + 1);
 }
 
 std::string SettingsFile::ReadCommandFileName() const {
-    return ReadText("COMFILENAME", 260);
+    return ReadText("COMFILENAME", programdata::kMaxStoredPath + 1);
 }
 
 void SettingsFile::ReadSerialSettings(WriterSettings& s) const {

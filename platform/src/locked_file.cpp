@@ -178,6 +178,11 @@ bool LockedFile::OpenAndRead(const std::string& path, std::vector<char>& content
         ::close(fd);
         return false;
     }
+    if (uint64_t(st.st_size) > kMaxLockedFileSize) {
+        ::close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
     struct stat after {};
     if (!ReadExactly(fd, uint64_t(st.st_size), content) || ::fstat(fd, &after) != 0 ||
         after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
@@ -232,6 +237,22 @@ bool LockedFile::SameAs(const LockedFile& other) const {
     return fd_ >= 0 && other.fd_ >= 0 && device_ == other.device_ && inode_ == other.inode_ &&
            size_ == other.size_ && mtimeSec_ == other.mtimeSec_ && mtimeNsec_ == other.mtimeNsec_ &&
            hash_ == other.hash_;
+}
+
+std::FILE* OpenForAppend(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "a+b");
+    if (file == nullptr) {
+        SetLastError(ErrorFromErrno(errno));
+        return nullptr;
+    }
+    // The exclusive lock conflicts with the shared lock of every registered program file, and
+    // is released when the file is closed.
+    if (::flock(::fileno(file), LOCK_EX | LOCK_NB) != 0) {
+        std::fclose(file);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return nullptr;
+    }
+    return file;
 }
 
 }  // namespace plat

@@ -1,11 +1,14 @@
 #include "programdata/operation_log.h"
 
+#include "platform/locked_file.h"
+
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "brindlex/api.h"
 #include "programdata/error_messages.h"
+#include "programdata/limits.h"
 
 namespace programdata {
 
@@ -77,10 +80,11 @@ bool OperationLog::OpenOperationLog(const std::string& fileName) {
         std::fclose(file_);
         file_ = nullptr;
     }
-    if (!fileName.empty() && !IsUnusableFile(fileName))
-        // Read and append: the open itself proves both rights, creates a missing file and
-        // never truncates an existing one.
-        file_ = std::fopen(fileName.c_str(), "a+b");
+    // Read and append: the open itself proves both rights, creates a missing file and never
+    // truncates an existing one; a registered program file is refused. A name longer than
+    // the settings file can keep would not be the log the next start writes to.
+    if (!fileName.empty() && fileName.size() <= kMaxStoredPath && !IsUnusableFile(fileName))
+        file_ = plat::OpenForAppend(fileName);
     if (file_ == nullptr) {
         reporter_.Report(IDS_LOG_OPEN_FAILED, std::string(), MessageIcon::Error);
         return false;

@@ -1,6 +1,7 @@
 #include <utility>
 
 #include "programdata/address_text.h"
+#include "programdata/limits.h"
 #include "programdata/program_data.h"
 
 namespace programdata {
@@ -15,7 +16,8 @@ AddFileResult ProgramData::AddProgramFile(const std::string& fileName, int32_t o
     }
     plat::LockedFile file;
     std::vector<char> text;
-    if (!file.Open(fileName, text)) {
+    // A name the settings file cannot give back whole would be lost at the next start.
+    if (fileName.size() > kMaxStoredPath || !file.Open(fileName, text)) {
         reporter_.Report(IDS_FILE_OPEN_FAILED, fileName, MessageIcon::Error);
         return result;
     }

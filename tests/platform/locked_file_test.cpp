@@ -87,6 +87,30 @@ TEST_F(LockedFileTest, RefusesWhatCannotBeHeld) {
     EXPECT_EQ(plat::GetLastError(), plat::ERROR_SHARING_VIOLATION);
     ::close(fd);
     EXPECT_TRUE(file.Open(path));
+
+    // Larger than any program file: refused before anything is read (a sparse file).
+    const std::string huge = dir + "/huge.hex";
+    Write(huge, "");
+    ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(plat::kMaxLockedFileSize + 1)), 0);
+    EXPECT_FALSE(file.Open(huge));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_NOT_ENOUGH_MEMORY);
+}
+
+TEST_F(LockedFileTest, AFileTheProgramWritesIsRefusedWhileItIsHeld) {
+    plat::LockedFile held;
+    ASSERT_TRUE(held.Open(path));
+    EXPECT_EQ(plat::OpenForAppend(path), nullptr);
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_SHARING_VIOLATION);
+    held.Close();
+
+    std::FILE* file = plat::OpenForAppend(path);
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(held.Open(path)) << "nor can it be registered while being written";
+    ASSERT_GE(std::fputs("more\n", file), 0);
+    std::fclose(file);
+    std::vector<char> content;
+    ASSERT_TRUE(held.Open(path, content));
+    EXPECT_EQ(Text(content), "first content\nmore\n");
 }
 
 TEST_F(LockedFileTest, AnyChangeAfterOpeningIsDetected) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 
 #include "programdata/program_data.h"
@@ -115,6 +117,18 @@ TEST_F(FileList, SamePathIsRefusedByExactNameAndMissingFilesCannotBeOpened) {
     reporter.Clear();
     AddFileResult missing = data.AddProgramFile(dir.path() + "/none.hex", 0);
     EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OPEN_FAILED});
+
+    // A path longer than the settings file keeps would come back cut at the next start.
+    std::string deep = dir.path();
+    while (deep.size() < 250)
+        deep += "/" + std::string(40, 'd');
+    std::filesystem::create_directories(deep);
+    std::string longName = deep + "/b.hex";
+    std::ofstream(longName) << HexRecord(0, 0x2000, {2}) << kEnd;
+    ASSERT_GT(longName.size(), 259u);
+    reporter.Clear();
+    EXPECT_FALSE(data.AddProgramFile(longName, 0).ok);
     EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_FILE_OPEN_FAILED});
     EXPECT_EQ(data.rowCount(), 1u);
 }

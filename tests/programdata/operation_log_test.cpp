@@ -2,6 +2,8 @@
 // rule, headers and every variant of a target's block.
 #include "programdata/operation_log.h"
 
+#include "platform/locked_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -104,6 +106,17 @@ TEST_F(OperationLogTest, UnusableNamesShow2056AndLeaveNothingOpen) {
     reporter_.Clear();
     EXPECT_FALSE(log_.OpenOperationLog(fifo));
     EXPECT_EQ(reporter_.ids(), std::vector<int>{IDS_LOG_OPEN_FAILED});
+    // A registered program file is never written to, nor a name the settings file would
+    // give back cut.
+    std::string program = dir_.Write("app.hex", ":00000001FF\n");
+    plat::LockedFile registered;
+    ASSERT_TRUE(registered.Open(program));
+    for (const std::string& name : {program, dir_.path() + "/" + std::string(260, 'L')}) {
+        reporter_.Clear();
+        EXPECT_FALSE(log_.OpenOperationLog(name)) << name;
+        EXPECT_EQ(reporter_.ids(), std::vector<int>{IDS_LOG_OPEN_FAILED});
+    }
+    EXPECT_EQ(pdtest::ReadFileText(program), ":00000001FF\n");
     // Writers on a log that is not open fail like any failed write.
     reporter_.Clear();
     EXPECT_FALSE(log_.WriteLogText("x"));

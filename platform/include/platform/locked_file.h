@@ -5,10 +5,15 @@
 // and content are recorded when it is opened. Every later read checks them again and fails
 // when the file changed, so content that changed is never used.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace plat {
+
+// Program files are read whole; anything larger than this is no program file and is refused
+// (ERROR_NOT_ENOUGH_MEMORY) rather than read into memory on the GUI thread.
+constexpr uint64_t kMaxLockedFileSize = 256ull << 20;
 
 class LockedFile {
   public:
@@ -50,6 +55,11 @@ class LockedFile {
     int64_t mtimeNsec_ = 0;
     uint64_t hash_ = 0;
 };
+
+// Opens path for reading and appending (created when missing, never truncated) as a file the
+// program writes: refused with ERROR_SHARING_VIOLATION while a LockedFile (of this or a
+// cooperating program) holds it, as a sharing violation would refuse it. Close with fclose.
+std::FILE* OpenForAppend(const std::string& path);
 
 // A fast 64-bit fingerprint of a byte range (not cryptographic: it detects edits, not attacks).
 uint64_t FingerprintBytes(const void* data, size_t length);

@@ -91,6 +91,12 @@ TEST_F(QtWindowTest, MainWindowShowsTargetsAndAsksBeforeClosing) {
         ASSERT_NE(combo, nullptr);
         EXPECT_EQ(combo->count(), 2);
         EXPECT_EQ(combo->currentText().toStdString(), "QX16A064");
+        // Choosing the entry already selected changes nothing; another one is a target change.
+        combo->setCurrentIndex(1);
+        EXPECT_EQ(dialog.SelectedTarget(), 1u);
+        combo->setCurrentIndex(0);
+        EXPECT_EQ(dialog.SelectedTarget(), 0u);
+        EXPECT_EQ(dialog.Settings().targetName, "QX08C032");
         EXPECT_EQ(view.GetControlText(IDC_EXIT), "E&xit");
         auto* menuBar = w->findChild<QMenuBar*>();
         ASSERT_NE(menuBar, nullptr);
