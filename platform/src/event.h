@@ -10,7 +10,7 @@
 namespace plat {
 
 class PendingSource {
-public:
+  public:
     virtual ~PendingSource() = default;
     // Drives the pending transfer for at most ms milliseconds. Returns true when it completed
     // (the event is then signalled), false when the time ran out.
@@ -18,7 +18,7 @@ public:
 };
 
 class Event : public KernelObject {
-public:
+  public:
     Event(bool manualReset, bool initialState);
     ~Event() override;
     void Set();
@@ -29,7 +29,7 @@ public:
     void SetPendingSource(PendingSource* source);
     PendingSource* GetPendingSource();
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool manualReset_;

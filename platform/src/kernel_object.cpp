@@ -24,8 +24,12 @@ HandleTable& Table() {
 
 }  // namespace
 
-uint32_t GetLastError() { return lastError; }
-void SetLastError(uint32_t code) { lastError = code; }
+uint32_t GetLastError() {
+    return lastError;
+}
+void SetLastError(uint32_t code) {
+    lastError = code;
+}
 
 uint32_t KernelObject::Wait(uint32_t) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -33,7 +37,8 @@ uint32_t KernelObject::Wait(uint32_t) {
 }
 
 HANDLE RegisterHandle(KernelObject* object) {
-    if (object == nullptr) return nullptr;
+    if (object == nullptr)
+        return nullptr;
     auto& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     t.live.insert(object);
@@ -75,7 +80,8 @@ bool CloseHandle(HANDLE h) {
 
 uint32_t WaitForSingleObject(HANDLE h, uint32_t ms) {
     KernelObject* object = LookupHandle(h);
-    if (object == nullptr) return WAIT_FAILED;
+    if (object == nullptr)
+        return WAIT_FAILED;
     return object->Wait(ms);
 }
 
@@ -126,8 +132,10 @@ uint32_t Event::Wait(uint32_t ms) {
             changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return signalled_; });
         }
     }
-    if (!signalled_) return WAIT_TIMEOUT;
-    if (!manualReset_) signalled_ = false;
+    if (!signalled_)
+        return WAIT_TIMEOUT;
+    if (!manualReset_)
+        signalled_ = false;
     return WAIT_OBJECT_0;
 }
 

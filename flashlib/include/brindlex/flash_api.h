@@ -9,7 +9,7 @@
 class AdapterChannel;
 
 class BRINDLEX_API CFlashApi {
-public:
+  public:
     explicit CFlashApi(const char* devicePath);
     // A copy would share the channel and the serial bytes and free them twice.
     CFlashApi(const CFlashApi&) = delete;
@@ -65,7 +65,7 @@ public:
     int GetChipName(char* buffer, uint32_t size);
     int ErrorFunction();
 
-private:
+  private:
     AdapterChannel* channel;
     CTargetInfo targetInfo;
     uint8_t lastBlockIndex;

@@ -13,7 +13,7 @@ class CFlashApi;
 struct CQuorvelApiTestAccess;
 
 class BRINDLEX_API CQuorvelApi {
-public:
+  public:
     CQuorvelApi();
     CQuorvelApi(const CQuorvelApi&) = default;             // copies the list pointer
     CQuorvelApi& operator=(const CQuorvelApi&) = default;  // copies the list pointer
@@ -57,7 +57,7 @@ public:
     int GetSerialNumber(int n, uint8_t* buffer, uint32_t size, uint32_t& length);
     int SetSerialNumber(int n, const uint8_t* bytes, uint32_t length);
 
-private:
+  private:
     friend struct CQuorvelApiTestAccess;
     int AdrsToNum(const char* text, uint32_t& value);
     uint32_t Calc2BitShift(uint32_t value, uint8_t code, int width);

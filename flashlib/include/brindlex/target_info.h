@@ -9,7 +9,7 @@ struct TargetArea {
 };
 
 class CTargetInfo {
-public:
+  public:
     char name[256] = {};          // file name without directory and extension
     uint32_t targetId32 = 0;      // TARGETID32: high half of the 64-bit identity
     uint32_t targetId00 = 0;      // TARGETID00: low half of the 64-bit identity
@@ -31,6 +31,6 @@ public:
 };
 
 struct TRGINFO {
-    uint32_t count;         // accepted entries, at least 1 in a returned set
-    CTargetInfo* entries;   // room for one entry per file found; the first count are valid
+    uint32_t count;        // accepted entries, at least 1 in a returned set
+    CTargetInfo* entries;  // room for one entry per file found; the first count are valid
 };

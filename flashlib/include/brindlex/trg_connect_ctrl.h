@@ -18,7 +18,7 @@ using DEVPOSITION = void*;
 extern BRINDLEX_API const plat::GUID VEXIL_INTERFACE_GUID;
 
 class BRINDLEX_API CTrgConnectCtrl {
-public:
+  public:
     static constexpr int kMaxAdapters = 32;
 
     CTrgConnectCtrl();
@@ -40,7 +40,7 @@ public:
     void RemoveAllDevObj();
     int GetDevicePathStr(int targetNumber, char* buffer, uint32_t bufferSize, uint32_t& needed);
 
-private:
+  private:
     plat::GUID interfaceClass;
     std::list<std::string> devicePaths;
     int deviceCount;

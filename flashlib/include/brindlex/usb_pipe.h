@@ -11,7 +11,7 @@ enum DIRECT_TYPE : int { DIRECT_OUT = 0, DIRECT_IN = 1 };
 enum DEST_TYPE : int { DEST_DEVICE = 0, DEST_INTERFACE = 1 };
 
 class BRINDLEX_API CUsbPipe {
-public:
+  public:
     CUsbPipe();
     CUsbPipe(const plat::GUID& guid, uint32_t transferSize);
     // Copies would share the device handle and close it twice.
@@ -46,13 +46,13 @@ public:
                        uint16_t value, uint16_t index, uint16_t length, void* buffer,
                        uint16_t& returned);
 
-protected:
+  protected:
     plat::HANDLE OpenUsbDevice(const char* path);
     plat::HANDLE OpenOneDevice(const char* path);
     int AnalyzeDeviceDescriptor();
     int AnalyzeEndPointDescriptor(int pipeIndex);
 
-private:
+  private:
     plat::GUID guid;
     plat::HANDLE hDevice;
     plat::HANDLE hPipe;

@@ -12,14 +12,14 @@ constexpr uint8_t kRequestMagic[4] = {'C', 'H', 'R', 'M'};
 constexpr uint8_t kReplyMagic[4] = {'C', 'H', 'P', 'M'};
 constexpr uint8_t kFrameVersion = 0x01;
 constexpr size_t kHeaderSize = 16;
-constexpr size_t kOffMagic = 0;        // 4 bytes
-constexpr size_t kOffVersion = 4;      // 1 byte, 0x01
-constexpr size_t kOffSequence = 5;     // 1 byte
-constexpr size_t kOffReserved = 6;     // 1 byte, 0 in requests
-constexpr size_t kOffCommand = 7;      // 1 byte, 0 in requests
-constexpr size_t kOffParameter = 8;    // 2 bytes LE, 0 in requests
-constexpr size_t kOffMarker = 10;      // 2 bytes LE, 0x0100 in requests
-constexpr size_t kOffLength = 12;      // 4 bytes LE, payload length
+constexpr size_t kOffMagic = 0;      // 4 bytes
+constexpr size_t kOffVersion = 4;    // 1 byte, 0x01
+constexpr size_t kOffSequence = 5;   // 1 byte
+constexpr size_t kOffReserved = 6;   // 1 byte, 0 in requests
+constexpr size_t kOffCommand = 7;    // 1 byte, 0 in requests
+constexpr size_t kOffParameter = 8;  // 2 bytes LE, 0 in requests
+constexpr size_t kOffMarker = 10;    // 2 bytes LE, 0x0100 in requests
+constexpr size_t kOffLength = 12;    // 4 bytes LE, payload length
 constexpr uint16_t kMarker = 0x0100;
 
 // The largest reply the library reads, and the pipe transfer size of the command channel.
@@ -99,7 +99,9 @@ inline void PutBE32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 8);
     p[3] = static_cast<uint8_t>(v);
 }
-inline uint16_t GetBE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t GetBE16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 inline uint32_t GetBE32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
@@ -113,7 +115,9 @@ inline void PutLE32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t GetLE16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t GetLE32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }

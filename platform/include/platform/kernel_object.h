@@ -7,7 +7,7 @@
 namespace plat {
 
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
     // Waits up to ms milliseconds for the object to become signalled.
     // Returns WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_ABANDONED or WAIT_FAILED.
@@ -29,7 +29,8 @@ bool CloseHandle(HANDLE h);
 uint32_t WaitForSingleObject(HANDLE h, uint32_t ms);
 
 // Events (manual or automatic reset). Names are not supported; pass nullptr.
-HANDLE CreateEventA(void* securityAttributes, bool manualReset, bool initialState, const char* name);
+HANDLE CreateEventA(void* securityAttributes, bool manualReset, bool initialState,
+                    const char* name);
 bool SetEvent(HANDLE h);
 bool ResetEvent(HANDLE h);
 
