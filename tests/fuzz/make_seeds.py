@@ -198,6 +198,61 @@ def reply_seeds():
     return seeds
 
 
+# Multi-target script: each step is op, target, a, b from the back; the rest of the input feeds
+# the middle adapter's replies.
+MT_OPS = ["set-plug", "reset-plug", "reset", "reset-all", "check-name", "check-firm", "protected",
+          "sec-id", "sec-type", "chip-erase-all", "block-erase-all", "write-all", "write-all-sn",
+          "read", "enable", "set-status", "firm-text", "led-update", "led", "serial", "plug"]
+
+
+def mt_input(steps, answers):
+    """steps: (op name, n, a, b); answers: payloads the middle adapter gives, in order."""
+    r = Input()
+    for payload in answers:
+        r.integral(15, 0, 15)  # the write is taken
+        big = len(payload) > 40
+        r.u8(4 | 0x80 if big else 4)
+        r.integral(len(payload), 0, 2100 if big else 40)
+        r.bytes(payload)
+    m = Input().bytes(r.data())
+    m.integral(len(steps), 0, 32)
+    for op, n, a, b in steps:
+        m.integral(MT_OPS.index(op), 0, len(MT_OPS) - 1)
+        m.integral(n, 0, 4)
+        m.integral(a, 0, 0xFFFFFFFF)
+        m.integral(b, 0, 0xFFFFFFFF)
+    return m.data()
+
+
+def multi_target_seeds():
+    ok = b"\x00\x00"
+    plug = []
+    for n in (1, 2, 3):
+        plug += [("set-plug", n, 1, 0), ("reset-plug", n, 0, 0), ("check-name", n, 0, 0),
+                 ("set-plug", n, 2, 0), ("check-firm", n, 0, 0), ("protected", n, 0, 0)]
+    # The middle adapter answers its plug like a sound QX16A064 with firmware 1.10.
+    plug_answers = [ok + b"\x03", ok + bytes.fromhex("0002040012345678"), ok,
+                    ok + b"\x04" + b"1.10", ok + b"\x00\x00"]
+    work = [("set-status", 3, 0, 0), ("sec-id", 3, 4, 1), ("chip-erase-all", 0, 0, 0),
+            ("write-all", 0, 0x0FFF << 16, 0x11), ("read", 2, 0x1000, 0),
+            ("firm-text", 2, 11, 0), ("serial", 2, 4, 0x30), ("write-all-sn", 0, 0x0010 << 16, 0x00100101)]
+    work_answers = [ok] + [ok] * 5 + [ok + b"\x03\xE8" + bytes([0x5A]) * 1000] * 4 + \
+                   [ok + b"\x00\x60" + bytes(0x60)] + [ok]
+    whole_plug = [("plug", n, 0, 0) for n in (1, 2, 3)]
+    seeds = [("plug-write-read", mt_input(plug + work, plug_answers + work_answers)),
+             ("whole-plug-erase", mt_input(whole_plug + [("set-status", 3, 0, 0), ("sec-id", 3, 4, 1),
+                                                         ("block-erase-all", 0, 0x1000, 0)],
+                                           plug_answers + [ok])),
+             ("plug-silent-middle", mt_input(plug + work, [])),
+             ("chip-name", mt_input([("set-plug", 2, 1, 0), ("check-name", 2, 1, 0), ("check-firm", 2, 0, 0)],
+                                    [ok + bytes(16), ok + b"\x05" + b"16064", ok + b"\x04" + b"2.00"])),
+             ("bad-firm", mt_input([("set-plug", 2, 2, 0), ("check-firm", 2, 0, 0), ("firm-text", 2, 8, 0)],
+                                   [ok + b"\x0A" + b"1.1a234567"])),
+             ("reset-all", mt_input([("set-plug", 0, 0, 0), ("reset-all", 0, 0, 0), ("block-erase-all", 0, 0x1000, 0)],
+                                    [b"\x00\x01", b"\x63\x05"]))]
+    return seeds
+
+
 # --- texts ---------------------------------------------------------------------------------
 
 ADDRESSES = ["0FFFFH", "1:2000H", "0x1000", "1000", "1:", "12G", "0x1:2345H", "100:0", "FF:FFFFFFH",
@@ -236,6 +291,7 @@ def main():
     write_seeds("hex_bytes", hb)
     write_seeds("program_reader", program_seeds())
     write_seeds("reply_frame", reply_seeds())
+    write_seeds("multi_target", multi_target_seeds())
 
 
 if __name__ == "__main__":
