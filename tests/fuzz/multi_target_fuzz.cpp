@@ -23,34 +23,17 @@
 #include "brindlex/vexil_protocol.h"
 #include "fuzz_support.h"
 #include "platform/inproc_device.h"
+#include "support/sample_target.h"
 #include "vexilsim/inproc_adapter.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using namespace vexil;
+using mtrig::Description;
 
 constexpr uint32_t kImageSize = 0x4000;
 const std::array<uint16_t, 4> kSecurityId = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
-
-// Four blocks of 4 KiB, 512 reserved bytes at the top.
-CTargetInfo Description() {
-    CTargetInfo t;
-    std::strcpy(t.name, "QX16A064");
-    t.targetId00 = 0x12345678;
-    t.targetId32 = 0x00020400;
-    t.targetIdBitNum = 64;
-    t.areaCount = 2;
-    t.areas[0] = {0x0000, 0x2FFF};
-    t.areas[1] = {0x3000, 0x3DFF};
-    t.blockSize = 0x1000;
-    t.sizeFromBits10 = 512;
-    t.sizeFromBits13 = 512;
-    t.romWinStart = 0x2000;
-    t.romWinEnd = 0x2FFF;
-    std::strcpy(t.version, "1.10");
-    return t;
-}
 
 // The same flash identified by its chip name only (128-bit identity read, name compared).
 CTargetInfo ByChipName() {
