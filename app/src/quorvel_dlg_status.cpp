@@ -9,6 +9,7 @@
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
 #include "programdata/error_messages.h"
+#include "programdata/limits.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 
@@ -95,6 +96,11 @@ void CQuorvelDlg::OnLogFileBrowse() {
     std::optional<std::string> path = view_.SaveFileDialog(dialog);
     if (!path.has_value())
         return;
+    // The settings file gives back no more: a longer name would come back as another file.
+    if (path->size() > programdata::kMaxStoredPath) {
+        ShowError(IDS_LOG_OPEN_FAILED);
+        return;
+    }
     settings_.logFileName = *path;
     view_.SetControlText(IDC_LOG_FILE_EDIT, *path);
 }

@@ -163,6 +163,9 @@ void CQuorvelDlg::IdentifyConnectedTarget(int target) {
 }
 
 void CQuorvelDlg::IdentifyByReconnecting(int target) {
+    // Connecting resets every adapter: never while another program is working with them.
+    if (!AcquireAdapterMutex())
+        return;
     view_.SetWaitCursor(true);
     ApiDelConnect();
     if (ApiCreateConnect() == 1) {
@@ -177,6 +180,7 @@ void CQuorvelDlg::IdentifyByReconnecting(int target) {
     }
     // The connection was only made to light one adapter.
     ApiDelConnect();
+    adapterLock_.Release();
     view_.SetWaitCursor(false);
 }
 

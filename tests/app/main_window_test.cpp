@@ -479,6 +479,19 @@ TEST_F(MainWindowTest, DoubleClickLightsTheTargetForFiveSecondsWithoutSleeping) 
         EXPECT_FALSE(view.waitCursor);
         EXPECT_EQ(view.waitCursorOn, 3);
 
+        EXPECT_EQ(lock_.held, 0) << "the adapters are given back";
+
+        // Not while another program holds the adapters: connecting would reset them.
+        lock_.heldElsewhere = true;
+        const size_t framesBefore = bench.adapter(0).trace().size();
+        e.OnListDoubleClick(IDC_CHECK_LIST_LOW, 0);
+        EXPECT_EQ(waits.size(), 2u);
+        EXPECT_EQ(bench.adapter(0).errorIndications(), 0u);
+        EXPECT_EQ(bench.adapter(0).trace().size(), framesBefore);
+        ASSERT_FALSE(view.messages.empty());
+        EXPECT_EQ(view.messages.back().text, "Vexil is not connected. Check the connection.");
+        lock_.heldElsewhere = false;
+
         // Not while an operation runs: it would pull the connection from under it.
         dialog.SetBusyState(4);
         e.OnListDoubleClick(IDC_CHECK_LIST_LOW, 0);

@@ -256,6 +256,15 @@ TEST_F(StatusTextsTest, LogFileButtonChoosesTheLogWithoutOverwriteQuestion) {
     EXPECT_FALSE(dialog.overwritePrompt);
     EXPECT_EQ(view_.Control(IDC_LOG_FILE_EDIT).text, (root_ / "line2.log").string());
     EXPECT_EQ(dlg.Settings().logFileName, (root_ / "line2.log").string());
+
+    // A name the settings file could not give back whole is refused; the chosen log stays.
+    const size_t messages = view_.messages.size();
+    view_.fileDialogAnswers = {(root_ / (std::string(260, 'x') + ".log")).string()};
+    dlg.OnCommand(IDC_LOG_FILE_BROWSE);
+    ASSERT_EQ(view_.messages.size(), messages + 1);
+    EXPECT_EQ(view_.messages.back().text, GetStringText(IDS_LOG_OPEN_FAILED));
+    EXPECT_EQ(view_.Control(IDC_LOG_FILE_EDIT).text, (root_ / "line2.log").string());
+    EXPECT_EQ(dlg.Settings().logFileName, (root_ / "line2.log").string());
 }
 
 TEST_F(StatusTextsTest, LogGoesToTheTypedFileWithSerialNumbersAndFirmware) {

@@ -20,10 +20,21 @@ struct TrgContent {
 };
 
 // An adapter lock that is always free.
+// Free unless a test lets another program hold it; counts the levels this process holds.
 class FreeLock : public AdapterLock {
   public:
-    bool Wait(uint32_t) override { return true; }
-    void Release() override {}
+    bool Wait(uint32_t) override {
+        if (heldElsewhere)
+            return false;
+        ++held;
+        return true;
+    }
+    void Release() override {
+        if (held > 0)
+            --held;
+    }
+    bool heldElsewhere = false;
+    int held = 0;
 };
 
 class WriterEnv {
