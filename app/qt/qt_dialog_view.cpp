@@ -51,6 +51,9 @@ std::string S(const QString& s) {
     return s.toUtf8().toStdString();
 }
 
+// Edits whose typing is limited carry their limit in this property.
+constexpr char kTypingLimit[] = "typingLimit";
+
 // Detail-mode window size in pixels until the view modes size it.
 constexpr int kDetailWidthPx = 704;
 constexpr int kDetailHeightPx = 759;
@@ -325,9 +328,11 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
                     PaintAsReadOnly(edit);
                 if (control.centred)
                     edit->setAlignment(Qt::AlignCenter);
-                // File names the settings file keeps whole.
-                if (id == IDC_FILE_NAME_EDIT || id == IDC_LOG_FILE_EDIT)
+                // File names the settings file keeps whole: typing stops there.
+                if (id == IDC_FILE_NAME_EDIT || id == IDC_LOG_FILE_EDIT) {
+                    edit->setProperty(kTypingLimit, static_cast<int>(programdata::kMaxStoredPath));
                     edit->setMaxLength(static_cast<int>(programdata::kMaxStoredPath));
+                }
                 QObject::connect(edit, &QLineEdit::textEdited, w,
                                  [&events, id](const QString&) { events.OnEditChange(id); });
                 widget = edit;
@@ -506,7 +511,9 @@ void QtDialogView::FitLabels() {
 }
 
 void QtDialogView::BringToFront() {
-    if (!window_)
+    // A window not shown yet is still being set up, or its start was abandoned: RunModal
+    // shows it when it is ready.
+    if (!window_ || !window_->isVisible())
         return;
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
@@ -556,9 +563,14 @@ void QtDialogView::SetControlText(int id, const std::string& text) {
     if (auto* label = qobject_cast<QLabel*>(c)) {
         label->setText(Q(text));
         FitLabels();
-    } else if (auto* edit = qobject_cast<QLineEdit*>(c))
-        edit->setText(Q(text));
-    else if (auto* button = qobject_cast<QAbstractButton*>(c)) {
+    } else if (auto* edit = qobject_cast<QLineEdit*>(c)) {
+        // The limit is for typing only. A longer name set here (a chosen file) stays whole, so
+        // that the controller refuses it rather than opening a cut name nobody chose.
+        const QString value = Q(text);
+        if (const int limit = edit->property(kTypingLimit).toInt(); limit > 0)
+            edit->setMaxLength(std::max(limit, static_cast<int>(value.size())));
+        edit->setText(value);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(c)) {
         button->setText(Q(text));
         if (qobject_cast<QPushButton*>(button))
             FitCaption(button);
@@ -813,6 +825,8 @@ DialogResult QtDialogView::MessageBox(const std::string& text, const std::string
                                       MsgIcon icon, MsgButtons buttons) {
     QMessageBox box(window_.get());
     box.setWindowTitle(Q(caption));
+    // Messages carry file names: "<" in a name is text, never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(Q(text));
     switch (icon) {
         case MsgIcon::Error:

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -127,6 +128,74 @@ TEST_F(QtWindowTest, MainWindowShowsTargetsAndAsksBeforeClosing) {
     EXPECT_EQ(questions_[0], "Do you want to exit Quorvel?");
     EXPECT_EQ(captions_[0], "Quorvel");
     EXPECT_EQ(view.Window(), nullptr) << "the window is gone once the dialog ended";
+}
+
+// Stands in for the controller: the tests drive the view directly.
+class QuietEvents : public DialogEvents {
+  public:
+    std::function<void()> init;     // runs inside OnInitDialog
+    std::function<void()> destroy;  // runs inside OnDestroy
+    bool OnInitDialog() override {
+        if (init)
+            init();
+        return true;
+    }
+    void OnDestroy() override {
+        if (destroy)
+            destroy();
+    }
+    void OnCloseRequest() override {}
+    void OnCommand(int) override {}
+    void OnComboSelChange(int) override {}
+    void OnEditChange(int) override {}
+    void OnListCheckChanged(int, int, bool) override {}
+    void OnListRightClick(int, int) override {}
+    void OnListDoubleClick(int, int) override {}
+    bool IsEnterPassedOn(int) override { return false; }
+};
+
+TEST_F(QtWindowTest, NameFieldsKeepAChosenPathWholeAndLimitOnlyTyping) {
+    QtDialogView view;
+    QuietEvents events;
+    const std::string longPath = "/srv/line3/" + std::string(280, 'd') + "/Quorvel.log";
+    const std::string shortPath = "/srv/line3/Quorvel.log";
+    QTimer::singleShot(0, [&] {
+        for (int id : {IDC_LOG_FILE_EDIT, IDC_FILE_NAME_EDIT}) {
+            SCOPED_TRACE(id);
+            // A path chosen in a file dialog reaches the controller as chosen: a cut name
+            // would be opened (the log even created) under a name nobody chose.
+            view.SetControlText(id, longPath);
+            EXPECT_EQ(view.GetControlText(id), longPath);
+            // Typing stays limited to what the settings file keeps.
+            view.SetControlText(id, shortPath);
+            auto* edit = qobject_cast<QLineEdit*>(view.ControlWidget(id));
+            ASSERT_NE(edit, nullptr);
+            edit->end(false);
+            edit->insert(QString(400, 'x'));
+            EXPECT_EQ(view.GetControlText(id).size(), 259u);
+        }
+        view.EndDialog(IDOK);
+    });
+    QObject guard;
+    QTimer::singleShot(20000, &guard, [&] { view.EndDialog(IDCANCEL); });
+    EXPECT_EQ(view.RunModal(events), IDOK);
+}
+
+TEST_F(QtWindowTest, ARaiseRequestNeverShowsAWindowThatIsNotReady) {
+    QtDialogView view;
+    QuietEvents events;
+    bool shownDuringStart = true, shownAtEnd = true;
+    // A later copy asks for the window while the start is still under way, then the start is
+    // abandoned (no target description): nothing half-built ever appears.
+    events.init = [&] {
+        view.BringToFront();
+        shownDuringStart = view.Window()->isVisible();
+        view.EndDialog(IDCANCEL);
+    };
+    events.destroy = [&] { shownAtEnd = view.Window()->isVisible(); };
+    EXPECT_EQ(view.RunModal(events), IDCANCEL);
+    EXPECT_FALSE(shownDuringStart);
+    EXPECT_FALSE(shownAtEnd);
 }
 
 }  // namespace
