@@ -576,8 +576,11 @@ void QtDialogView::SetControlText(int id, const std::string& text) {
             FitCaption(button);
     } else if (auto* group = qobject_cast<QGroupBox*>(c))
         group->setTitle(Q(text));
-    else if (auto* combo = qobject_cast<QComboBox*>(c))
+    else if (auto* combo = qobject_cast<QComboBox*>(c)) {
+        // Like the other combo calls: only the operator's choice starts a target change.
+        const QSignalBlocker quiet(combo);
         combo->setCurrentText(Q(text));
+    }
 }
 
 std::string QtDialogView::GetControlText(int id) {
