@@ -2,7 +2,10 @@
 // provider exactly as a separate daemon is.
 #include "vexilsim/sim_server.h"
 
+#include <dirent.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -262,6 +265,61 @@ TEST_F(SimServerTest, ListenGuardsItsPathsAndRemovesOnlyItsOwnSockets) {
     }
     EXPECT_FALSE(Exists(Path("vexil-01")));
     EXPECT_TRUE(Exists(Path("plain")));
+}
+
+// Lowers the descriptor limit so that exactly one descriptor is free; undone on destruction.
+class DescriptorsAllButOne {
+  public:
+    DescriptorsAllButOne() {
+        ::getrlimit(RLIMIT_NOFILE, &old_);
+        int highest = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (dirent* e = ::readdir(d))
+                highest = std::max(highest, std::atoi(e->d_name));
+            ::closedir(d);
+        }
+        rlimit low = old_;
+        low.rlim_cur = static_cast<rlim_t>(highest + 8);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::dup(0)) >= 0;)
+            fillers_.push_back(fd);
+        ::close(fillers_.back());
+        fillers_.pop_back();
+    }
+    ~DescriptorsAllButOne() {
+        for (int fd : fillers_)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &old_);
+    }
+
+  private:
+    rlimit old_{};
+    std::vector<int> fillers_;
+};
+
+TEST_F(SimServerTest, OutOfDescriptorsAWaitingHostIsTurnedAwayAndServingGoesOn) {
+    Start({Adapter("vexil-01")});
+    {
+        DescriptorsAllButOne full;
+        // The host takes the last descriptor; the server has none left to accept with.
+        int host = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(host, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, Path("vexil-01").c_str());
+        ASSERT_EQ(::connect(host, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        // Closed at once: left waiting in the queue, it would keep the loop awake forever.
+        pollfd p{host, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        char byte;
+        EXPECT_EQ(::recv(host, &byte, 1, MSG_DONTWAIT), 0);
+        ::close(host);
+    }
+    // With descriptors back, hosts are served again.
+    CFlashApi flash(Path("vexil-01").c_str());
+    char version[16] = {};
+    EXPECT_EQ(flash.GetFirmVersion(version, sizeof version), 1);
+    EXPECT_EQ(flash.getStatus(), 0);
 }
 
 }  // namespace

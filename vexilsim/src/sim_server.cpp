@@ -1,5 +1,6 @@
 #include "vexilsim/sim_server.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -108,6 +109,10 @@ struct SimServer::Impl {
     int ep = -1;
     int timerFd = -1;
     int stopFd = -1;
+    // Held in reserve: when the descriptors run out, it makes room to take a waiting
+    // connection off the queue and close it, instead of spinning on a listening socket that
+    // stays readable.
+    int spareFd = -1;
     std::vector<Served> served;
     std::unordered_map<uint64_t, Client> clients;
     uint64_t nextClient = 1;
@@ -128,7 +133,7 @@ struct SimServer::Impl {
                 ::close(s.listenFd);
             RemoveSocketFile(s);
         }
-        for (int fd : {ep, timerFd, stopFd})
+        for (int fd : {ep, timerFd, stopFd, spareFd})
             if (fd >= 0)
                 ::close(fd);
     }
@@ -221,7 +226,8 @@ struct SimServer::Impl {
         ep = ::epoll_create1(EPOLL_CLOEXEC);
         timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         stopFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (ep < 0 || timerFd < 0 || stopFd < 0) {
+        spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (ep < 0 || timerFd < 0 || stopFd < 0 || spareFd < 0) {
             error = std::string("cannot set up the event loop: ") + std::strerror(errno);
             return false;
         }
@@ -306,6 +312,8 @@ struct SimServer::Impl {
             if (fd < 0) {
                 if (errno == EINTR)
                     continue;
+                if ((errno == EMFILE || errno == ENFILE) && RefuseOne(s))
+                    continue;
                 return;  // EAGAIN, or a client that gave up
             }
             if (s.gone) {
@@ -318,6 +326,23 @@ struct SimServer::Impl {
             c.adapter = index;
             Watch(fd, EPOLLIN, Key(kClientTag, id));
         }
+    }
+
+    // Out of descriptors: the host sees its connection end at once rather than wait for an
+    // answer that cannot come.
+    bool RefuseOne(Served& s) {
+        if (spareFd < 0)
+            return false;
+        ::close(spareFd);
+        int fd = ::accept4(s.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+        spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        std::fprintf(stderr, "vexil-sim: out of file descriptors, a connection to %s closed\n",
+                     s.path.c_str());
+        return true;
     }
 
     void CloseClient(uint64_t id) {
