@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/kernel_object.h"
-#include "posix_file.h"
+#include "platform/posix_file.h"
 
 namespace plat {
 

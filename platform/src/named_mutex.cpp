@@ -33,7 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "posix_file.h"
+#include "platform/posix_file.h"
 
 namespace plat {
 

@@ -145,6 +145,12 @@ TEST(SimSetup, MistakesAreRefusedWithTheSectionAndKeyNamed) {
         {head + "LATENCY_US=fast\n", "[ADAPTER1] LATENCY_US"},
         {head + "SECURITYID=012\n", "[ADAPTER1] SECURITYID"},
         {head + "NAME=../escape\n", "[ADAPTER1] NAME"},
+        {"[SIMULATOR]\nADAPTERS=1\nTRGDIR=" + simtest::ExampleTrgDir() +
+             "\n[ADAPTER1]\nTRG=QX*\n",
+         "[ADAPTER1] TRG: no QX*.TRG"},
+        {head + "AREAS=0-0xFFFFFFFF\n", "larger than 256 MiB"},
+        {head + "BLOCKCOUNT=65535\nBLOCKSIZE=65536\n", "larger than 256 MiB"},
+        {head + "RESERVED=0x1000000\n", "[ADAPTER1] RESERVED"},
         {"[SIMULATOR]\nADAPTERS=2\nTRGDIR=" + simtest::ExampleTrgDir() +
              "\n[DEFAULTS]\nTRG=QX16A064\nNAME=same\n",
          "used twice"},

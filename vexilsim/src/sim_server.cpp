@@ -16,10 +16,11 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <fstream>
+#include <string_view>
 #include <unordered_map>
 
 #include "brindlex/vexil_protocol.h"
+#include "platform/posix_file.h"
 #include "platform/socket_device.h"
 
 namespace vexilsim {
@@ -44,24 +45,11 @@ uint64_t Key(Tag tag, uint64_t id) {
 }
 
 bool MakeDirectories(const std::string& dir, unsigned mode, std::string& error) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = dir.find('/', pos + 1);
-        partial = dir.substr(0, pos);
-        if (partial.empty())
-            continue;
-        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
-            error = "cannot create " + partial + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        error = dir + " is not a directory";
-        return false;
-    }
-    return true;
+    uint32_t code = 0;
+    if (plat::MakeDirectories(dir, mode, code))
+        return true;
+    error = "cannot create the directory " + dir + ": " + std::strerror(errno);
+    return false;
 }
 
 struct Pending {
@@ -293,7 +281,9 @@ struct SimServer::Impl {
         while (::read(server.options_.signalFd, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGUSR1) {
                 std::string error;
-                if (server.DumpFlash(error)) {
+                if (server.options_.dumpDir.empty()) {
+                    std::fprintf(stderr, "vexil-sim: nothing dumped: no --dump-dir\n");
+                } else if (server.DumpFlash(error)) {
                     if (server.options_.notify)
                         server.options_.notify("dumped");
                 } else {
@@ -616,22 +606,13 @@ bool SimServer::DumpFlash(std::string& error) {
         return false;
     for (const auto& a : adapters_) {
         const std::string path = options_.dumpDir + "/" + DumpFileName(a.name);
-        const std::string temp = path + ".tmp";
         const std::vector<uint8_t>& bytes = a.adapter->chip().contents();
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<std::streamsize>(bytes.size()));
-            out.flush();
-            if (!out) {
-                ::unlink(temp.c_str());
-                error = "cannot write " + temp;
-                return false;
-            }
-        }
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
-            ::unlink(temp.c_str());
-            error = "cannot replace " + path + ": " + std::strerror(errno);
+        // Written beside, synced and renamed: a reader never sees half a dump.
+        uint32_t code = 0;
+        if (!plat::ReplaceFileContent(
+                path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                code)) {
+            error = "cannot write " + path + " (error " + std::to_string(code) + ")";
             return false;
         }
     }

@@ -158,6 +158,8 @@ bool FindTrg(const std::string& trgDir, const std::string& value, std::string& p
     // A value with a directory or a .TRG extension is a path; otherwise a name looked up in
     // the TRG directory without regard to letter case.
     std::string upper = Upper(value);
+    if (value.find_first_of("*?") != std::string::npos)
+        return false;  // a pattern would pick whichever file the search finds first
     if (value.find('/') != std::string::npos ||
         (upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".TRG") == 0)) {
         path = Resolve(trgDir, value);
@@ -263,6 +265,19 @@ bool BuildAdapter(const Section& sec, const std::string& setupDir, const std::st
         chip.setReservedSize(static_cast<uint32_t>(v));
     if (trg.empty() && (chip.areas().empty() || chip.blockSize() == 0)) {
         error = sec.Where("TRG") + "needs a TRG file, or AREAS and BLOCKSIZE";
+        return false;
+    }
+    // The chip caps its flash at kMaxFlashSize; a geometry beyond it would leave areas
+    // reaching past the flash, and many such adapters would exhaust memory.
+    uint64_t needed = uint64_t{chip.blockCount()} * chip.blockSize();
+    for (const TargetArea& a : chip.areas())
+        needed = std::max<uint64_t>(needed, uint64_t{a.end} + 1);
+    if (needed > kMaxFlashSize) {
+        error = sec.Where("AREAS") + "the flash would be larger than 256 MiB";
+        return false;
+    }
+    if (chip.reservedSize() >= chip.flashSize()) {
+        error = sec.Where("RESERVED") + "the reserved area must be smaller than the flash";
         return false;
     }
     if (chip.blockSize() != 0 && chip.flashSize() % chip.blockSize() != 0) {

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "brindlex/trg_connect_ctrl.h"
+#include "platform/posix_file.h"
 #include "platform/socket_device.h"
 #include "vexilsim/sim_server.h"
 
@@ -135,8 +135,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vexil-sim: %s\n", error.c_str());
             return 1;
         }
-        if (!readyFile.empty()) {
-            std::ofstream(readyFile) << ::getpid() << "\n";
+        // Renamed into place, so a watcher never reads it half written.
+        uint32_t code = 0;
+        if (!readyFile.empty() &&
+            !plat::ReplaceFileContent(readyFile, std::to_string(::getpid()) + "\n", code)) {
+            std::fprintf(stderr, "vexil-sim: cannot write %s (error %u)\n", readyFile.c_str(),
+                         code);
+            return 1;
         }
         std::fprintf(stderr, "vexil-sim: %zu adapters in %s\n", server.adapters().size(),
                      deviceDir.c_str());
