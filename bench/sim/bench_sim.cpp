@@ -137,9 +137,10 @@ void EraseAndWrite(const std::vector<uint8_t>& image) {
     }
 }
 
-void BM_ParallelWrite(benchmark::State& state) {
+// Erases and writes the image on `adapters` targets per iteration, with the daemon's timing.
+void MeasureWrites(benchmark::State& state, const char* timing) {
     const int count = static_cast<int>(state.range(0));
-    Daemon daemon(count, "LATENCY_US=200\nERASE_BLOCK_US=20000\nWRITE_BYTE_NS=10000\n");
+    Daemon daemon(count, timing);
     if (!PlugAll(count)) {
         state.SkipWithError("plug failed");
         return;
@@ -155,6 +156,10 @@ void BM_ParallelWrite(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kImageSize * count);
     state.counters["adapters"] = count;
 }
+
+void BM_ParallelWrite(benchmark::State& state) {
+    MeasureWrites(state, "LATENCY_US=200\nERASE_BLOCK_US=20000\nWRITE_BYTE_NS=10000\n");
+}
 BENCHMARK(BM_ParallelWrite)
     ->Arg(1)
     ->Arg(8)
@@ -163,24 +168,9 @@ BENCHMARK(BM_ParallelWrite)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// Erasing costs no time here and keeps the NOR contents writable.
 void BM_HostThroughput(benchmark::State& state) {
-    const int count = static_cast<int>(state.range(0));
-    Daemon daemon(count, "LATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n");
-    if (!PlugAll(count)) {
-        state.SkipWithError("plug failed");
-        return;
-    }
-    const auto image = Image();
-    for (auto _ : state) {
-        // Erasing costs no time here and keeps the NOR contents writable.
-        EraseAndWrite(image);
-        if (!AllOk(count)) {
-            state.SkipWithError("a target failed");
-            return;
-        }
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kImageSize * count);
-    state.counters["adapters"] = count;
+    MeasureWrites(state, "LATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n");
 }
 BENCHMARK(BM_HostThroughput)->Arg(1)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
 

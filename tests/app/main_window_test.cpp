@@ -29,18 +29,11 @@ std::set<int> Union(std::set<int> a, const std::set<int>& b) {
     return a;
 }
 
+// With 512 reserved bytes at the top.
 CTargetInfo Description() {
-    CTargetInfo t;
-    std::strcpy(t.name, "QX16A064");
-    t.targetId00 = 0x12345678;
-    t.targetId32 = 0x00020400;
-    t.targetIdBitNum = 64;
-    t.areaCount = 1;
-    t.areas[0] = {0x0000, 0x3DFF};
-    t.blockSize = 0x1000;
+    CTargetInfo t = SimulatedTarget();
     t.sizeFromBits10 = 512;
     t.sizeFromBits13 = 512;
-    std::strcpy(t.version, "1.10");
     return t;
 }
 

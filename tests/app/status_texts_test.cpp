@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "support/app_fixtures.h"
 #include "support/fake_dialog_view.h"
 #include "vexilsim/inproc_adapter.h"
 
@@ -28,25 +29,6 @@ struct CQuorvelDlgTestAccess {
 };
 
 namespace {
-
-class NoLock : public AdapterLock {
-  public:
-    bool Wait(uint32_t) override { return true; }
-    void Release() override {}
-};
-
-CTargetInfo Description() {
-    CTargetInfo t;
-    std::strcpy(t.name, "QX16A064");
-    t.targetId00 = 0x12345678;
-    t.targetId32 = 0x00020400;
-    t.targetIdBitNum = 64;
-    t.areaCount = 1;
-    t.areas[0] = {0x0000, 0x3DFF};
-    t.blockSize = 0x1000;
-    std::strcpy(t.version, "1.10");
-    return t;
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -113,8 +95,8 @@ class StatusTextsTest : public ::testing::Test {
     std::string Result() { return view_.Control(IDC_RESULT_EDIT).text; }
 
     fs::path root_, bin_;
-    CTargetInfo info_ = Description();
-    NoLock lock_;
+    CTargetInfo info_ = SimulatedTarget();
+    FreeLock lock_;
     FakeDialogView view_;
     std::unique_ptr<vexilsim::SimBench> bench_;
     std::unique_ptr<CQuorvelDlg> dialog_;

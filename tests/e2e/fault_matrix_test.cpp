@@ -71,18 +71,6 @@ struct Fault {
     bool runsIntoReadLimit;
 };
 
-int Status(int n) {
-    int status = -1;
-    ApiGetTargetStatus(n, &status);
-    return status;
-}
-
-int PlugState(int n) {
-    int state = -1;
-    ApiGetTargetPlugStatus(n, &state);
-    return state;
-}
-
 // The writer's plug sequence for every target of the connection list.
 void PlugTargets(TRGINFO* set, int count) {
     for (int n = 1; n <= count; ++n) {

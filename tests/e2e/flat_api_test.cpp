@@ -45,18 +45,6 @@ std::string WriteSetup(const TempDir& dir, const std::string& adapters, int coun
     return path;
 }
 
-int Status(int n) {
-    int status = -1;
-    ApiGetTargetStatus(n, &status);
-    return status;
-}
-
-int PlugState(int n) {
-    int state = -1;
-    ApiGetTargetPlugStatus(n, &state);
-    return state;
-}
-
 // The writer's plug sequence for every target; returns the number of targets.
 int Plug(TRGINFO* set, const char* name) {
     ApiDelConnect();

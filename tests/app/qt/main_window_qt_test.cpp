@@ -29,24 +29,13 @@
 #include "platform/files.h"
 #include "programdata/string_table.h"
 #include "qt_dialog_view.h"
+#include "qt_test_support.h"
+#include "support/app_fixtures.h"
 #include "vexilsim/inproc_adapter.h"
 
 namespace fs = std::filesystem;
 
-#if defined(__SANITIZE_ADDRESS__)
-// Font configuration and Qt keep process-lifetime caches that the leak checker would report.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libQt6Core\n";
-}
-#endif
-
 namespace {
-
-class FreeLock : public AdapterLock {
-  public:
-    bool Wait(uint32_t) override { return true; }
-    void Release() override {}
-};
 
 // Passes the window's notifications on to the controller and records them. Commands reach
 // the controller only where the test allows it, so no operation starts behind its back.
@@ -86,42 +75,14 @@ class RecordingEvents : public DialogEvents {
     CQuorvelDlg& dialog_;
 };
 
-CTargetInfo Description() {
-    CTargetInfo t;
-    std::strcpy(t.name, "QX16A064");
-    t.targetId00 = 0x12345678;
-    t.targetId32 = 0x00020400;
-    t.targetIdBitNum = 64;
-    t.areaCount = 1;
-    t.areas[0] = {0x0000, 0x3DFF};
-    t.blockSize = 0x1000;
-    std::strcpy(t.version, "1.10");
-    return t;
-}
-
 class MainWindowQtTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "main_window_qt_test";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qttest::UseOffscreenApplication("main_window_qt_test"); }
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("quorvel_mwqt_" + std::to_string(getpid()));
-        fs::create_directories(root_ / "bin");
-        fs::create_directories(root_ / "config");
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
         std::ofstream(root_ / "bin" / "QX16A064.TRG")
             << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60010000H\n"
             << "TARGETID_BIT_NUM=64\n[MMAP]\nNUMBER=1\nDEFAULT1=SC\nSTARTADRS1=0H\n"
             << "ENDADRS1=7FFFH\n";
-        plat::SetModuleFileNameOverrideForTesting((root_ / "bin" / "Quorvel").string());
-    }
-    void TearDown() override {
-        plat::SetModuleFileNameOverrideForTesting("");
-        fs::remove_all(root_);
     }
 
     // Runs the window, plays body once it is shown, then ends the dialog.
@@ -194,12 +155,10 @@ class MainWindowQtTest : public ::testing::Test {
         EXPECT_TRUE(window->grab().save(QString::fromStdString((dir / name).string())));
     }
 
-    static QApplication* app_;
-    fs::path root_;
+    qttest::WriterDir dir_{"quorvel_mwqt_"};
+    const fs::path& root_ = dir_.root;
     FreeLock lock_;
 };
-
-QApplication* MainWindowQtTest::app_ = nullptr;
 
 TEST_F(MainWindowQtTest, EscapeNeverClosesAndEnterPressesOnlyTheListedButtons) {
     Run([&](QtDialogView& view, CQuorvelDlg&, RecordingEvents& events) {
@@ -284,7 +243,7 @@ TEST_F(MainWindowQtTest, AboutBoxShowsTheVersion) {
 }
 
 TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
-    vexilsim::SimBench bench(Description(), 20, &VEXIL_INTERFACE_GUID);
+    vexilsim::SimBench bench(SimulatedTarget(), 20, &VEXIL_INTERFACE_GUID);
     ASSERT_EQ(ApiCreateConnect(), 1);
     Run([&](QtDialogView& view, CQuorvelDlg& dialog, RecordingEvents& events) {
         QWidget* window = view.Window();

@@ -14,13 +14,7 @@
 #include "app/control_ids.h"
 #include "qt_program_file_dialogs.h"
 #include "qt_select_target_dialog.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-// Font configuration and Qt keep process-lifetime caches that the leak checker would report.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libQt6Core\n";
-}
-#endif
+#include "qt_test_support.h"
 
 namespace {
 
@@ -61,14 +55,7 @@ std::vector<std::string> Column0(QTableWidget* t) {
 
 class QtFileDialogs : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "qt_file_dialogs_test";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr)
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qttest::UseOffscreenApplication("qt_file_dialogs_test"); }
 };
 
 TEST_F(QtFileDialogs, AddDeleteDialogShowsTheMainListAndWorksOnIt) {

@@ -18,42 +18,21 @@
 #include "app/quorvel_dlg.h"
 #include "platform/files.h"
 #include "qt_dialog_view.h"
+#include "qt_test_support.h"
 
 namespace fs = std::filesystem;
-
-#if defined(__SANITIZE_ADDRESS__)
-// Font configuration and Qt keep process-lifetime caches that the leak checker would report.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libQt6Core\n";
-}
-#endif
 
 namespace {
 
 class QtWindowTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "qt_window_test";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qttest::UseOffscreenApplication("qt_window_test"); }
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("quorvel_qt_" + std::to_string(getpid()));
-        fs::create_directories(root_ / "bin");
-        fs::create_directories(root_ / "config");
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
         for (const char* name : {"QX08C032", "QX16A064"}) {
             std::ofstream(root_ / "bin" / (std::string(name) + ".TRG"))
                 << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60010200H\n";
         }
         std::ofstream(root_ / "bin" / "Quorvel.ini") << "[Settings]\nTRGNAME=QX16A064\n";
-        plat::SetModuleFileNameOverrideForTesting((root_ / "bin" / "Quorvel").string());
-    }
-    void TearDown() override {
-        plat::SetModuleFileNameOverrideForTesting("");
-        fs::remove_all(root_);
     }
 
     // Answers the next message box with the given button, remembering its text.
@@ -72,12 +51,10 @@ class QtWindowTest : public ::testing::Test {
         });
     }
 
-    static QApplication* app_;
-    fs::path root_;
+    qttest::WriterDir dir_{"quorvel_qt_"};
+    const fs::path& root_ = dir_.root;
     std::vector<std::string> questions_, captions_;
 };
-
-QApplication* QtWindowTest::app_ = nullptr;
 
 TEST_F(QtWindowTest, MainWindowShowsTargetsAndAsksBeforeClosing) {
     QtDialogView view;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/adapter_mutex.h"
+#include "support/app_fixtures.h"
 
 struct TrgContent {
     std::string name;
@@ -17,24 +17,6 @@ struct TrgContent {
     uint32_t id32 = 0x60010000;  // G = 1 (block size 2048), no block count
     uint32_t id64 = 0;
     std::vector<std::pair<uint32_t, uint32_t>> areas = {{0, 0x7FFF}};
-};
-
-// An adapter lock that is always free.
-// Free unless a test lets another program hold it; counts the levels this process holds.
-class FreeLock : public AdapterLock {
-  public:
-    bool Wait(uint32_t) override {
-        if (heldElsewhere)
-            return false;
-        ++held;
-        return true;
-    }
-    void Release() override {
-        if (held > 0)
-            --held;
-    }
-    bool heldElsewhere = false;
-    int held = 0;
 };
 
 class WriterEnv {

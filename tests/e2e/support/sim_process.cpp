@@ -15,6 +15,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "brindlex/api.h"
 #include "target_info_file.h"
 
 namespace e2e {
@@ -193,6 +194,18 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
+}
+
+int Status(int n) {
+    int status = -1;
+    ApiGetTargetStatus(n, &status);
+    return status;
+}
+
+int PlugState(int n) {
+    int state = -1;
+    ApiGetTargetPlugStatus(n, &state);
+    return state;
 }
 
 }  // namespace e2e

@@ -66,4 +66,8 @@ std::string ExampleDir();
 void WriteText(const std::string& path, const std::string& text);
 std::vector<uint8_t> ReadBytes(const std::string& path);
 
+// Target n's status and plug state through the flat API, -1 when it has none.
+int Status(int n);
+int PlugState(int n);
+
 }  // namespace e2e
