@@ -283,6 +283,16 @@ void CQuorvelDlg::OnCommand(int id) {
         case IDC_LOG_FILE_BROWSE:
             OnLogFileBrowse();
             break;
+        case IDC_PLUG:
+            OnPlugButton();
+            break;
+        case IDC_CONNECTION_CHECK:
+            OnConnectionCheck();
+            break;
+        case IDC_SERIALIZATION:
+        case ID_SETTING_SERIALIZATION:
+            OnSerialization();
+            break;
         default:
             break;
     }
@@ -315,17 +325,6 @@ bool CQuorvelDlg::SaveSerialSettings() {
 // ---------------------------------------------------------------------------------------------
 // Shutdown
 
-void CQuorvelDlg::ResetAllTargets() {
-    // Targets can be plugged only once plugging exists; the reset to PLUG_NONE comes with it.
-    plugged_ = 0;
-}
-
-void CQuorvelDlg::ReleaseImagesAndConnection() {
-    programData_.ReleaseImages();
-    // The connection list comes with plugging; it is closed here unless a connection check
-    // still owns it.
-}
-
 void CQuorvelDlg::OnDestroy() {
     if (initialised_)
         UpdateData(true);
@@ -344,6 +343,7 @@ void CQuorvelDlg::OnDestroy() {
         ShowError(IDS_INI_WRITE_FAILED);
     ReleaseProgramFiles();
     // 6. The view destroys the window after this returns.
-    // 7. The adapter mutex.
+    // 7. The adapter mutex (a release without ownership does nothing).
     adapterLock_.Release();
+    adapterMutexHeld_ = false;
 }

@@ -148,8 +148,10 @@ void CQuorvelDlg::OnListDoubleClick(int listId, int row) {
     // Reconnecting in the middle of an operation would pull the connection from under it.
     if (!IsTargetList(listId) || row < 0 || busy_)
         return;
-    if (listId == IDC_CONNECTION_LIST)
-        IdentifyConnectedTarget(row + 1);
+    // While plugged the connection is in use: light the adapter through it rather than
+    // reconnecting, which would drop every plugged target.
+    if (listId == IDC_CONNECTION_LIST || plugged_ != 0)
+        IdentifyConnectedTarget(TargetOfRow(listId, row));
     else
         IdentifyByReconnecting(TargetOfRow(listId, row));
 }
@@ -164,7 +166,7 @@ void CQuorvelDlg::IdentifyConnectedTarget(int target) {
 
 void CQuorvelDlg::IdentifyByReconnecting(int target) {
     // Connecting resets every adapter: never while another program is working with them.
-    if (!AcquireAdapterMutex())
+    if (!TakeAdapters())
         return;
     view_.SetWaitCursor(true);
     ApiDelConnect();
@@ -180,7 +182,7 @@ void CQuorvelDlg::IdentifyByReconnecting(int target) {
     }
     // The connection was only made to light one adapter.
     ApiDelConnect();
-    adapterLock_.Release();
+    ReleaseAdapters();
     view_.SetWaitCursor(false);
 }
 

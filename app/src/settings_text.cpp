@@ -84,3 +84,26 @@ std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length) {
 uint16_t LimitByteLength(uint32_t stored) {
     return static_cast<uint16_t>(std::clamp<uint32_t>(stored, 1, kByteFieldSize));
 }
+
+bool AddSerialIncrement(std::span<uint8_t> serial, size_t serialLength,
+                        std::span<const uint8_t> increment, size_t incrementLength) {
+    serialLength = std::min(serialLength, serial.size());
+    incrementLength = std::min(incrementLength, increment.size());
+    // Both are numbers with their most significant byte first: they line up at their last
+    // byte, so an increment of 0001 adds one whatever the serial number's length.
+    unsigned carry = 0;
+    size_t s = serialLength, i = incrementLength;
+    while (s > 0) {
+        --s;
+        const unsigned add = i > 0 ? increment[--i] : 0;
+        const unsigned sum = serial[s] + add + carry;
+        serial[s] = uint8_t(sum);
+        carry = sum >> 8;
+    }
+    // Increment digits above the serial number's length wrap it as a carry would.
+    bool overflow = carry != 0;
+    while (i > 0)
+        overflow = overflow || increment[--i] != 0;
+    std::fill(serial.begin() + serialLength, serial.end(), uint8_t{0});
+    return overflow;
+}

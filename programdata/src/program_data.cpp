@@ -21,6 +21,13 @@ bool ProgramData::SetTargetGeometry(const CTargetInfo& entry) {
         reporter_.Report(IDS_TARGET_NOT_SUPPORTED, std::string(), MessageIcon::Error);
     if (verdict == GeometryVerdict::Refused)
         return false;
+    return AllocateImages();
+}
+
+bool ProgramData::AllocateImages() {
+    ReleaseImages();
+    if (geometry_.imageSize == 0)
+        return false;
     try {
         writeImage_.Allocate(geometry_.imageSize);
         flashImage_.Allocate(geometry_.imageSize);

@@ -121,6 +121,31 @@ class CQuorvelDlg : public DialogEvents,
     const programdata::ProgramData& ProgramFiles() const { return programData_; }
     bool SerialOverlapConfirmed() const { return serialOverlapConfirmed_ != 0; }
 
+    // --- Plug, Unplug and the connection check (quorvel_dlg_plug.cpp) ---
+    // The Plug/Unplug button: Unplug while plugged, Plug otherwise.
+    void OnPlugButton();
+    // True when the targets are plugged. Every failure sets OperationFailed and gives the
+    // adapters back to other programs.
+    bool Plug();
+    void Unplug();
+    void OnConnectionCheck();
+    bool IsConnectionCheckActive() const { return connectionCheckActive_ != 0; }
+    bool OperationFailed() const { return operationFailed_ != 0; }
+    bool HoldsAdapters() const { return adapterMutexHeld_; }
+
+    // --- Security ID check (quorvel_dlg_security.cpp) ---
+    // Unlocks every protected target; false when the operator chose to unplug everything.
+    bool SecurityCheck();
+
+    // --- Serialization (quorvel_dlg_serial.cpp) ---
+    // The Serialization dialog (button 1021, menu 32784, and the overflow question of Write).
+    void OnSerialization();
+    // The numbers the plugged targets would get, shown and handed to the library; the stored
+    // number does not change.
+    void AssignSerialPreview();
+    static constexpr const char* kWriteCaption = "&Write";
+    static constexpr const char* kWriteWithSerialCaption = "&Write with \nSerial No.";
+
     // --- Operation log and status texts (quorvel_dlg_status.cpp) ---
     // The log around one operation (op: programdata::OperationCode). Open takes the "Log File"
     // field first and answers false after 2056; the operation must then not start. The writers
@@ -173,6 +198,43 @@ class CQuorvelDlg : public DialogEvents,
     void ResetAllTargets();
     void ReleaseImagesAndConnection();
 
+    // Plug's steps of their own.
+    bool TakeAdapters();
+    void ReleaseAdapters();
+    // A plug that ends before the targets were checked: message (0 for none), log closed,
+    // adapters released, images back; answers false.
+    bool AbandonPlug(uint32_t messageId);
+    void ReallocateImages();
+    bool RunTargetSequence();
+    void TickPluggedTargets(int count);
+    void ResetAndReleaseTargets(int count);
+    void UnplugAfterFailedSecurityCheck(int count);
+
+    enum class SecurityVerdict { Next, Unplug, Initialized };
+    SecurityVerdict CheckTargetSecurity(int target, int count);
+    void InitializeProtectedTargets(int count);
+    void RememberSecurityId(const std::vector<uint8_t>& bytes);
+
+    // The Serialization dialog's fields as numbers.
+    struct SerialFields {
+        bool serialOn = false;
+        uint32_t address = 0;
+        uint16_t length = 4;
+        std::array<uint8_t, kByteFieldSize> serial{};
+        std::array<uint8_t, kByteFieldSize> increment{};
+    };
+    // 0, or the message of the first field that does not parse (2062 to 2065).
+    uint32_t ParseSerialFields(const SerializationState& fields, SerialFields& out);
+    SerializationState SerializationFields() const;
+    class SerialFieldsValidator : public SerializationValidator {
+      public:
+        explicit SerialFieldsValidator(CQuorvelDlg& dlg) : dlg_(dlg) {}
+        bool Accept(const SerializationState& fields) override;
+
+      private:
+        CQuorvelDlg& dlg_;
+    };
+
     // Main window commands (View menu, About, All Check); false for any other command.
     bool OnWindowCommand(int id);
     void IdentifyConnectedTarget(int target);
@@ -206,6 +268,7 @@ class CQuorvelDlg : public DialogEvents,
     // Main window state.
     int32_t allCheckToggle_ = 0;  // 0: the next All Check clears every box
     bool busy_ = false;
+    bool adapterMutexHeld_ = false;
     WaitFunction identifyWait_;
     // Set once initialisation got past reading the target descriptions; an abandoned start
     // leaves the stored settings as they are.

@@ -30,6 +30,12 @@ bool ParseHexBytes(std::string_view text, std::span<uint8_t> field, uint32_t& le
 // the field is cut to the field.
 std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length);
 
+// Adds the increment to the serial number (both most significant byte first, lined up at
+// their last byte) over serialLength bytes; the bytes beyond it become 0. True when the sum
+// did not fit, so the number wrapped around.
+bool AddSerialIncrement(std::span<uint8_t> serial, size_t serialLength,
+                        std::span<const uint8_t> increment, size_t incrementLength);
+
 // One stored program file entry, kept as the file holds it.
 struct StoredProgramFile {
     std::string fileName;    // FILENAME<i>

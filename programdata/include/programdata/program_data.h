@@ -75,6 +75,9 @@ class ProgramData {
     // hold) reports 2079 and leaves an empty geometry with no images: every file byte then
     // counts as outside flash and nothing is stored. Returns false in the latter case.
     bool SetTargetGeometry(const CTargetInfo& entry);
+    // Allocates fresh images and packed buffer for the current geometry (Plug does this);
+    // false for a refused target, which has none.
+    bool AllocateImages();
     // Frees the images and the packed buffer (shutdown); the geometry stays.
     void ReleaseImages();
     const TargetGeometry& geometry() const { return geometry_; }

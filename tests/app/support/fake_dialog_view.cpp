@@ -182,6 +182,7 @@ SelectTargetResult FakeDialogView::RunSelectTargetDialog(const SelectTargetReque
 
 SerializationResult FakeDialogView::RunSerializationDialog(const SerializationState& initial,
                                                            SerializationValidator& validator) {
+    serializationRequests.push_back(initial);
     // Scripted OK answers go through the validator as the real dialog's OK does; a refused one
     // keeps the dialog open for the next scripted answer.
     while (!serializationAnswers.empty()) {
@@ -192,7 +193,8 @@ SerializationResult FakeDialogView::RunSerializationDialog(const SerializationSt
     return {2, initial};
 }
 
-SecurityIdResult FakeDialogView::RunSecurityIdDialog(const SecurityIdRequest&) {
+SecurityIdResult FakeDialogView::RunSecurityIdDialog(const SecurityIdRequest& request) {
+    securityIdRequests.push_back(request);
     SecurityIdResult unplug;
     unplug.button = 2;
     return PopOr(securityIdAnswers, unplug);

@@ -76,6 +76,8 @@ class FakeDialogView : public DialogView {
     std::vector<ShownMessage> messages;
     std::vector<FileDialogSpec> fileDialogs;
     std::vector<SelectTargetRequest> selectTargetRequests;
+    std::vector<SecurityIdRequest> securityIdRequests;
+    std::vector<SerializationState> serializationRequests;
     std::vector<std::vector<MenuItemSpec>> popupMenus;
     bool initResult = false;
     bool shown = false;  // the window was shown after initialisation

@@ -1,0 +1,157 @@
+// The security ID check inside Plug: each protected target is unlocked with the remembered ID,
+// or with one the operator types, or skipped, or erased together with its security setting.
+#include <array>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/quorvel_dlg.h"
+#include "brindlex/api.h"
+#include "brindlex/flash_status.h"
+#include "brindlex/quorvel_api.h"
+#include "programdata/status_texts.h"
+#include "programdata/string_table.h"
+
+namespace {
+
+constexpr int kSecurityCheckStatus = 0x2005;
+// A stored size of 0 means the four bytes of the oldest adapters' IDs.
+constexpr uint32_t kDefaultSecurityIdBytes = 4;
+// Initialize leaves the chips with an all-ones ID of twelve words.
+constexpr uint32_t kErasedSecurityIdBytes = 24;
+
+int StatusOf(int target) {
+    int status = 0;
+    ApiGetTargetStatus(target, &status);
+    return status;
+}
+
+// 0 or "Security ID Check": the adapter itself answered; anything else is a failure.
+bool AdapterAnswered(int target) {
+    const int status = StatusOf(target);
+    return status == 0 || status == kSecurityCheckStatus;
+}
+
+std::vector<uint16_t> WordsOf(const uint8_t* bytes, uint32_t byteCount) {
+    std::vector<uint16_t> words(byteCount / 2);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = uint16_t(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    return words;
+}
+
+// The typed ID: fields 1 to 12 up to the first that still holds a blank.
+std::vector<uint16_t> TypedWords(const std::array<std::string, 12>& fields) {
+    std::vector<uint16_t> words;
+    for (const std::string& field : fields) {
+        if (field.size() != 4 || field.find(' ') != std::string::npos)
+            break;
+        uint16_t word = 0;
+        bool hex = true;
+        for (char c : field) {
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+            hex = hex && d >= 0;
+            word = uint16_t(word << 4 | (d < 0 ? 0 : d));
+        }
+        if (!hex)
+            break;
+        words.push_back(word);
+    }
+    return words;
+}
+
+int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
+    ApiSetTargetStatus(target, 0);
+    return ApiObj.SetSecID(target, uint8_t(words.size()), words.data(), protect);
+}
+
+}  // namespace
+
+bool CQuorvelDlg::SecurityCheck() {
+    int count = 0;
+    if (ApiGetTargetNum(&count) == 0)
+        count = 0;
+    for (int n = 1; n <= count; ++n) {
+        switch (CheckTargetSecurity(n, count)) {
+            case SecurityVerdict::Unplug:
+                return false;
+            case SecurityVerdict::Initialized:
+                return true;
+            case SecurityVerdict::Next:
+                break;
+        }
+        ShowTargetStatus(n, programdata::kOperationPlug);
+        ApiUpdateErrorTargetLED(n);
+    }
+    return true;
+}
+
+CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) {
+    if (StatusOf(n) != 0)
+        return SecurityVerdict::Next;
+    uint16_t protect = 1;
+    if (ApiObj.IsTargetProtected(n, protect) == 0 || !AdapterAnswered(n) || protect == 0)
+        return SecurityVerdict::Next;
+
+    // The ID that unlocked the last protected target.
+    std::array<uint8_t, kByteFieldSize> remembered{};
+    uint32_t size = 0;
+    if (settingsFile_.ReadSecurityId(remembered, size)) {
+        if (size == 0)
+            size = kDefaultSecurityIdBytes;
+        SendId(n, WordsOf(remembered.data(), size), protect);
+        if (!AdapterAnswered(n))
+            return SecurityVerdict::Next;
+    }
+
+    while (protect != 0) {
+        ApiSetTargetStatus(n, 0);
+        uint16_t type = 0;
+        ApiGetSecType(n, &type);
+        const SecurityIdResult answer = view_.RunSecurityIdDialog({n, type != 1});
+        if (answer.button == IDSKIP) {
+            ApiSetTargetStatus(n, kSecurityCheckStatus);
+            return SecurityVerdict::Next;
+        }
+        // Unplug, and any way of closing the dialog that chose neither OK nor Skip.
+        if (answer.button != IDOK)
+            return SecurityVerdict::Unplug;
+        if (answer.choice == 1 && type != 1) {
+            InitializeProtectedTargets(count);
+            return SecurityVerdict::Initialized;
+        }
+        const std::vector<uint16_t> words = TypedWords(answer.fields);
+        SendId(n, words, protect);
+        if (!AdapterAnswered(n))
+            return SecurityVerdict::Next;
+        if (protect == 0) {
+            std::vector<uint8_t> bytes;
+            for (uint16_t w : words) {
+                bytes.push_back(uint8_t(w >> 8));
+                bytes.push_back(uint8_t(w));
+            }
+            RememberSecurityId(bytes);
+        } else {
+            ShowError(IDS_WRONG_SECURITY_ID);
+        }
+    }
+    return SecurityVerdict::Next;
+}
+
+void CQuorvelDlg::InitializeProtectedTargets(int count) {
+    for (int k = 1; k <= count; ++k)
+        if (AdapterAnswered(k))
+            ApiSetTargetStatus(k, 0);
+    ApiChipEraseAll();
+    for (int k = 1; k <= count; ++k) {
+        ShowTargetStatus(k, programdata::kOperationPlug);
+        ApiUpdateErrorTargetLED(k);
+    }
+    RememberSecurityId(std::vector<uint8_t>(kErasedSecurityIdBytes, 0xFF));
+}
+
+void CQuorvelDlg::RememberSecurityId(const std::vector<uint8_t>& bytes) {
+    if (!settingsFile_.WriteSecurityId(bytes, uint32_t(bytes.size())))
+        ShowError(IDS_INI_WRITE_FAILED);
+}
