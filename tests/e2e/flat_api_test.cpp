@@ -88,7 +88,7 @@ TEST_F(FlatApi, TheDemoSetupPlugsAsItsDescriptionSays) {
     SimProcess sim(dir, ExampleDir() + "/sim/demo.ini");
     std::string error;
     ASSERT_TRUE(sim.Start(error)) << error;
-    ASSERT_EQ(Plug(targets.get(), "QX16A064"), 4);
+    ASSERT_EQ(Plug(targets.get(), "QX16A064"), 6);
 
     for (int n : {1, 2}) {
         EXPECT_EQ(Status(n), 0) << n;
@@ -115,9 +115,11 @@ TEST_F(FlatApi, TheDemoSetupPlugsAsItsDescriptionSays) {
     EXPECT_EQ(Status(3), 0);
     EXPECT_EQ(PlugState(3), PLUG_READY);
 
-    // Target 4 carries another chip.
+    // Targets 4 and 5 carry other chips; target 6's firmware is too old.
     EXPECT_EQ(Status(4), FLASH_WRONG_TARGET);
     EXPECT_EQ(PlugState(4), PLUG_STARTED);
+    EXPECT_EQ(Status(5), FLASH_WRONG_TARGET);
+    EXPECT_EQ(Status(6), FLASH_FIRM_TOO_OLD);
 }
 
 TEST_F(FlatApi, EraseWriteWithSerialNumbersReadBackAndTheDumpsAgree) {
