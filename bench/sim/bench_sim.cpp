@@ -8,22 +8,14 @@
 //   35 MB/s of flash data in total.
 // Each benchmark starts its own daemon in a private device directory.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
+#include "sim_daemon.h"
 #include "target_info_file.h"
 
 namespace {
@@ -31,51 +23,12 @@ namespace {
 constexpr uint32_t kImageSize = 256 * 1024;
 constexpr uint32_t kBlockSize = 32 * 1024;  // QX32G512: its first 256 KiB are one area
 
-// A daemon serving count adapters of the given timing, stopped on destruction.
-class Daemon {
+// A daemon serving count QX32G512 adapters of the given timing.
+class Daemon : public bench::SimDaemon {
   public:
-    Daemon(int count, const std::string& timing) {
-        char pattern[] = "/tmp/bench-sim-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        dir_ = pattern;
-        std::string setup = dir_ + "/setup.ini";
-        std::ofstream(setup) << "[SIMULATOR]\nADAPTERS=1\nTRGDIR=" << QUORVEL_SOURCE_DIR
-                             << "/examples/TRG\n[ADAPTER1]\nTRG=QX32G512\nCOUNT=" << count << "\n"
-                             << timing;
-        std::string devices = dir_ + "/dev";
-        ::setenv("VEXIL_DEVICE_DIR", devices.c_str(), 1);
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::execl(VEXIL_SIM_PATH, VEXIL_SIM_PATH, "--device-dir", devices.c_str(), setup.c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        // "ready" once every socket listens.
-        char buf[16] = {};
-        pollfd p{out[0], POLLIN, 0};
-        if (::poll(&p, 1, 30000) != 1 || ::read(out[0], buf, sizeof buf - 1) < 5)
-            throw std::runtime_error("vexil-sim did not start");
-        ::close(out[0]);
+    Daemon(int count, const std::string& timing)
+        : SimDaemon("[ADAPTER1]\nTRG=QX32G512\nCOUNT=" + std::to_string(count) + "\n" + timing, 1) {
     }
-    ~Daemon() {
-        ApiDelConnect();
-        ::kill(pid_, SIGTERM);
-        int status;
-        ::waitpid(pid_, &status, 0);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-  private:
-    std::string dir_;
-    pid_t pid_ = -1;
 };
 
 // The writer's plug sequence; false unless every target ends ready.
