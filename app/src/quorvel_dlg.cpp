@@ -293,6 +293,24 @@ void CQuorvelDlg::OnCommand(int id) {
         case ID_SETTING_SERIALIZATION:
             OnSerialization();
             break;
+        case IDC_WRITE:
+            OnWrite();
+            break;
+        case IDC_VERIFY:
+            OnVerify();
+            break;
+        case IDC_ERASE_MEMORY:
+            OnEraseMemory();
+            break;
+        case IDC_CANCEL_OPERATION:
+            OnCancelOperation();
+            break;
+        case IDC_PROGRAM:
+            OnProgram();
+            break;
+        case ID_FILE_SET_COMMAND_FILE:
+            OnSetCommandFile();
+            break;
         default:
             break;
     }

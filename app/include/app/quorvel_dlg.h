@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/adapter_mutex.h"
@@ -15,6 +16,10 @@
 #include "programdata/reporter.h"
 
 struct TRGINFO;
+class CTargetInfo;
+
+// A command file's lines, trimmed of white space and in upper case.
+std::vector<std::string> SplitCommandLines(std::string_view text);
 
 class CQuorvelDlg : public DialogEvents,
                     public programdata::FileListObserver,
@@ -146,6 +151,26 @@ class CQuorvelDlg : public DialogEvents,
     static constexpr const char* kWriteCaption = "&Write";
     static constexpr const char* kWriteWithSerialCaption = "&Write with \nSerial No.";
 
+    // --- Write, Verify and Erase Memory (quorvel_dlg_operations.cpp) ---
+    // Each sets OperationFailed when it stops before working on the targets or is cancelled;
+    // a target's own failure lives in its status.
+    void OnWrite();
+    void OnVerify();
+    void OnEraseMemory();
+    // Cancel: asks 211; OK stops Write at the next block and Verify after the current file.
+    void OnCancelOperation();
+    // 2061 and false when no target is enabled.
+    bool EnabledTargetCheck();
+    // 2067 and false when serialization is on and its area is not flash.
+    bool SerialAreaCheck();
+
+    // --- Command files and the Program button (quorvel_dlg_program.cpp) ---
+    void OnSetCommandFile();
+    // Plug, the command file's commands, the result, Unplug.
+    void OnProgram();
+    // A name without drive and directory lies beside the executable.
+    static std::string ResolveCommandFileName(const std::string& name);
+
     // --- Operation log and status texts (quorvel_dlg_status.cpp) ---
     // The log around one operation (op: programdata::OperationCode). Open takes the "Log File"
     // field first and answers false after 2056; the operation must then not start. The writers
@@ -234,6 +259,26 @@ class CQuorvelDlg : public DialogEvents,
       private:
         CQuorvelDlg& dlg_;
     };
+
+    // Write, Verify and Erase steps of their own.
+    const CTargetInfo* SelectedDescription() const;
+    // The window back to idle after Write or Verify: Cancel forgotten, focus for the next step.
+    void EndOperation(int idleState);
+    // Runs the message pump; true when a Cancel was confirmed.
+    bool PumpAndCheckCancel();
+    // The write image from every file (with the overlap question 2069 and the log lines);
+    // false after its message.
+    bool LoadWriteImage();
+    // Gives each plugged target the next number; false when one would get a number that
+    // wrapped around.
+    bool HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& working);
+    // Erases and programs every block that meets an area; false when cancelled.
+    bool WriteBlocks(const CTargetInfo& target);
+    void ShowHeldSerialNumbers();
+    enum class VerifyStep { Next, Failed, Cancelled };
+    VerifyStep VerifyTarget(int target);
+    // The Program cycle's result when it had nothing to work on.
+    void ShowProgramFailure();
 
     // Main window commands (View menu, About, All Check); false for any other command.
     bool OnWindowCommand(int id);
