@@ -129,8 +129,6 @@ void CQuorvelDlg::OnListRightClick(int listId, int row) {
         ShowTargetProperties(target);
 }
 
-void CQuorvelDlg::OnSaveMemory(int) {}
-
 void CQuorvelDlg::ShowTargetProperties(int target) {
     const std::string firmware = FetchText([target](char* buffer, uint32_t size, uint32_t& need) {
         return ApiObj.GetFirmVerStr(target, buffer, size, need);

@@ -152,7 +152,11 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_
     return ReadOutcome::Read;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error) {
+bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error,
+                        ReplaceStep* failedStep) {
+    ReplaceStep ignored;
+    ReplaceStep& step = failedStep != nullptr ? *failedStep : ignored;
+    step = ReplaceStep::Create;
     std::string target;
     if (!ResolveTarget(path, target, error))
         return false;
@@ -195,16 +199,19 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
             (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
         }
     }
+    step = ReplaceStep::Write;
     if (!WriteAll(fd, content))
         return fail(errno);
     if (::fsync(fd) != 0)
         return fail(errno);
+    step = ReplaceStep::Close;
     int closed = ::close(fd);
     fd = -1;
     if (closed != 0)
         return fail(errno);
     // The directory is not synced: after a power cut either the old or the new file is there,
     // complete, and settings writes stay cheap.
+    step = ReplaceStep::Rename;
     if (::rename(temp.c_str(), target.c_str()) != 0)
         return fail(errno);
     return true;

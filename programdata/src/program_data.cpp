@@ -92,8 +92,7 @@ void ProgramData::UnpackFlashContent(const uint8_t* packed, uint32_t length,
         if (area.start > area.end)
             continue;
         uint64_t end = area.end;
-        if (geometry_.anchorDefined && area.start <= geometry_.testAreaAnchor &&
-            geometry_.testAreaAnchor <= area.end)
+        if (geometry_.holdsAnchor(area))
             end += geometry_.testAreaSize;
         const uint64_t n = std::min<uint64_t>(end - area.start + 1, length - k);
         // Bytes for addresses beyond the image are consumed without being stored.

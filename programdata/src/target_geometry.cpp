@@ -30,7 +30,7 @@ int TargetGeometry::anchorArea() const {
     if (!anchorDefined)
         return -1;
     for (size_t i = 0; i < areas.size(); ++i)
-        if (areas[i].start <= testAreaAnchor && testAreaAnchor <= areas[i].end)
+        if (holdsAnchor(areas[i]))
             return int(i);
     return -1;
 }

@@ -99,8 +99,7 @@ class CQuorvelDlg : public DialogEvents,
     void OnViewSimpleMode();
     void OnAllCheck();
     void OnAbout();
-    // Memory save of one target from the Connection List's menu; its operation is still to
-    // come, so the command does nothing yet.
+    // Memory save of one target from the Connection List's menu (quorvel_dlg_memory.cpp).
     void OnSaveMemory(int target);
     void ShowTargetProperties(int target);
 
@@ -195,6 +194,15 @@ class CQuorvelDlg : public DialogEvents,
     void OnLogFileBrowse();
     int32_t ResultDisplayState() const { return resultDisplayState_; }
     void SetLogClock(programdata::LocalTimeSource clock) { log_.SetClock(std::move(clock)); }
+
+    // --- Memory save and difference report (quorvel_dlg_memory.cpp) ---
+    // Reads the target's whole flash and writes it to path; a failed read shows only in the
+    // target's status cells and leaves no file.
+    void SaveTargetMemory(int target, const std::string& path);
+    // Verify's comparison of the write image with the flash image over [first, last], into the
+    // open log, pumping messages so that Cancel is seen; false when bytes differ.
+    bool CompareImages(uint32_t first, uint32_t last, uint32_t& differences);
+    // --- end of memory save and difference report ---
 
   private:
     // Offset field text to a number (empty is 0); 2001 and false when it does not parse.

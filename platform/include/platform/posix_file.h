@@ -19,7 +19,10 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_
 // renamed over it, keeping the old file's permission bits (and owner where allowed). A
 // symbolic link is followed so that the link stays. On failure the old file is untouched, the
 // temporary file is gone and error receives the Win32 code. The directory must exist.
-bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error);
+// failedStep, when given, tells which step failed, for callers that report each differently.
+enum class ReplaceStep { Create, Write, Close, Rename };
+bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error,
+                        ReplaceStep* failedStep = nullptr);
 
 // Creates a directory and its missing parents with the given mode.
 bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error);

@@ -39,6 +39,10 @@ struct TargetGeometry {
     // Index of the area that holds the defined anchor (the test data area follows it in the
     // packed content), or -1.
     int anchorArea() const;
+    // Whether the test data area's bytes follow this area's bytes in the packed content.
+    bool holdsAnchor(const TargetArea& area) const {
+        return anchorDefined && area.start <= testAreaAnchor && testAreaAnchor <= area.end;
+    }
 
     bool IsFlashAddress(uint32_t address) const;
     bool IsTestAreaAddress(uint32_t address) const;
