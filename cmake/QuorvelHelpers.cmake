@@ -1,12 +1,14 @@
-# quorvel_add_gtest(<name> SOURCES <files...> LIBS <targets...>)
-# Builds one GoogleTest executable under <build>/tests and registers its tests with CTest.
+# quorvel_add_gtest(<name> SOURCES <files...> LIBS <targets...> [TEST_PREFIX <prefix>])
+# Builds one GoogleTest executable under <build>/tests and registers its tests with CTest,
+# their names led by TEST_PREFIX where one is given (so that `ctest -R` can pick a group).
 function(quorvel_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TEST_PREFIX" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "${ARG_TEST_PREFIX}"
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     # A demo simulator running in the default device directory must not show up in tests.
     PROPERTIES LABELS "${ARG_LABELS}"

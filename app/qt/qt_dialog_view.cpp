@@ -40,7 +40,9 @@
 #include "programdata/limits.h"
 #include "programdata/string_table.h"
 #include "qt_program_file_dialogs.h"
+#include "qt_security_dialog.h"
 #include "qt_select_target_dialog.h"
+#include "qt_serialization_dialog.h"
 
 namespace {
 
@@ -826,7 +828,8 @@ int QtDialogView::TrackPopupMenu(const std::vector<MenuItemSpec>& items) {
 
 DialogResult QtDialogView::MessageBox(const std::string& text, const std::string& caption,
                                       MsgIcon icon, MsgButtons buttons) {
-    QMessageBox box(window_.get());
+    // Over the dialog that asked (a refused Serialization entry), not hidden behind it.
+    QMessageBox box(DialogParent());
     box.setWindowTitle(Q(caption));
     // Messages carry file names: "<" in a name is text, never markup.
     box.setTextFormat(Qt::PlainText);
@@ -891,17 +894,17 @@ SelectTargetResult QtDialogView::RunSelectTargetDialog(const SelectTargetRequest
     return dialog.Result();
 }
 
-// The sub-dialogs arrive with the operations that open them; until then they answer Cancel.
-
 SerializationResult QtDialogView::RunSerializationDialog(const SerializationState& initial,
-                                                         SerializationValidator&) {
-    return {IDCANCEL, initial};
+                                                         SerializationValidator& validator) {
+    CSerializationDialog dialog(initial, validator, DialogParent());
+    dialog.exec();
+    return dialog.Result();
 }
 
-SecurityIdResult QtDialogView::RunSecurityIdDialog(const SecurityIdRequest&) {
-    SecurityIdResult result;
-    result.button = IDUNPLUG;
-    return result;
+SecurityIdResult QtDialogView::RunSecurityIdDialog(const SecurityIdRequest& request) {
+    CSecurityDialog dialog(request, DialogParent());
+    dialog.exec();
+    return dialog.Result();
 }
 
 void QtDialogView::RunProgramFileDialog(ProgramFileDialogHost& host) {
