@@ -192,8 +192,7 @@ void CQuorvelDlg::ShowHeldSerialNumbers() {
     for (int n = 1; n <= count; ++n) {
         if (!PlugSucceeded(n))
             continue;
-        const std::string text =
-            FormatHexBytes(HeldSerialNumber(n), settings_.serialLength);
+        const std::string text = FormatHexBytes(HeldSerialNumber(n), settings_.serialLength);
         if (n - 1 < view_.ListRowCount(IDC_CONNECTION_LIST))
             view_.ListSetCell(IDC_CONNECTION_LIST, n - 1, kConnectionSerialColumn,
                               Rightmost(text, kConnectionSerialDigits));
