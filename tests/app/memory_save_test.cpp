@@ -48,6 +48,9 @@ TEST(SaveMemoryCommand, SavesTheTargetsFlashAndAFailedReadLeavesNoFile) {
                                          vexilsim::Fault::Status(0x6100));
             e.OnListRightClick(IDC_CONNECTION_LIST, 1);
             EXPECT_FALSE(dialog.IsBusy());
+            EXPECT_TRUE(view.messages.empty());
+            // No target 0: the read is refused with no status, and a stale buffer is not saved.
+            dialog.SaveTargetMemory(0, failed.string());
             expected = programdata::FormatMemoryHex(dialog.ProgramFiles().geometry(),
                                                     content.data(), uint32_t(content.size()));
         });
@@ -65,7 +68,8 @@ TEST(SaveMemoryCommand, SavesTheTargetsFlashAndAFailedReadLeavesNoFile) {
     EXPECT_EQ(text.str(), expected);
     EXPECT_FALSE(fs::exists(failed));
     EXPECT_EQ(view.ListGetCell(IDC_CONNECTION_LIST, 1, 3), "Save Error: 0x6100");
-    EXPECT_TRUE(view.messages.empty());
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "Cannot write the hex file.");
 }
 
 }  // namespace
