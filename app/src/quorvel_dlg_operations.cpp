@@ -329,7 +329,9 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
         const int64_t first = std::max<int64_t>(int64_t(start) + offset, g.lowestAreaStart);
         const int64_t last = std::min<int64_t>(int64_t(end) + offset, g.flashLimit);
         uint32_t differences = 0;
-        if (first <= last && !CompareImages(uint32_t(first), uint32_t(last), differences))
+        // A cancelled compare answers true, but what it listed before still counts.
+        if (first <= last &&
+            (!CompareImages(uint32_t(first), uint32_t(last), differences) || differences > 0))
             ApiSetTargetStatus(target, kVerifyDifferences);
         if (cancelRequested_ != 0)
             return VerifyStep::Cancelled;
