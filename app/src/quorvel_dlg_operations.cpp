@@ -183,6 +183,7 @@ bool CQuorvelDlg::WriteBlocks(const CTargetInfo& target) {
             else
                 ApiFlashWriteAll(first, last, first, image);
         }
+        ReportProgress(kOperationWrite, b + 1, blocks);
     }
     return cancelRequested_ == 0;
 }
@@ -217,6 +218,7 @@ void CQuorvelDlg::OnWrite() {
         operationFailed_ = 1;
         return;
     }
+    BeginOperation(kOperationWrite);
     cancelRequested_ = 0;
     UpdateData(true);
     WriteLogHeader(kOperationWrite);
@@ -224,6 +226,7 @@ void CQuorvelDlg::OnWrite() {
     auto stop = [this] {
         CloseOperationLog();
         operationFailed_ = 1;
+        ReportOperationFailure(kOperationWrite);
         EndOperation(0);
     };
     // A description without a usable block size cannot be written block by block.
@@ -244,6 +247,7 @@ void CQuorvelDlg::OnWrite() {
         const bool openDialog = AskOkCancel(IDS_SERIAL_OVERFLOW);
         CloseOperationLog();
         operationFailed_ = 1;
+        ReportOperationFailure(kOperationWrite);
         if (openDialog)
             OnSerialization();
         else if (settings_.mode != 1)
@@ -258,17 +262,23 @@ void CQuorvelDlg::OnWrite() {
     if (!completed) {
         WriteLogText("Processing has canceled!!\n");
         operationFailed_ = 1;
+        stoppedByCancel_ = true;
     } else {
         for (int n = 1; n <= count; ++n) {
             ShowTargetStatus(n, kOperationWrite);
             ApiUpdateErrorTargetLED(n);
             WriteTargetLogBlock(kOperationWrite, n);
         }
+        ReportTargetResults(kOperationWrite, operationStart_);
     }
     // 14. Close; the result.
     CloseOperationLog();
     if (settings_.mode != 1)
         ShowOperationResult(kOperationWrite);
+    if (completed)
+        ReportOperationEnd(kOperationWrite, operationStart_);
+    else
+        ReportOperationFailure(kOperationWrite, true);
     // 16. The number reached stays in memory until Unplug; show what each target got.
     if (settings_.serialOn != 0) {
         settings_.serialNumber = working;
@@ -302,6 +312,8 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
     std::copy_n(data.flashImage().data(), copied, data.writeImage().data());
 
     for (size_t i = 0; i < data.rowCount(); ++i) {
+        ReportProgress(kOperationVerify, uint32_t(i), uint32_t(data.rowCount()), target,
+                       data.columnText(i, kColumnFileName));
         if (PumpAndCheckCancel())
             return VerifyStep::Cancelled;
         uint32_t start = 0, end = 0;
@@ -345,6 +357,7 @@ void CQuorvelDlg::OnVerify() {
         operationFailed_ = 1;
         return;
     }
+    BeginOperation(kOperationVerify);
     cancelRequested_ = 0;
     SetBusyState(0);
     ShowProgressStatus(kOperationVerify);
@@ -361,10 +374,12 @@ void CQuorvelDlg::OnVerify() {
     for (int n = 1; n <= count && step == VerifyStep::Next; ++n) {
         if (!IsEnabled(n))
             continue;
+        const OperationClock::time_point targetStart = OperationClock::now();
         step = VerifyTarget(n);
         if (step == VerifyStep::Next || step == VerifyStep::Failed) {
             ShowTargetStatus(n, kOperationVerify);
             WriteTargetLogBlock(kOperationVerify, n);
+            ReportTargetResult(kOperationVerify, n, MsSince(targetStart));
         }
     }
     // 5. and 6.
@@ -372,6 +387,7 @@ void CQuorvelDlg::OnVerify() {
         operationFailed_ = 1;
     if (step == VerifyStep::Cancelled || cancelRequested_ != 0) {
         WriteLogText("Processing has canceled!!\n");
+        stoppedByCancel_ = true;
     } else {
         for (int n = 1; n <= count; ++n)
             ApiUpdateErrorTargetLED(n);
@@ -379,6 +395,10 @@ void CQuorvelDlg::OnVerify() {
     CloseOperationLog();
     if (settings_.mode != 1)
         ShowOperationResult(kOperationVerify);
+    if (step == VerifyStep::Next && cancelRequested_ == 0)
+        ReportOperationEnd(kOperationVerify, operationStart_);
+    else
+        ReportOperationFailure(kOperationVerify, cancelRequested_ != 0);
     EndOperation(0);
 }
 
@@ -390,9 +410,11 @@ void CQuorvelDlg::OnEraseMemory() {
         operationFailed_ = 1;
         return;
     }
+    BeginOperation(kOperationErase);
     SetBusyState(1);
     ShowProgressStatus(kOperationErase);
     WriteLogHeader(kOperationErase);
+    ReportProgress(kOperationErase, 0, 1);
     view_.PumpMessages();
     ApiChipEraseAll();
     const int count = TargetCount();
@@ -401,12 +423,16 @@ void CQuorvelDlg::OnEraseMemory() {
         ApiUpdateErrorTargetLED(n);
         WriteTargetLogBlock(kOperationErase, n);
     }
+    ReportTargetResults(kOperationErase, operationStart_);
     CloseOperationLog();
     if (settings_.mode != 1)
         ShowOperationResult(kOperationErase);
+    ReportOperationEnd(kOperationErase, operationStart_);
     // Erase cannot be interrupted, but a confirmed Cancel still ends a Program cycle.
-    if (cancelRequested_ != 0)
+    if (cancelRequested_ != 0) {
         operationFailed_ = 1;
+        stoppedByCancel_ = true;
+    }
     SetIdleState(1);
     view_.SetFocus(settings_.mode == 1 ? IDC_PROGRAM : IDC_PLUG);
 }

@@ -58,6 +58,7 @@ bool CQuorvelDlg::AbandonPlug(uint32_t messageId) {
     if (messageId != 0)
         ShowError(messageId);
     CloseOperationLog();
+    ReportOperationFailure(kOperationPlug);
     // Another program must not stay locked out by a plug that did not happen.
     ReleaseAdapters();
     ReallocateImages();
@@ -76,6 +77,7 @@ bool CQuorvelDlg::Plug() {
         operationFailed_ = 1;
         return false;
     }
+    BeginOperation(kOperationPlug);
     // 2. The previous connection and the images (back at every end of the plug).
     if (connectionCheckActive_ == 0)
         ApiDelConnect();
@@ -120,7 +122,9 @@ bool CQuorvelDlg::Plug() {
     ReallocateImages();
     for (int n = 1; n <= count; ++n)
         WriteTargetLogBlock(kOperationPlug, n);
+    ReportTargetResults(kOperationPlug, operationStart_);
     CloseOperationLog();
+    ReportOperationEnd(kOperationPlug, operationStart_);
     if (settings_.mode != 1) {
         ShowOperationResult(kOperationPlug);
         view_.SetFocus(programData_.rowCount() > 0 ? IDC_WRITE : IDC_FILE_BROWSE);
@@ -169,12 +173,17 @@ void CQuorvelDlg::ResetAndReleaseTargets(int count) {
 }
 
 void CQuorvelDlg::UnplugAfterFailedSecurityCheck(int count) {
+    ReportTargetResults(kOperationPlug, operationStart_);
+    ReportOperationFailure(kOperationPlug);
+    BeginOperation(kOperationUnplug);
     ShowProgressStatus(kOperationUnplug);
     WriteLogHeader(kOperationUnplug);
     ResetAndReleaseTargets(count);
     for (int n = 1; n <= count; ++n)
         WriteTargetLogBlock(kOperationUnplug, n);
+    ReportTargetResults(kOperationUnplug, operationStart_);
     CloseOperationLog();
+    ReportOperationEnd(kOperationUnplug, operationStart_);
     SetIdleState(2);
     view_.SetControlText(IDC_PLUG, "&Plug");
     plugged_ = 0;
@@ -189,6 +198,7 @@ void CQuorvelDlg::Unplug() {
     // 1. The log.
     if (!OpenOperationLog())
         return;
+    BeginOperation(kOperationUnplug);
     // 2. Running; detail mode empties the Connection List.
     SetBusyState(2);
     if (settings_.mode != 1)
@@ -202,6 +212,7 @@ void CQuorvelDlg::Unplug() {
     // 5. One line per target.
     for (int n = 1; n <= count; ++n)
         WriteTargetLogBlock(kOperationUnplug, n);
+    ReportTargetResults(kOperationUnplug, operationStart_);
     SetIdleState(2);
     view_.SetControlText(IDC_PLUG, "&Plug");
     plugged_ = 0;
@@ -212,6 +223,7 @@ void CQuorvelDlg::Unplug() {
         serialText_.clear();
     // 7. Done: the adapters belong to every program again.
     CloseOperationLog();
+    ReportOperationEnd(kOperationUnplug, operationStart_);
     if (settings_.mode != 1)
         ShowOperationResult(kOperationUnplug);
     ReleaseAdapters();

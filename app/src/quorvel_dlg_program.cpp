@@ -107,12 +107,18 @@ void CQuorvelDlg::OnProgram() {
         return;
     }
     // 3. Plug.
+    const OperationClock::time_point cycleStart = OperationClock::now();
+    for (OperationObserver* o : observers_)
+        o->OnOperationStart(kOperationProgram);
     operationFailed_ = 0;
+    stoppedByCancel_ = false;
     SetBusyState(4);
     Plug();
     // 4. Nothing to work on is no success.
     if (!AnyTargetEnabled()) {
         ShowProgramFailure();
+        operationStart_ = cycleStart;
+        ReportOperationFailure(kOperationProgram);
         Unplug();
         SetIdleState(4);
         view_.SetFocus(IDC_PROGRAM);
@@ -138,6 +144,12 @@ void CQuorvelDlg::OnProgram() {
     // 7. The result of what ran.
     if (operationFailed_ == 0)
         ShowOperationResult(kOperationProgram);
+    ReportTargetResults(kOperationProgram, cycleStart);
+    operationStart_ = cycleStart;
+    if (operationFailed_ == 0)
+        ReportOperationEnd(kOperationProgram, cycleStart);
+    else
+        ReportOperationFailure(kOperationProgram, stoppedByCancel_);
     // 8. Unplugged whatever happened.
     Unplug();
     SetIdleState(4);

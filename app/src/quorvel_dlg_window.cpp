@@ -220,6 +220,7 @@ void CQuorvelDlg::SetIdleState(int state) {
 
     view_.RedrawMenuBar();
     UpdateData(false);
+    ReportIdle();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // CQuorvelDlg: the controller of the main window. It owns all writer state and implements every
 // handler in terms of control ids; it reaches the screen only through DialogView.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
+#include "app/operation_events.h"
 #include "app/writer_settings.h"
 #include "programdata/operation_log.h"
 #include "programdata/program_data.h"
@@ -135,6 +137,9 @@ class CQuorvelDlg : public DialogEvents,
     void OnConnectionCheck();
     bool IsConnectionCheckActive() const { return connectionCheckActive_ != 0; }
     bool OperationFailed() const { return operationFailed_ != 0; }
+    bool StoppedByCancel() const { return stoppedByCancel_; }
+    // A Cancel from outside the window (the console view's signals); no question is asked.
+    void RequestCancel() { cancelRequested_ = 1; }
     bool HoldsAdapters() const { return adapterMutexHeld_; }
 
     // --- Security ID check (quorvel_dlg_security.cpp) ---
@@ -169,6 +174,10 @@ class CQuorvelDlg : public DialogEvents,
     void OnProgram();
     // A name without drive and directory lies beside the executable.
     static std::string ResolveCommandFileName(const std::string& name);
+
+    // --- Operation events (quorvel_dlg_events.cpp) ---
+    // Observers follow every operation; they are not owned and must outlive the dialog's run.
+    void AddOperationObserver(OperationObserver* observer);
 
     // --- Operation log and status texts (quorvel_dlg_status.cpp) ---
     // The log around one operation (op: programdata::OperationCode). Open takes the "Log File"
@@ -288,6 +297,20 @@ class CQuorvelDlg : public DialogEvents,
     // The Program cycle's result when it had nothing to work on.
     void ShowProgramFailure();
 
+    // Operation events.
+    using OperationClock = std::chrono::steady_clock;
+    static uint32_t MsSince(OperationClock::time_point start);
+    void BeginOperation(int op);
+    // One result per target the operation concerns, each with the time since start.
+    void ReportTargetResult(int op, int target, uint32_t durationMs);
+    void ReportTargetResults(int op, OperationClock::time_point start);
+    void ReportOperationEnd(int op, OperationClock::time_point start);
+    // An operation that failed as a whole (or was stopped), whatever its targets' statuses.
+    void ReportOperationFailure(int op, bool cancelled = false);
+    void ReportProgress(int op, uint32_t done, uint32_t total, int target = 0,
+                        const std::string& file = std::string());
+    void ReportIdle();
+
     // Main window commands (View menu, About, All Check); false for any other command.
     bool OnWindowCommand(int id);
     void IdentifyConnectedTarget(int target);
@@ -322,6 +345,11 @@ class CQuorvelDlg : public DialogEvents,
     int32_t allCheckToggle_ = 0;  // 0: the next All Check clears every box
     bool busy_ = false;
     bool adapterMutexHeld_ = false;
+    // The last operation ended because the operator cancelled it (a Program cycle reports
+    // itself as stopped then).
+    bool stoppedByCancel_ = false;
+    std::vector<OperationObserver*> observers_;
+    OperationClock::time_point operationStart_ = OperationClock::now();
     WaitFunction identifyWait_;
     // Set once initialisation got past reading the target descriptions; an abandoned start
     // leaves the stored settings as they are.

@@ -1,0 +1,147 @@
+// The operation events the console view, the production record and the window's progress
+// band follow: started, one result per target, progress, the outcome, idle.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "app/quorvel_dlg.h"
+#include "brindlex/api.h"
+#include "programdata/error_messages.h"
+#include "programdata/status_texts.h"
+
+using namespace programdata;
+
+namespace {
+
+int TargetCount() {
+    int count = 0;
+    if (ApiGetTargetNum(&count) == 0 || count < 0)
+        return 0;
+    return count;
+}
+
+bool IsEnabled(int target) {
+    int flag = 0;
+    return ApiGetEnableFlg(target, &flag) != 0 && flag == 1;
+}
+
+// Plug and Unplug concern every target, the flash operations the enabled ones.
+bool Concerns(int op, int target) {
+    return op == kOperationPlug || op == kOperationUnplug || IsEnabled(target);
+}
+
+std::string DevicePath(int target) {
+    uint32_t needed = 0;
+    if (ApiGetDevicePathStr(target, nullptr, 0, &needed) == 0 || needed == 0 || needed > 4096)
+        return {};
+    std::string path(needed, '\0');
+    if (ApiGetDevicePathStr(target, path.data(), needed, &needed) == 0)
+        return {};
+    path.resize(strnlen(path.data(), path.size()));
+    return path;
+}
+
+}  // namespace
+
+void CQuorvelDlg::AddOperationObserver(OperationObserver* observer) {
+    if (observer != nullptr)
+        observers_.push_back(observer);
+}
+
+uint32_t CQuorvelDlg::MsSince(OperationClock::time_point start) {
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        OperationClock::now() - start)
+                        .count());
+}
+
+void CQuorvelDlg::BeginOperation(int op) {
+    operationStart_ = OperationClock::now();
+    for (OperationObserver* o : observers_)
+        o->OnOperationStart(op);
+}
+
+void CQuorvelDlg::ReportTargetResult(int op, int target, uint32_t durationMs) {
+    if (observers_.empty() || !Concerns(op, target))
+        return;
+    TargetResult result;
+    result.operation = op;
+    result.target = target;
+    result.devicePath = DevicePath(target);
+    int status = 0;
+    ApiGetTargetStatus(target, &status);
+    result.status = uint32_t(status);
+    result.message = GetErrorMessage(result.status);
+    while (!result.message.empty() && result.message.back() == '\n')
+        result.message.pop_back();
+    if (settings_.serialOn != 0 &&
+        (op == kOperationWrite || op == kOperationVerify || op == kOperationProgram)) {
+        std::array<uint8_t, kByteFieldSize> serial{};
+        uint32_t length = 0;
+        if (ApiGetSerialNumber(target, serial.data(), uint32_t(serial.size()), &length) != 0 &&
+            length > 0)
+            result.serialNumber = FormatHexBytes(serial, settings_.serialLength);
+    }
+    result.durationMs = durationMs;
+    for (OperationObserver* o : observers_)
+        o->OnTargetResult(result);
+}
+
+void CQuorvelDlg::ReportTargetResults(int op, OperationClock::time_point start) {
+    const uint32_t elapsed = MsSince(start);
+    const int count = TargetCount();
+    for (int n = 1; n <= count; ++n)
+        ReportTargetResult(op, n, elapsed);
+}
+
+void CQuorvelDlg::ReportOperationEnd(int op, OperationClock::time_point start) {
+    if (observers_.empty())
+        return;
+    OperationSummary summary;
+    summary.operation = op;
+    summary.cancelled = cancelRequested_ != 0;
+    const OperationResultDisplay shown =
+        OperationResultText(op, EvaluateOperationOutcome(op), settings_.mode == 1,
+                            summary.cancelled);
+    summary.resultText = shown.text;
+    summary.resultCode = shown.code;
+    const int count = TargetCount();
+    for (int n = 1; n <= count; ++n) {
+        if (!Concerns(op, n))
+            continue;
+        int status = 0;
+        ApiGetTargetStatus(n, &status);
+        ++(status == 0 ? summary.passed : summary.failed);
+    }
+    summary.durationMs = MsSince(start);
+    for (OperationObserver* o : observers_)
+        o->OnOperationEnd(summary);
+}
+
+void CQuorvelDlg::ReportOperationFailure(int op, bool cancelled) {
+    if (observers_.empty())
+        return;
+    OperationSummary summary;
+    summary.operation = op;
+    summary.cancelled = cancelled;
+    const OperationResultDisplay shown =
+        OperationResultText(op, kResultFailure, settings_.mode == 1, cancelled);
+    summary.resultText = shown.text;
+    summary.resultCode = shown.code;
+    summary.durationMs = MsSince(operationStart_);
+    for (OperationObserver* o : observers_)
+        o->OnOperationEnd(summary);
+}
+
+void CQuorvelDlg::ReportProgress(int op, uint32_t done, uint32_t total, int target,
+                                 const std::string& file) {
+    if (observers_.empty())
+        return;
+    OperationProgress progress{op, done, total, target, file, MsSince(operationStart_)};
+    for (OperationObserver* o : observers_)
+        o->OnProgress(progress);
+}
+
+void CQuorvelDlg::ReportIdle() {
+    for (OperationObserver* o : observers_)
+        o->OnIdle();
+}
