@@ -5,8 +5,9 @@
 // - more than 256 writable, read-only or merged ranges: the file is skipped, since a partial
 //   flash map could let a write reach a range the file meant to exclude;
 // - a VEXIL_VERSION longer than 9 characters: the file is skipped as an unsupported version;
-// - an MMAP, GMAP or PMAP NUMBER above 65535: the file is skipped as damaged, so that a value
-//   such as -1 cannot keep start-up looping over four billion missing keys;
+// - an MMAP or GMAP NUMBER above 65535: the file is skipped as damaged, so that a value such
+//   as -1 cannot keep start-up looping over four billion missing keys; a PMAP NUMBER above
+//   65535 only bounds the ROMWIN scan, which ends at the first ROMWIN entry anyway;
 // - no ROMWIN entry: romWinStart and romWinEnd are 0.
 #include <algorithm>
 #include <cstdio>
@@ -277,9 +278,7 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
     if (entry.areaCount > trg::kMaxRanges)
         return false;
 
-    const uint32_t windows = file.Int("PMAP", "NUMBER", 0);
-    if (windows > kMaxSectionEntries)
-        return false;
+    const uint32_t windows = std::min(file.Int("PMAP", "NUMBER", 0), kMaxSectionEntries);
     for (uint32_t n = 1; n <= windows; ++n) {
         file.Kind("PMAP", n, text);
         if (std::strcmp(text, "ROMWIN") == 0) {

@@ -208,7 +208,16 @@ TEST_F(TrgReader, FilesBeyondTheRecordAreSkippedWhole) {
     // Only the low 16 bits of the read-only count are used.
     EXPECT_TRUE(ReadOne(Trg("", "[VEXIL_READONLY_AREA]\nNUMBER=65536\n"), e));
     EXPECT_FALSE(ReadOne(Trg("", "[MMAP]\nNUMBER=-1\n"), e));
-    EXPECT_FALSE(ReadOne(Trg("", "[PMAP]\nNUMBER=70000\n"), e));
+    // The ROM window scan ends at the first ROMWIN; an absurd PMAP count only bounds it.
+    const std::string romWin = "DEFAULT2=ROMWIN\nSTARTADRS2=8000H\nENDADRS2=0FFFFH\n";
+    for (const char* number : {"70000", "-1"}) {
+        ASSERT_TRUE(ReadOne(Trg("", std::string("[PMAP]\nNUMBER=") + number + "\n" + romWin), e))
+            << number;
+        EXPECT_EQ(e.romWinStart, 0x8000u) << number;
+        EXPECT_EQ(e.romWinEnd, 0xFFFFu) << number;
+    }
+    ASSERT_TRUE(ReadOne(Trg("", "[PMAP]\nNUMBER=-1\n"), e));
+    EXPECT_EQ(e.romWinStart, 0u);
 }
 
 TEST_F(TrgReader, SearchTakesTheFirstPlaceThatHasFiles) {
