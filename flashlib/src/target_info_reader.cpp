@@ -128,23 +128,6 @@ uint32_t ShiftByCode(uint32_t value, uint8_t code, int width) {
     return exponent >= 0 ? value << exponent : value >> -exponent;
 }
 
-// The version text reads as a non-zero decimal number once its dots are removed.
-bool VersionIsNonZero(const char* version) {
-    std::string digits;
-    for (const char* p = version; *p; ++p)
-        if (*p != '.')
-            digits += *p;
-    size_t i = 0;
-    while (i < digits.size() && IsBlank(digits[i]))
-        ++i;
-    if (i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
-        ++i;
-    for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
-        if (digits[i] != '0')
-            return true;
-    return false;
-}
-
 // Key reads of one TRG file; the file is read once, not once per key.
 class TrgFile {
   public:
@@ -235,7 +218,7 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
     if (versionLength > kMaxVersionLength)
         return false;
     std::memcpy(entry.version, text, versionLength + 1);
-    if (!VersionIsNonZero(entry.version))
+    if (VersionNumber(entry.version, sizeof entry.version) == 0)
         std::memcpy(entry.version, kDefaultVersion, sizeof kDefaultVersion);
 
     if (entry.targetId00 == 0 && entry.targetId32 == 0)
@@ -288,6 +271,24 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
         }
     }
     return true;
+}
+
+int32_t VersionNumber(const char* version, size_t size) {
+    std::string digits;
+    for (size_t i = 0; i < size && version[i] != '\0'; ++i)
+        if (version[i] != '.')
+            digits += version[i];
+    size_t i = 0;
+    while (i < digits.size() && IsBlank(digits[i]))
+        ++i;
+    const bool negative = i < digits.size() && digits[i] == '-';
+    if (i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
+        ++i;
+    // Saturates: a text of any length stays within 32 bits.
+    int64_t value = 0;
+    for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
+        value = std::min<int64_t>(value * 10 + (digits[i] - '0'), int64_t{INT32_MAX} + 1);
+    return static_cast<int32_t>(negative ? -value : std::min<int64_t>(value, INT32_MAX));
 }
 
 namespace {

@@ -97,7 +97,8 @@ TEST_F(TrgReader, VersionFallsBackToOneTenWhenItReadsAsZero) {
     CTargetInfo e;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"ABC", "1.10"},    {"0.00", "1.10"},           {"2.05", "2.05"}, {"", "1.10"},
-        {"1.2.3", "1.2.3"}, {"123456789", "123456789"}, {".5", ".5"}};
+        {"1.2.3", "1.2.3"}, {"123456789", "123456789"}, {".5", ".5"},     {"+2.05", "+2.05"},
+        {"-1.00", "-1.00"}, {"+0.00", "1.10"}};
     for (const auto& [text, expected] : cases) {
         ASSERT_TRUE(ReadOne(Trg("VEXIL_VERSION=" + text + "\n"), e)) << text;
         EXPECT_STREQ(e.version, expected.c_str()) << text;
