@@ -1,7 +1,8 @@
 #include "qt_instance_channel.h"
 
-#include <unistd.h>
 #include <QLocalSocket>
+
+#include "platform/named_mutex.h"
 
 namespace {
 
@@ -10,21 +11,27 @@ constexpr char kRaiseAnswer[] = "raised\n";
 // A copy that does not answer within this time is taken as gone.
 constexpr int kAnswerWaitMs = 3000;
 
-QString UserName() {
-    QString user = qEnvironmentVariable("USER");
-    return user.isEmpty() ? QString::number(getuid()) : user;
+// Beside the single-instance lock, in the user's lock directory: a bare name would put the
+// socket under TMPDIR, which, like the user name, may differ between the user's sessions.
+QString ServerPath(const std::string& programName) {
+    std::string dir;
+    if (!plat::UserLockDirectory(dir))
+        return {};
+    return QString::fromStdString(dir + "/" + programName + ".raise");
 }
 
 }  // namespace
 
 QtInstanceChannel::QtInstanceChannel(const std::string& programName)
-    : serverName_(QString::fromStdString(programName) + "-" + UserName()) {}
+    : serverName_(ServerPath(programName)) {}
 
 QtInstanceChannel::~QtInstanceChannel() {
     server_.close();
 }
 
 bool QtInstanceChannel::RaiseRunningInstance() {
+    if (serverName_.isEmpty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(serverName_);
     if (!socket.waitForConnected(kAnswerWaitMs))
@@ -41,6 +48,8 @@ bool QtInstanceChannel::RaiseRunningInstance() {
 
 void QtInstanceChannel::ListenForRaiseRequests(std::function<void()> raise) {
     raise_ = std::move(raise);
+    if (serverName_.isEmpty())
+        return;
     // The single-instance lock is ours, so a socket left by a copy that died is stale.
     QLocalServer::removeServer(serverName_);
     server_.setSocketOptions(QLocalServer::UserAccessOption);

@@ -1,6 +1,7 @@
 #pragma once
-// The raise path between copies of the program: a local socket named after the program and
-// the user. The running copy listens; a later copy connects, asks, and waits for the answer.
+// The raise path between copies of the program: a local socket named after the program in
+// the user's lock directory. The running copy listens; a later copy connects, asks, and waits
+// for the answer.
 #include <QLocalServer>
 #include <QString>
 #include <functional>

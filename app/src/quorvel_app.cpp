@@ -4,6 +4,14 @@
 #include "app/quorvel_dlg.h"
 #include "platform/kernel_object.h"
 #include "platform/named_mutex.h"
+#include "programdata/string_table.h"
+
+namespace {
+
+// The caption when the executable's name cannot be known.
+constexpr char kProductName[] = "Quorvel";
+
+}  // namespace
 
 CQuorvelApp::CQuorvelApp() : CQuorvelApp(::ProgramName()) {}
 
@@ -13,6 +21,14 @@ CQuorvelApp::CQuorvelApp(std::string programName) : programName_(std::move(progr
 
 int CQuorvelApp::Run(DialogView& view, InstanceChannel& channel) {
     secondInstance_ = false;
+    // A path cut at the limit would name another directory, with its own Quorvel.ini and TRG
+    // files, and garble the program's name, which is also its single-instance lock.
+    if (!ExecutablePathIsWhole()) {
+        view.MessageBox(std::string(GetStringText(IDS_PROGRAM_PATH_TOO_LONG)),
+                        programName_.empty() ? kProductName : programName_, MsgIcon::Error,
+                        MsgButtons::Ok);
+        return 1;
+    }
     plat::HANDLE instance = plat::CreateMutexA(nullptr, true, programName_.c_str());
     if (plat::IsOpenHandle(instance) && plat::GetLastError() == plat::ERROR_ALREADY_EXISTS) {
         secondInstance_ = true;

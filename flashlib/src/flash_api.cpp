@@ -188,11 +188,13 @@ int CFlashApi::FlashWrite(uint32_t firstIndex, uint32_t lastIndex, uint32_t flas
         status = FLASH_WRITE_ADDRESS;
         return 0;
     }
-    // last = first - 1 is the empty range, and so is anything further below; the count is
-    // 32 bits wide, so the whole range (first 0, last 0xFFFFFFFF) counts 0 as well.
+    // A last index below the first is a bad range, not an empty one; nor can a count of 2^32
+    // (first 0, last 0xFFFFFFFF) be written: it would wrap to 0 and report success unwritten.
     const uint32_t count = lastIndex - firstIndex + 1;
-    if (lastIndex < firstIndex || count == 0)
-        return 1;
+    if (lastIndex < firstIndex || count == 0) {
+        status = FLASH_WRITE_ADDRESS;
+        return 0;
+    }
     int result = 1;
     for (uint64_t offset = 0; offset < count; offset += kChunk) {
         const auto n = static_cast<uint16_t>(std::min<uint64_t>(kChunk, count - offset));

@@ -7,6 +7,7 @@
 
 #include "brindlex/flash_api.h"
 #include "brindlex/trg_connect_ctrl.h"
+#include "target_info_file.h"
 
 CQuorvelApi ApiObj;
 
@@ -44,29 +45,10 @@ bool ChipErasable(CFlashApi* t) {
     return p == PLUG_READY || (p == PLUG_IDENTIFIED && t->getSecType() == 0);
 }
 
-// The target description's minimum firmware version without its points, as a number; the
-// field is bounded and the value saturates, so an absurd text cannot overflow.
+// The target description's minimum firmware version, read as the TRG reader reads it; as an
+// unsigned number a negative minimum is one that no firmware reaches.
 uint32_t RequiredFirmVersion(const CTargetInfo& info) {
-    const char* v = info.version;
-    size_t len = strnlen(v, sizeof info.version);
-    size_t i = 0;
-    while (i < len && (v[i] == ' ' || v[i] == '\t')) {
-        ++i;
-    }
-    uint64_t value = 0;
-    for (; i < len; ++i) {
-        if (v[i] == '.') {
-            continue;
-        }
-        if (!IsDigit(v[i])) {
-            break;
-        }
-        value = value * 10 + static_cast<uint64_t>(v[i] - '0');
-        if (value > UINT32_MAX) {
-            return UINT32_MAX;
-        }
-    }
-    return static_cast<uint32_t>(value);
+    return static_cast<uint32_t>(VersionNumber(info.version, sizeof info.version));
 }
 
 std::string DigitsOf(const char* text, size_t size) {

@@ -1,6 +1,7 @@
 #pragma once
 // One target description file read by path, for the reader's own search and for tools that
 // name their TRG file directly (the simulator) rather than searching the program's places.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,3 +13,8 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry);
 
 // The same for tools: any identity width, and a reason in error when the file cannot be used.
 bool ReadTargetInfoFileAt(const std::string& path, CTargetInfo& entry, std::string& error);
+
+// The number that a minimum firmware version text (at most size bytes) stands for: its points
+// removed, the rest read as a decimal integer, so blanks and a sign may lead and reading stops
+// at the first other character. The reader and the firmware check both read it so.
+int32_t VersionNumber(const char* version, size_t size);

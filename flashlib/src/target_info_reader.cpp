@@ -5,8 +5,9 @@
 // - more than 256 writable, read-only or merged ranges: the file is skipped, since a partial
 //   flash map could let a write reach a range the file meant to exclude;
 // - a VEXIL_VERSION longer than 9 characters: the file is skipped as an unsupported version;
-// - an MMAP, GMAP or PMAP NUMBER above 65535: the file is skipped as damaged, so that a value
-//   such as -1 cannot keep start-up looping over four billion missing keys;
+// - an MMAP or GMAP NUMBER above 65535: the file is skipped as damaged, so that a value such
+//   as -1 cannot keep start-up looping over four billion missing keys; a PMAP NUMBER above
+//   65535 only bounds the ROMWIN scan, which ends at the first ROMWIN entry anyway;
 // - no ROMWIN entry: romWinStart and romWinEnd are 0.
 #include <algorithm>
 #include <cstdio>
@@ -127,23 +128,6 @@ uint32_t ShiftByCode(uint32_t value, uint8_t code, int width) {
     return exponent >= 0 ? value << exponent : value >> -exponent;
 }
 
-// The version text reads as a non-zero decimal number once its dots are removed.
-bool VersionIsNonZero(const char* version) {
-    std::string digits;
-    for (const char* p = version; *p; ++p)
-        if (*p != '.')
-            digits += *p;
-    size_t i = 0;
-    while (i < digits.size() && IsBlank(digits[i]))
-        ++i;
-    if (i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
-        ++i;
-    for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
-        if (digits[i] != '0')
-            return true;
-    return false;
-}
-
 // Key reads of one TRG file; the file is read once, not once per key.
 class TrgFile {
   public:
@@ -234,7 +218,7 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
     if (versionLength > kMaxVersionLength)
         return false;
     std::memcpy(entry.version, text, versionLength + 1);
-    if (!VersionIsNonZero(entry.version))
+    if (VersionNumber(entry.version, sizeof entry.version) == 0)
         std::memcpy(entry.version, kDefaultVersion, sizeof kDefaultVersion);
 
     if (entry.targetId00 == 0 && entry.targetId32 == 0)
@@ -277,9 +261,7 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
     if (entry.areaCount > trg::kMaxRanges)
         return false;
 
-    const uint32_t windows = file.Int("PMAP", "NUMBER", 0);
-    if (windows > kMaxSectionEntries)
-        return false;
+    const uint32_t windows = std::min(file.Int("PMAP", "NUMBER", 0), kMaxSectionEntries);
     for (uint32_t n = 1; n <= windows; ++n) {
         file.Kind("PMAP", n, text);
         if (std::strcmp(text, "ROMWIN") == 0) {
@@ -289,6 +271,24 @@ bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry) {
         }
     }
     return true;
+}
+
+int32_t VersionNumber(const char* version, size_t size) {
+    std::string digits;
+    for (size_t i = 0; i < size && version[i] != '\0'; ++i)
+        if (version[i] != '.')
+            digits += version[i];
+    size_t i = 0;
+    while (i < digits.size() && IsBlank(digits[i]))
+        ++i;
+    const bool negative = i < digits.size() && digits[i] == '-';
+    if (i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
+        ++i;
+    // Saturates: a text of any length stays within 32 bits.
+    int64_t value = 0;
+    for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
+        value = std::min<int64_t>(value * 10 + (digits[i] - '0'), int64_t{INT32_MAX} + 1);
+    return static_cast<int32_t>(negative ? -value : std::min<int64_t>(value, INT32_MAX));
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "brindlex/usb_pipe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -111,6 +112,11 @@ uint32_t CUsbPipe::GetMaxPacketSize() {
 
 int CUsbPipe::OpenDevice(const char* path) {
     CloseDevice();
+    if (path != nullptr && strnlen(path, kNameSize) >= kNameSize) {
+        // A cut-off path would reach some other device.
+        completeDeviceName[0] = '\0';
+        return 0;
+    }
     CopyName(completeDeviceName, path);
     hDevice = OpenUsbDevice(completeDeviceName);
     if (!IsOpenHandle(hDevice))
@@ -333,11 +339,13 @@ int CUsbPipe::GetDescriptor(uint8_t type, uint8_t index, uint16_t languageId, vo
     uint32_t n = 0;
     bool ok = plat::DeviceIoControl(hDevice, vexil::IOCTL_GET_DESCRIPTOR, exchange, sizeof exchange,
                                     exchange, sizeof exchange, &n, nullptr);
-    returned = static_cast<uint16_t>(n);
+    // Only what the driver returned and the caller has room for is copied, and reported.
+    uint32_t copied = 0;
     if (buffer != nullptr) {
-        uint32_t copy = length < sizeof exchange ? length : sizeof exchange;
-        std::memcpy(buffer, exchange, copy);
+        copied = std::min<uint32_t>({n, length, uint32_t{sizeof exchange}});
+        std::memcpy(buffer, exchange, copied);
     }
+    returned = static_cast<uint16_t>(copied);
     return ok ? 1 : 0;
 }
 

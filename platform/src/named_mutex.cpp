@@ -1,5 +1,5 @@
-// Named mutexes across processes with flock on lock files in a per-user runtime directory
-// ($XDG_RUNTIME_DIR/quorvel-locks, else /tmp/quorvel-locks-<uid>). For each name:
+// Named mutexes across processes with flock on lock files in the user's lock directory
+// (/tmp/quorvel-locks-<uid>, whatever the session's environment). For each name:
 //   <name>.exist  held LOCK_SH by every process that has the name open; a process that gets
 //                 LOCK_EX on it is alone, so the mutex did not exist before;
 //   <name>.owner  held LOCK_EX by the process whose thread owns the mutex.
@@ -259,28 +259,13 @@ MutexHandle::~MutexHandle() {
     s.cv.notify_all();
 }
 
-bool SecureDirectory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat st;
-    // Another user could have planted the directory (or a link) in a shared place like /tmp.
-    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 022) == 0;
+std::mutex& LockDirectoryOverrideMutex() {
+    static std::mutex* m = new std::mutex;  // lives past static destruction
+    return *m;
 }
-
-bool LockDirectory(std::string& dir) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat st;
-    if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &st) == 0 &&
-        S_ISDIR(st.st_mode)) {
-        dir = std::string(runtime) + "/quorvel-locks";
-    } else {
-        dir = "/tmp/quorvel-locks-" + std::to_string(::geteuid());
-    }
-    if (SecureDirectory(dir))
-        return true;
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
+std::string& LockDirectoryOverride() {
+    static std::string* dir = new std::string;
+    return *dir;
 }
 
 uint64_t Fnv1a(std::string_view s, uint64_t seed) {
@@ -330,7 +315,7 @@ int OpenLockFile(const std::string& path) {
 // another process had the name open. The caller holds the registry's lock.
 bool OpenNamed(MutexState& s, bool& existed) {
     std::string dir;
-    if (!LockDirectory(dir))
+    if (!UserLockDirectory(dir))
         return false;
     s.guardPath = dir + "/.guard";
     s.basePath = dir + "/" + EncodeName(s.name);
@@ -382,6 +367,28 @@ void CloseNamed(MutexState& s) {
 }
 
 }  // namespace
+
+bool UserLockDirectory(std::string& dir) {
+    {
+        std::lock_guard<std::mutex> lock(LockDirectoryOverrideMutex());
+        dir = LockDirectoryOverride();
+    }
+    // Not from the environment: a desktop session has XDG_RUNTIME_DIR (and its own TMPDIR), an
+    // ssh session of the same user may not, and both must meet at the same mutexes.
+    if (dir.empty())
+        dir = "/tmp/quorvel-locks-" + std::to_string(::geteuid());
+    // Another user could have planted the directory (or a link) in a shared place like /tmp.
+    std::string why;
+    if ((::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateDirectory(dir, why))
+        return true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
+void SetLockDirectoryForTesting(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(LockDirectoryOverrideMutex());
+    LockDirectoryOverride() = dir;
+}
 
 HANDLE CreateMutexA(void*, bool initialOwner, const char* name) {
     InstallForkHandlers();

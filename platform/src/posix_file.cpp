@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/win32_types.h"
 
@@ -237,6 +238,23 @@ bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error) {
         return false;
     }
     return true;
+}
+
+bool IsPrivateDirectory(const std::string& dir, std::string& why) {
+    why.clear();
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            why = std::string("cannot be examined: ") + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode))
+        why = "is not a directory";
+    else if (st.st_uid != ::geteuid())
+        why = "belongs to user " + std::to_string(st.st_uid);
+    else if ((st.st_mode & 022) != 0)
+        why = "is writable by group or others";
+    return why.empty();
 }
 
 }  // namespace plat

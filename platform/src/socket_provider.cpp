@@ -11,14 +11,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "platform/device_io.h"
+#include "platform/posix_file.h"
 #include "platform/socket_device.h"
 
 namespace plat {
@@ -102,6 +105,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace sockdev;
+
+// Whoever can put a socket into the device directory could pose as an adapter, receive the
+// write images and answer identity and verify: only a directory private to the user counts.
+// ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when it is missing, or ERROR_ACCESS_DENIED, with the
+// reason said once per directory on standard error.
+uint32_t DeviceDirectoryError(const std::string& dir) {
+    std::string why;
+    if (IsPrivateDirectory(dir, why))
+        return ERROR_SUCCESS;
+    if (why.empty())
+        return ERROR_FILE_NOT_FOUND;
+    static std::mutex* mutex = new std::mutex;  // both live past static destruction
+    static std::set<std::string>* told = new std::set<std::string>;
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (told->insert(dir).second)
+        std::fprintf(stderr,
+                     "Vexil adapters: the device directory %s %s; no adapter there is used. It "
+                     "must belong to this user and be writable by nobody else.\n",
+                     dir.c_str(), why.c_str());
+    return ERROR_ACCESS_DENIED;
+}
 
 constexpr size_t kReceiveChunk = 64 * 1024;
 constexpr int kConnectWaitMs = 1000;
@@ -590,6 +614,9 @@ class Provider : public DeviceProvider {
             error = ERROR_FILE_NOT_FOUND;
             return nullptr;
         }
+        error = DeviceDirectoryError(SocketDeviceDirectory());
+        if (error != ERROR_SUCCESS)
+            return nullptr;
         if (pipe != kDeviceItself) {
             // Pipes ride on the device's connection: no round trip.
             auto c = Acquire(devicePath, error);
@@ -620,6 +647,8 @@ class Provider : public DeviceProvider {
 
     void ListInterfaces(const GUID& interfaceClass, std::vector<DeviceListing>& out) override {
         const std::string dir = SocketDeviceDirectory();
+        if (DeviceDirectoryError(dir) != ERROR_SUCCESS)
+            return;
         std::vector<std::string> names;
         if (DIR* d = ::opendir(dir.c_str())) {
             while (dirent* e = ::readdir(d)) {

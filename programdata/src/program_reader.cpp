@@ -141,7 +141,8 @@ bool HexLine(const char* line, size_t length, WalkState& st, Sink& sink, uint32_
 
 template <class Sink>
 bool SLine(const char* line, size_t length, WalkState& st, Sink& sink, std::vector<uint8_t>& buf) {
-    const char typeChar = length > 1 ? line[1] : '0';
+    // A missing type digit is no digit either.
+    const char typeChar = length > 1 ? line[1] : '\0';
     if (typeChar < '0' || typeChar > '9' || typeChar == '4' || typeChar == '6') {
         st.error = IDS_ILLEGAL_FORMAT;
         return false;

@@ -131,6 +131,9 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
      "version not supported were skipped."},
     {IDS_TARGET_NOT_SUPPORTED, "Specified target device is not supported."},
     {IDS_DATA_OUTSIDE_FLASH, "Write data include address where Flash memory is not built in."},
+    {IDS_PROGRAM_PATH_TOO_LONG,
+     "Activation was canceled because the path of the Quorvel program is too long.\nMove "
+     "Quorvel to a folder with a shorter path."},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.

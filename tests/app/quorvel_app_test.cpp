@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/kernel_object.h"
 #include "platform/named_mutex.h"
+#include "programdata/string_table.h"
 #include "support/fake_dialog_view.h"
 
 namespace fs = std::filesystem;
@@ -70,6 +71,26 @@ TEST_F(QuorvelAppTest, FirstCopyRunsTheDialogAndAnswersRaiseRequests) {
     FakeDialogView next;
     EXPECT_EQ(app.Run(next, channel), 0);
     EXPECT_FALSE(app.WasSecondInstance());
+}
+
+TEST_F(QuorvelAppTest, AnExecutablePathThatCannotBeHeldWholeRefusesToStart) {
+    // Too long for the path buffer, or for the directory field once split: either way the
+    // settings would be looked for elsewhere and the name would come out garbled.
+    const std::string base = (dir_ / "bin").string() + "/";
+    for (const std::string& path : {base + std::string(300, 'd') + "/" + name_,
+                                    base + std::string(257 - base.size(), 'd') + "/Q"}) {
+        plat::SetModuleFileNameOverrideForTesting(path);
+        CQuorvelApp app;
+        FakeDialogView view;
+        FakeChannel channel;
+        EXPECT_EQ(app.Run(view, channel), 1) << path.size();
+        EXPECT_FALSE(view.destroyed) << "no dialog ran";
+        EXPECT_FALSE(channel.raise);
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0].text, GetStringText(IDS_PROGRAM_PATH_TOO_LONG));
+        EXPECT_EQ(view.messages[0].caption, "Quorvel");
+        EXPECT_EQ(view.messages[0].icon, MsgIcon::Error);
+    }
 }
 
 TEST_F(QuorvelAppTest, LaterCopyRaisesTheRunningOneAndShowsNothing) {

@@ -1,6 +1,7 @@
 // Starts the real program twice from a copy of the build laid out as an installation:
-// tmp/bin/Quorvel, tmp/lib -> the build's libraries, tmp/TRG with target descriptions.
-// The second start must end at once, after the first confirmed that it raised its window.
+// tmp/bin/Quorvel<pid>, tmp/lib -> the build's libraries, tmp/TRG with target descriptions.
+// The second start, from another session of the user, must end at once, after the first
+// confirmed that it raised its window.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/named_mutex.h"
 
 extern char** environ;
 
@@ -72,37 +75,54 @@ class SingleInstanceTest : public ::testing::Test {
         const fs::path built = fs::path(QUORVEL_BINARY_DIR) / "bin" / "Quorvel";
         if (!fs::exists(built))
             GTEST_SKIP() << "the Qt program is not built";
+        // Its own program name: the lock and the raise socket are the user's, shared with every
+        // other copy and test run.
+        name_ = "Quorvel" + std::to_string(getpid());
         root_ = fs::temp_directory_path() / ("quorvel_twice_" + std::to_string(getpid()));
         fs::remove_all(root_);
-        for (const char* d : {"bin", "TRG", "config", "run", "tmp"})
+        for (const char* d : {"bin", "TRG", "config", "run", "tmp", "tmp2"})
             fs::create_directories(root_ / d);
         fs::permissions(root_ / "run", fs::perms::owner_all, fs::perm_options::replace);
         // A copy, not a link: the program finds its settings and TRG files from its own path.
-        fs::copy_file(built, root_ / "bin" / "Quorvel");
+        fs::copy_file(built, root_ / "bin" / name_);
         fs::create_directory_symlink(fs::path(QUORVEL_BINARY_DIR) / "lib", root_ / "lib");
         std::ofstream(root_ / "TRG" / "QX08C032.TRG")
             << "[VEXIL]\nVEXILDEBUG=ENABLE\nTARGETID00=1C083032H\nTARGETID32=60000200H\n"
             << "[MMAP]\nNUMBER=1\nDEFAULT1=SC\nSTARTADRS1=0H\nENDADRS1=7FFFH\n";
-        // Locks, sockets and settings stay inside the temporary tree.
         env_ = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + (root_ / "config").string(),
-                "XDG_RUNTIME_DIR=" + (root_ / "run").string(), "TMPDIR=" + (root_ / "tmp").string(),
                 "HOME=" + root_.string()};
-        for (const char* keep : {"PATH", "USER", "LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        for (const char* keep : {"PATH", "LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* v = getenv(keep))
                 env_.push_back(std::string(keep) + "=" + v);
     }
     void TearDown() override {
-        if (!root_.empty())
-            fs::remove_all(root_);
+        if (root_.empty())
+            return;
+        fs::remove_all(root_);
+        // A copy killed at the end leaves its lock files and raise socket behind.
+        std::string locks;
+        if (!plat::UserLockDirectory(locks))
+            return;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(locks, ec))
+            if (e.path().filename().string().rfind(name_ + ".", 0) == 0)
+                fs::remove(e.path(), ec);
     }
 
+    std::string name_;
     fs::path root_;
     std::vector<std::string> env_;
 };
 
-TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndEnds) {
-    const fs::path program = root_ / "bin" / "Quorvel";
-    Child first(program, env_);
+TEST_F(SingleInstanceTest, SecondStartFromAnotherSessionRaisesTheFirstAndEnds) {
+    const fs::path program = root_ / "bin" / name_;
+    // A desktop session, and an ssh session of the same user without a runtime directory and
+    // with another temporary directory and user name.
+    std::vector<std::string> desktop = env_, ssh = env_;
+    desktop.insert(desktop.end(), {"XDG_RUNTIME_DIR=" + (root_ / "run").string(),
+                                   "TMPDIR=" + (root_ / "tmp").string()});
+    ssh.insert(ssh.end(), {"TMPDIR=" + (root_ / "tmp2").string(), "USER=quorvel-ssh"});
+    Child first(program, desktop);
     ASSERT_TRUE(first.Started());
 
     // The first copy writes its settings file during start-up, after it began to listen.
@@ -113,7 +133,7 @@ TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndEnds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
-    Child second(program, env_);
+    Child second(program, ssh);
     ASSERT_TRUE(second.Started());
     std::optional<int> status = second.WaitExit(std::chrono::seconds(20));
     ASSERT_TRUE(status.has_value()) << "the second copy did not end";

@@ -271,10 +271,15 @@ TEST_F(FlashApiTest, WritesInChunksOfAThousand) {
         EXPECT_EQ(p.back(), image[10 + i * 1000 + lengths[i] - 1]);
     }
 
-    // Nothing to write, an address outside the flash, a failure half-way.
+    // A last index below the first, a count of 2^32, an address outside the flash, a failure
+    // half-way.
     device->requests.clear();
-    EXPECT_EQ(api->FlashWrite(10, 9, 0x0FF0, image.data()), 1);
-    EXPECT_EQ(api->FlashWrite(0, 0xFFFFFFFF, 0x0FF0, image.data()), 1) << "a count of 2^32 is 0";
+    for (uint32_t last : {9u, 0u}) {
+        EXPECT_EQ(api->FlashWrite(10, last, 0x0FF0, image.data()), 0) << last;
+        EXPECT_EQ(api->getStatus(), FLASH_WRITE_ADDRESS) << last;
+    }
+    EXPECT_EQ(api->FlashWrite(0, 0xFFFFFFFF, 0x0FF0, image.data()), 0);
+    EXPECT_EQ(api->getStatus(), FLASH_WRITE_ADDRESS);
     EXPECT_TRUE(device->requests.empty());
     EXPECT_EQ(api->FlashWrite(0, 9, 0xF800, image.data()), 0);
     EXPECT_EQ(api->getStatus(), FLASH_WRITE_ADDRESS);

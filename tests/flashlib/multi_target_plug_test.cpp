@@ -2,6 +2,8 @@
 // name, flash geometry told to the adapter, firmware version, resets and protection.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "support/multi_target_rig.h"
 
 using mtrig::CommandKind;
@@ -140,6 +142,25 @@ TEST(MultiTargetPlug, FirmwareVersionTextAndMinimum) {
     EXPECT_EQ(ApiCheckFirm(5), 1);
     EXPECT_EQ(rig.Status(5), 0);
     EXPECT_TRUE(rig.adapter(5).trace().empty());
+}
+
+// The TRG reader keeps a signed minimum; the check must read the same number from it, and,
+// comparing unsigned, a negative one is a minimum no firmware reaches.
+TEST(MultiTargetPlug, ASignedMinimumVersionIsTheNumberTheReaderKept) {
+    const struct {
+        const char *minimum, *firmware;
+        int status;
+    } cases[] = {{"+2.05", "2.04", 0x2004}, {"+2.05", "2.05", 0}, {"-1.00", "9.99", 0x2004}};
+    CTargetInfo info = mtrig::Description();
+    for (const auto& c : cases) {
+        std::strcpy(info.version, c.minimum);
+        Rig rig(1, info);
+        rig.adapter(1).setFirmwareVersion(c.firmware);
+        ApiSetTargetPlugStatus(1, PLUG_STARTED);
+        ApiCheckTargetName(1, rig.set(), "QX16A064");
+        ApiCheckFirm(1);
+        EXPECT_EQ(rig.Status(1), c.status) << c.minimum << " " << c.firmware;
+    }
 }
 
 TEST(MultiTargetPlug, PlugResetLeavesThePowerOnStateAndResetsAgainUnlessTheReplySaysDone) {

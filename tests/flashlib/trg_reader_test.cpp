@@ -97,7 +97,8 @@ TEST_F(TrgReader, VersionFallsBackToOneTenWhenItReadsAsZero) {
     CTargetInfo e;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"ABC", "1.10"},    {"0.00", "1.10"},           {"2.05", "2.05"}, {"", "1.10"},
-        {"1.2.3", "1.2.3"}, {"123456789", "123456789"}, {".5", ".5"}};
+        {"1.2.3", "1.2.3"}, {"123456789", "123456789"}, {".5", ".5"},     {"+2.05", "+2.05"},
+        {"-1.00", "-1.00"}, {"+0.00", "1.10"}};
     for (const auto& [text, expected] : cases) {
         ASSERT_TRUE(ReadOne(Trg("VEXIL_VERSION=" + text + "\n"), e)) << text;
         EXPECT_STREQ(e.version, expected.c_str()) << text;
@@ -208,7 +209,16 @@ TEST_F(TrgReader, FilesBeyondTheRecordAreSkippedWhole) {
     // Only the low 16 bits of the read-only count are used.
     EXPECT_TRUE(ReadOne(Trg("", "[VEXIL_READONLY_AREA]\nNUMBER=65536\n"), e));
     EXPECT_FALSE(ReadOne(Trg("", "[MMAP]\nNUMBER=-1\n"), e));
-    EXPECT_FALSE(ReadOne(Trg("", "[PMAP]\nNUMBER=70000\n"), e));
+    // The ROM window scan ends at the first ROMWIN; an absurd PMAP count only bounds it.
+    const std::string romWin = "DEFAULT2=ROMWIN\nSTARTADRS2=8000H\nENDADRS2=0FFFFH\n";
+    for (const char* number : {"70000", "-1"}) {
+        ASSERT_TRUE(ReadOne(Trg("", std::string("[PMAP]\nNUMBER=") + number + "\n" + romWin), e))
+            << number;
+        EXPECT_EQ(e.romWinStart, 0x8000u) << number;
+        EXPECT_EQ(e.romWinEnd, 0xFFFFu) << number;
+    }
+    ASSERT_TRUE(ReadOne(Trg("", "[PMAP]\nNUMBER=-1\n"), e));
+    EXPECT_EQ(e.romWinStart, 0u);
 }
 
 TEST_F(TrgReader, SearchTakesTheFirstPlaceThatHasFiles) {

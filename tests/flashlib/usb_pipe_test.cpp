@@ -86,6 +86,18 @@ TEST_F(UsbPipeTest, DeviceAndPipeLifeCycle) {
     EXPECT_EQ(Stats().openHandles, 0u);
 }
 
+TEST_F(UsbPipeTest, ADevicePathTooLongForTheNameIsRefusedNotCut) {
+    // Cut to the 255 characters the name holds, the path would name this other device.
+    const std::string kept(255 - std::strlen(plat::kInprocPathPrefix), 'd');
+    auto other = std::make_shared<ScriptedAdapter>();
+    const std::string otherPath = test::RegisterAdapter(other, kept);
+    CUsbPipe pipe(VEXIL_INTERFACE_GUID, 16384);
+    EXPECT_EQ(pipe.OpenDevice((otherPath + "X").c_str()), 0);
+    EXPECT_STREQ(pipe.GetCompleteDeviceName(), "");
+    EXPECT_TRUE(other->controls.empty()) << "the other device was opened and reset";
+    EXPECT_EQ(pipe.OpenDevice(otherPath.c_str()), 1);
+}
+
 TEST_F(UsbPipeTest, DestroyingTheObjectClosesWhatAFailedTransferLeftOpen) {
     {
         CUsbPipe pipe(VEXIL_INTERFACE_GUID, 16384);
@@ -262,7 +274,7 @@ TEST_F(UsbPipeTest, DescriptorRequests) {
     ASSERT_EQ(c.in.size(), 512u);
     EXPECT_EQ(c.outSize, 512u);
     EXPECT_EQ(Bytes(c.in.begin(), c.in.begin() + 6), (Bytes{0x01, 0x02, 0x09, 0x04, 18, 0}));
-    EXPECT_EQ(returned, 512);
+    EXPECT_EQ(returned, 18) << "what was copied, not what the driver returned";
     EXPECT_EQ(buffer[18], 0xEE);
 
     uint8_t config[40] = {};
@@ -270,6 +282,11 @@ TEST_F(UsbPipeTest, DescriptorRequests) {
     EXPECT_EQ(device->controls[1].code, 0x220000u);
     EXPECT_EQ(device->controls[1].in.size(), 40u);
     EXPECT_EQ(device->controls[1].outSize, 40u);
+
+    // A driver that returns less than length: what it returned is what was copied.
+    device->controlReturnLimit = 8;
+    EXPECT_EQ(pipe.GetDescriptor(0x01, 0x02, 0x0409, buffer, 18, returned), 1);
+    EXPECT_EQ(returned, 8);
 }
 
 TEST_F(UsbPipeTest, RequestControlCodesAndHead) {

@@ -89,7 +89,8 @@ uint32_t WaitFromOtherThread(plat::HANDLE h, uint32_t ms) {
 
 class NamedMutex : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1), 0); }
+    void SetUp() override { plat::SetLockDirectoryForTesting(runtime_ / "quorvel-locks"); }
+    void TearDown() override { plat::SetLockDirectoryForTesting(""); }
     std::string Name(const std::string& tag) {
         return "quorvel-test-" + std::to_string(::getpid()) + "-" + tag;
     }
@@ -129,6 +130,34 @@ TEST_F(NamedMutex, AlreadyExistsInTheSameProcessAndInAnother) {
     plat::CloseHandle(f);
     plat::CloseHandle(h1);
     plat::CloseHandle(h2);
+}
+
+// A desktop session has a runtime directory, an ssh session of the same user may not: both
+// must meet at one mutex, or both would drive the adapters.
+TEST_F(NamedMutex, SessionsWithAndWithoutARuntimeDirectoryShareTheMutex) {
+    plat::SetLockDirectoryForTesting("");
+    std::string name = Name("sessions");
+    Child desktop([&](Child& self) {
+        ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+        plat::HANDLE h = plat::CreateMutexA(nullptr, true, name.c_str());
+        CHILD_CHECK(h != nullptr && plat::GetLastError() == plat::ERROR_SUCCESS);
+        self.Signal();
+        self.Await();
+        CHILD_CHECK(plat::CloseHandle(h));  // the last user removes the shared lock files
+        return 0;
+    });
+    ASSERT_TRUE(desktop.Await());
+    Child ssh([&](Child&) {
+        ::unsetenv("XDG_RUNTIME_DIR");
+        plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
+        CHILD_CHECK(h != nullptr && plat::GetLastError() == plat::ERROR_ALREADY_EXISTS);
+        CHILD_CHECK(plat::WaitForSingleObject(h, 0) == plat::WAIT_TIMEOUT);
+        CHILD_CHECK(plat::CloseHandle(h));
+        return 0;
+    });
+    EXPECT_EQ(ssh.Wait(), 0);
+    desktop.Signal();
+    EXPECT_EQ(desktop.Wait(), 0);
 }
 
 TEST_F(NamedMutex, OwnerTakesItAgainAndMustReleaseAsOften) {

@@ -1,11 +1,13 @@
 // The socket device provider against scripted peers standing in for vexil-sim.
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -130,6 +132,30 @@ TEST_F(SocketProvider, ClaimsOnlyPathsDirectlyInsideTheDeviceDirectory) {
     EXPECT_EQ(OpenDevice(Path("vexil-a")), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(OpenPipe(Path("vexil-a"), 0), INVALID_HANDLE_VALUE);
+}
+
+// Whoever can put a socket into the device directory could pose as an adapter: receive every
+// write image and answer identity and verify.
+TEST_F(SocketProvider, ADeviceDirectoryOthersOwnOrMayWriteToIsRefused) {
+    FakeSocketDevice fake(Path("vexil-a"), kClassA);
+    ASSERT_EQ(Enumerate(kClassA).size(), 1u);
+    ::testing::internal::CaptureStderr();
+    for (mode_t mode : {0777, 0770, 0703}) {
+        ASSERT_EQ(::chmod(dir.path().c_str(), mode), 0);
+        EXPECT_TRUE(Enumerate(kClassA).empty()) << std::oct << mode;
+        EXPECT_EQ(OpenDevice(Path("vexil-a")), INVALID_HANDLE_VALUE) << std::oct << mode;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(dir.path() + " is writable by group or others"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << "said once: " << said;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+    if (::geteuid() == 0) {  // only root can hand the directory to another user
+        ASSERT_EQ(::chown(dir.path().c_str(), 65534, static_cast<gid_t>(-1)), 0);
+        EXPECT_TRUE(Enumerate(kClassA).empty());
+        ASSERT_EQ(::chown(dir.path().c_str(), 0, static_cast<gid_t>(-1)), 0);
+    }
+    EXPECT_EQ(Enumerate(kClassA), std::vector<std::string>{Path("vexil-a")});
 }
 
 TEST_F(SocketProvider, DeviceAndPipesShareOneConnectionAndFramesArriveWhole) {

@@ -123,7 +123,7 @@ TEST_F(ReaderTest, RecordTypesAndChecksums) {
         EXPECT_FALSE(Read(HexRecord(type, 0, {0, 0, 0, 0}) + kEnd).ok);
         EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_ILLEGAL_FORMAT}) << int(type);
     }
-    for (const char* line : {"S4030000FC\n", "S6030000FC\n", "SX030000FC\n"}) {
+    for (const char* line : {"S4030000FC\n", "S6030000FC\n", "SX030000FC\n", "S\n", "S"}) {
         reporter.Clear();
         EXPECT_FALSE(Read(line).ok);
         EXPECT_EQ(reporter.ids(), std::vector<int>{IDS_ILLEGAL_FORMAT}) << line;

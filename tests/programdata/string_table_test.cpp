@@ -128,6 +128,9 @@ const std::map<uint32_t, std::string>& Expected() {
          "the version not supported were skipped."},
         {2079, "Specified target device is not supported."},
         {2080, "Write data include address where Flash memory is not built in."},
+        {2090,
+         "Activation was canceled because the path of the Quorvel program is too long.\nMove "
+         "Quorvel to a folder with a shorter path."},
     };
     return expected;
 }

@@ -267,6 +267,22 @@ TEST_F(SimServerTest, ListenGuardsItsPathsAndRemovesOnlyItsOwnSockets) {
     EXPECT_TRUE(Exists(Path("plain")));
 }
 
+TEST_F(SimServerTest, ListenRefusesADeviceDirectoryOthersMayWriteTo) {
+    ASSERT_EQ(::mkdir(devDir.c_str(), 0700), 0);
+    std::string error;
+    for (mode_t mode : {0777, 0770}) {
+        ASSERT_EQ(::chmod(devDir.c_str(), mode), 0);
+        SimServer refused({Adapter("vexil-01")}, Options());
+        EXPECT_FALSE(refused.Listen(error)) << std::oct << mode;
+        EXPECT_NE(error.find(devDir + " is writable by group or others"), std::string::npos)
+            << error;
+        EXPECT_FALSE(Exists(Path("vexil-01")));
+    }
+    ASSERT_EQ(::chmod(devDir.c_str(), 0700), 0);
+    SimServer served({Adapter("vexil-01")}, Options());
+    EXPECT_TRUE(served.Listen(error)) << error;
+}
+
 // Lowers the descriptor limit so that exactly one descriptor is free; undone on destruction.
 class DescriptorsAllButOne {
   public:

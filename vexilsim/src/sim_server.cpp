@@ -162,6 +162,13 @@ struct SimServer::Impl {
         const auto& opts = server.options_;
         if (!MakeDirectories(opts.deviceDir, 0700, error))
             return false;
+        // The programs refuse such a directory too: another user could serve adapters there.
+        std::string why;
+        if (!plat::IsPrivateDirectory(opts.deviceDir, why)) {
+            error = "the device directory " + opts.deviceDir + " " + why +
+                    "; it must belong to this user and be writable by nobody else";
+            return false;
+        }
         for (size_t i = 0; i < server.adapters_.size(); ++i) {
             Served s;
             s.path = server.SocketPath(i);

@@ -7,7 +7,8 @@
 #include "app/dialog_view.h"
 
 // The path between copies of the program: a later copy asks the running one to come to the
-// front. The Qt layer implements it with a local socket named after the program and the user.
+// front. The Qt layer implements it with a local socket named after the program in the user's
+// lock directory.
 class InstanceChannel {
   public:
     virtual ~InstanceChannel() = default;

@@ -27,4 +27,9 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
 // Creates a directory and its missing parents with the given mode.
 bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error);
 
+// Whether dir is a directory (not a link to one) owned by this user that group and others
+// cannot write to: no other user can have planted it or put files into it. Otherwise why
+// receives the reason, or stays empty when dir does not exist.
+bool IsPrivateDirectory(const std::string& dir, std::string& why);
+
 }  // namespace plat

@@ -3,7 +3,10 @@
 // in the device directory, whose path is the adapter's device path. The socket provider
 // (registered with the device-I/O layer, rank kSocketProviderRank) claims paths inside that
 // directory, lists the sockets sorted by name, and keeps one connection per device path that
-// the device handle and every pipe handle share, so opening a pipe costs no round trip.
+// the device handle and every pipe handle share, so opening a pipe costs no round trip. A
+// device directory that another user owns or may write to is refused (no adapters, opens
+// fail with ERROR_ACCESS_DENIED, and standard error says why once): its sockets could be
+// anyone's.
 //
 // Both sides speak length-prefixed messages: a 4-byte little-endian length of what follows,
 // one type byte, then the body.

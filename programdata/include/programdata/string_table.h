@@ -102,6 +102,7 @@ enum StringId : uint32_t {
     IDS_TRG_NONE_READ = 2078,
     IDS_TARGET_NOT_SUPPORTED = 2079,
     IDS_DATA_OUTSIDE_FLASH = 2080,
+    IDS_PROGRAM_PATH_TOO_LONG = 2090,  // the executable's path does not fit MAX_PATH
 };
 
 struct StringTableEntry {

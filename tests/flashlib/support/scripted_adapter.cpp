@@ -86,7 +86,7 @@ plat::InprocIo ScriptedAdapter::Read(uint8_t* buffer, uint32_t length) {
 uint32_t ScriptedAdapter::Control(int pipe, uint32_t code, const uint8_t* in, uint32_t inSize,
                                   uint8_t* out, uint32_t outSize, uint32_t& returned) {
     controls.push_back({pipe, code, Bytes(in, in + inSize), outSize});
-    returned = outSize;
+    returned = std::min(outSize, controlReturnLimit);
     return plat::ERROR_SUCCESS;
 }
 

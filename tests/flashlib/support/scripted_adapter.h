@@ -49,6 +49,8 @@ class ScriptedAdapter : public plat::InprocDevice {
     // Opening the device itself, or a pipe, fails with this while non-zero.
     uint32_t deviceOpenError = 0;
     uint32_t pipeOpenError = 0;
+    // A control request returns at most this many bytes.
+    uint32_t controlReturnLimit = UINT32_MAX;
 
     std::vector<Bytes> requests;        // every frame written, in order
     std::vector<ControlCall> controls;  // every control request, in order
