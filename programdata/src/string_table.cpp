@@ -134,6 +134,10 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_PROGRAM_PATH_TOO_LONG,
      "Activation was canceled because the path of the Quorvel program is too long.\nMove "
      "Quorvel to a folder with a shorter path."},
+    {IDS_RECORD_WRITE_FAILED, "Cannot write the production record file %1."},
+    {IDS_RECORD_FILE_TITLE, "Production record file"},
+    {IDS_RECORD_FILE_FILTER, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},
+    {IDS_CONFIRM_RESET_YIELD, "Do you want to reset the yield counters?"},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.
