@@ -78,6 +78,10 @@ const std::array kMenuBar = std::to_array<MenuEntry>({
     {true, "&Setting", 0},
     {false, "&Target ...", ID_SETTING_TARGET},
     {false, "&Serialization ...", ID_SETTING_SERIALIZATION},
+    {false, nullptr, 0},
+    {false, "Production Re&cord File ...", ID_SETTING_RECORD_FILE},
+    {false, "Write &Production Record", ID_SETTING_RECORD_ON},
+    {false, "Reset &Yield Counters", ID_SETTING_RESET_YIELD},
 });
 
 }  // namespace

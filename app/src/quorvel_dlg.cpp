@@ -32,6 +32,9 @@ std::string Text(uint32_t id) {
 CQuorvelDlg::CQuorvelDlg(DialogView& view, std::string programName, AdapterLock& adapterLock)
     : view_(view), programName_(std::move(programName)), adapterLock_(adapterLock) {
     programData_.SetObserver(this);
+    // The record and the band follow every operation, under whatever view runs the dialog.
+    observers_.push_back(&recorder_);
+    observers_.push_back(&band_);
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
@@ -130,6 +133,10 @@ bool CQuorvelDlg::OnInitDialog() {
     ApplyFillType();
     // 19. Members to controls.
     UpdateData(false);
+    // The production record's settings and the yield counters of earlier runs.
+    settingsFile_.ReadRecordSettings(settings_);
+    view_.CheckMenuItem(ID_SETTING_RECORD_ON, settings_.recordOn != 0);
+    band_.Load(YieldStatePath());
     return true;
 }
 
@@ -310,6 +317,15 @@ void CQuorvelDlg::OnCommand(int id) {
             break;
         case ID_FILE_SET_COMMAND_FILE:
             OnSetCommandFile();
+            break;
+        case ID_SETTING_RECORD_FILE:
+            OnChooseRecordFile();
+            break;
+        case ID_SETTING_RECORD_ON:
+            OnToggleRecord();
+            break;
+        case ID_SETTING_RESET_YIELD:
+            OnResetYield();
             break;
         default:
             break;

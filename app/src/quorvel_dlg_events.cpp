@@ -49,9 +49,9 @@ void CQuorvelDlg::AddOperationObserver(OperationObserver* observer) {
 }
 
 uint32_t CQuorvelDlg::MsSince(OperationClock::time_point start) {
-    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                        OperationClock::now() - start)
-                        .count());
+    return uint32_t(
+        std::chrono::duration_cast<std::chrono::milliseconds>(OperationClock::now() - start)
+            .count());
 }
 
 void CQuorvelDlg::BeginOperation(int op) {
@@ -61,15 +61,24 @@ void CQuorvelDlg::BeginOperation(int op) {
 }
 
 void CQuorvelDlg::ReportTargetResult(int op, int target, uint32_t durationMs) {
-    if (observers_.empty() || !Concerns(op, target))
+    if (!Concerns(op, target))
         return;
+    int status = 0;
+    ApiGetTargetStatus(target, &status);
+    NoteCycleResult(op, target, uint32_t(status));
     TargetResult result;
     result.operation = op;
     result.target = target;
     result.devicePath = DevicePath(target);
-    int status = 0;
-    ApiGetTargetStatus(target, &status);
     result.status = uint32_t(status);
+    const bool numbered = target >= 1 && target <= kMaxTargets;
+    // The cycle's line names what failed the board, not only how its last operation ended.
+    if (op == kOperationProgram && numbered && cycle_.seen[size_t(target)])
+        result.status = cycle_.firstFailure[size_t(target)];
+    if (numbered)
+        result.chipName = chipNames_[size_t(target)];
+    result.targetName = settings_.targetName;
+    result.checksum = checksumText_;
     result.message = GetErrorMessage(result.status);
     while (!result.message.empty() && result.message.back() == '\n')
         result.message.pop_back();
@@ -99,9 +108,8 @@ void CQuorvelDlg::ReportOperationEnd(int op, OperationClock::time_point start) {
     OperationSummary summary;
     summary.operation = op;
     summary.cancelled = cancelRequested_ != 0;
-    const OperationResultDisplay shown =
-        OperationResultText(op, EvaluateOperationOutcome(op), settings_.mode == 1,
-                            summary.cancelled);
+    const OperationResultDisplay shown = OperationResultText(
+        op, EvaluateOperationOutcome(op), settings_.mode == 1, summary.cancelled);
     summary.resultText = shown.text;
     summary.resultCode = shown.code;
     const int count = TargetCount();

@@ -207,6 +207,19 @@ void CQuorvelDlg::ShowHeldSerialNumbers() {
 }
 
 void CQuorvelDlg::OnWrite() {
+    // A Write of its own (with its Verify) is a cycle of boards; in a Program cycle it is one
+    // step of the cycle.
+    const bool ownCycle = !cycle_.open;
+    if (ownCycle) {
+        stoppedByCancel_ = false;
+        OpenBoardCycle();
+    }
+    RunWrite();
+    if (ownCycle)
+        CloseBoardCycle();
+}
+
+void CQuorvelDlg::RunWrite() {
     // 1. to 4. Checks, the log, busy.
     if (!EnabledTargetCheck()) {
         operationFailed_ = 1;
@@ -312,7 +325,7 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
     std::copy_n(data.flashImage().data(), copied, data.writeImage().data());
 
     for (size_t i = 0; i < data.rowCount(); ++i) {
-        ReportProgress(kOperationVerify, uint32_t(i), uint32_t(data.rowCount()), target,
+        ReportProgress(kOperationVerify, verifyDone_ + uint32_t(i), verifyTotal_, target,
                        data.columnText(i, kColumnFileName));
         if (PumpAndCheckCancel())
             return VerifyStep::Cancelled;
@@ -370,12 +383,18 @@ void CQuorvelDlg::OnVerify() {
     WriteLogText("Checksum : " + checksumText_ + "\n");
     // 4. One target after another.
     const int count = TargetCount();
+    int enabled = 0;
+    for (int n = 1; n <= count; ++n)
+        enabled += IsEnabled(n) ? 1 : 0;
+    verifyDone_ = 0;
+    verifyTotal_ = uint32_t(enabled) * uint32_t(programData_.rowCount());
     VerifyStep step = VerifyStep::Next;
     for (int n = 1; n <= count && step == VerifyStep::Next; ++n) {
         if (!IsEnabled(n))
             continue;
         const OperationClock::time_point targetStart = OperationClock::now();
         step = VerifyTarget(n);
+        verifyDone_ += uint32_t(programData_.rowCount());
         if (step == VerifyStep::Next || step == VerifyStep::Failed) {
             ShowTargetStatus(n, kOperationVerify);
             WriteTargetLogBlock(kOperationVerify, n);

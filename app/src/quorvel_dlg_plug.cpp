@@ -113,6 +113,8 @@ bool CQuorvelDlg::Plug() {
     }
     // 10. Plugged.
     TickPluggedTargets(count);
+    if (connectionCheckActive_ == 0)
+        FetchChipNames(count);
     settingsFile_.ReadSerialSettings(settings_);
     AssignSerialPreview();
     SetIdleState(3);

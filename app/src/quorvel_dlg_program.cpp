@@ -112,12 +112,14 @@ void CQuorvelDlg::OnProgram() {
         o->OnOperationStart(kOperationProgram);
     operationFailed_ = 0;
     stoppedByCancel_ = false;
+    OpenBoardCycle();
     SetBusyState(4);
     Plug();
     // 4. Nothing to work on is no success.
     if (!AnyTargetEnabled()) {
         ShowProgramFailure();
         operationStart_ = cycleStart;
+        CloseBoardCycle();
         ReportOperationFailure(kOperationProgram);
         Unplug();
         SetIdleState(4);
@@ -145,6 +147,7 @@ void CQuorvelDlg::OnProgram() {
     if (operationFailed_ == 0)
         ShowOperationResult(kOperationProgram);
     ReportTargetResults(kOperationProgram, cycleStart);
+    CloseBoardCycle();
     operationStart_ = cycleStart;
     if (operationFailed_ == 0)
         ReportOperationEnd(kOperationProgram, cycleStart);

@@ -90,6 +90,9 @@ constexpr int kUnpluggedMenuCommands[] = {ID_VIEW_DETAIL_MODE, ID_VIEW_SIMPLE_MO
                                           ID_SETTING_TARGET};
 constexpr int kAlwaysIdleMenuCommands[] = {ID_FILE_PROGRAM_FILES, ID_FILE_EXIT,
                                            ID_SETTING_SERIALIZATION};
+// The record and the counters change only between operations.
+constexpr int kRecordMenuCommands[] = {ID_SETTING_RECORD_FILE, ID_SETTING_RECORD_ON,
+                                       ID_SETTING_RESET_YIELD};
 
 // Usable in both idle layouts.
 constexpr int kIdleControls[] = {
@@ -195,6 +198,8 @@ void CQuorvelDlg::SetBusyState(int kind) {
         default:
             break;
     }
+    for (int command : kRecordMenuCommands)
+        view_.EnableMenuItem(command, kind == 2);
     view_.RedrawMenuBar();
 }
 
@@ -215,6 +220,8 @@ void CQuorvelDlg::SetIdleState(int state) {
     for (int command : kUnpluggedMenuCommands)
         view_.EnableMenuItem(command, !plugged);
     for (int command : kAlwaysIdleMenuCommands)
+        view_.EnableMenuItem(command, true);
+    for (int command : kRecordMenuCommands)
         view_.EnableMenuItem(command, true);
     view_.EnableMenuItem(ID_FILE_SET_COMMAND_FILE, settings_.mode == 1);
 

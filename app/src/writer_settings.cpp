@@ -103,6 +103,16 @@ std::string SettingsFile::ReadCommandFileName() const {
     return ReadText("COMFILENAME", programdata::kMaxStoredPath + 1);
 }
 
+void SettingsFile::ReadRecordSettings(WriterSettings& s) const {
+    s.recordFileName = ReadText("RECORDFILENAME", programdata::kMaxStoredPath + 1);
+    s.recordOn = ReadInt("RECORDFLG", 1) != 0 ? 1 : 0;
+}
+
+bool SettingsFile::WriteRecordSettings(const WriterSettings& s) {
+    return Write("RECORDFLG", s.recordOn != 0 ? "1" : "0") &&
+           Write("RECORDFILENAME", s.recordFileName);
+}
+
 void SettingsFile::ReadSerialSettings(WriterSettings& s) const {
     s.serialOn = ReadInt("SERIALNUMFLG", 0);
     s.serialAddress = ReadInt("SERIALNUMADDR", 0);

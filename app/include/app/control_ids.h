@@ -75,6 +75,10 @@ constexpr int ID_FILE_PROGRAM_FILES = 32780;
 constexpr int ID_FILE_SET_COMMAND_FILE = 32782;
 constexpr int ID_SETTING_TARGET = 32783;
 constexpr int ID_SETTING_SERIALIZATION = 32784;
+// The production record and the yield counters.
+constexpr int ID_SETTING_RECORD_FILE = 32790;
+constexpr int ID_SETTING_RECORD_ON = 32791;
+constexpr int ID_SETTING_RESET_YIELD = 32792;
 
 // Connection list context menu commands.
 constexpr int ID_TARGET_PROPERTIES = 32773;

@@ -107,6 +107,19 @@ struct AboutInfo {
     std::string secondLine;   // 1035
 };
 
+// The band below the described controls: the yield counters and the running operation's
+// progress. Views without such a band ignore it.
+struct ProductionBandState {
+    std::string yieldText;         // boards passed and failed, the yield
+    std::string failsText;         // failures per target number; empty when none failed
+    bool lastCycleFailed = false;  // drawn red, as the result field shows a failure
+    bool progressShown = false;    // false: the bar is empty
+    uint32_t progressDone = 0;
+    uint32_t progressTotal = 0;
+    std::string progressText;  // what is being done and the time it has taken
+    bool operator==(const ProductionBandState&) const = default;
+};
+
 // Notifications from the screen, in the form the controller handles them.
 class DialogEvents {
   public:
@@ -207,6 +220,9 @@ class DialogView {
     virtual void RunProgramFileDialog(ProgramFileDialogHost& host) = 0;
     virtual AddHexFileResult RunAddHexFileDialog(const FileDialogSpec& browse) = 0;
     virtual void RunAboutDialog(const AboutInfo& info) = 0;
+
+    // The yield and progress band (the console view prints its own).
+    virtual void ShowProductionBand(const ProductionBandState& band) {}
 
     // Cursor and message queue.
     virtual void SetWaitCursor(bool wait) = 0;

@@ -11,7 +11,12 @@ struct TargetResult {
     int operation = 0;  // programdata::OperationCode
     int target = 0;
     std::string devicePath;
+    std::string targetName;    // the selected target type
+    std::string chipName;      // as the adapter reported it when the target was plugged
+    std::string checksum;      // the checksum text of the program files
     std::string serialNumber;  // as the log shows it; empty without serialization
+    // A Program cycle's result carries the first failure of the target in the cycle (0 when
+    // every operation left it without error), not only its last operation's status.
     uint32_t status = 0;
     std::string message;  // the status's text, as the log shows it
     uint32_t durationMs = 0;
@@ -29,7 +34,8 @@ struct OperationSummary {
     uint32_t durationMs = 0;
 };
 
-// Progress of Write (block done of total), Verify (target and file being compared) and Erase.
+// Progress of Write (block done of total), Verify (target and file being compared; done and
+// total count the comparisons of all enabled targets) and Erase.
 struct OperationProgress {
     int operation = 0;
     uint32_t done = 0;

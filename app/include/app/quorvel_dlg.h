@@ -12,6 +12,8 @@
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
 #include "app/operation_events.h"
+#include "app/production_band.h"
+#include "app/production_recorder.h"
 #include "app/writer_settings.h"
 #include "programdata/operation_log.h"
 #include "programdata/program_data.h"
@@ -177,7 +179,21 @@ class CQuorvelDlg : public DialogEvents,
 
     // --- Operation events (quorvel_dlg_events.cpp) ---
     // Observers follow every operation; they are not owned and must outlive the dialog's run.
+    // The production record and the yield band are always among them.
     void AddOperationObserver(OperationObserver* observer);
+
+    // --- Production record and yield counters (quorvel_dlg_record.cpp) ---
+    // Setting menu: choose the record file (and turn the record on), turn it on or off, reset
+    // the counters after asking.
+    void OnChooseRecordFile();
+    void OnToggleRecord();
+    void OnResetYield();
+    // The file the record is appended to; empty while it is off.
+    std::string RecordFilePath() const;
+    const ProductionBand& Band() const { return band_; }
+    void SetRecordClock(programdata::LocalTimeSource clock) {
+        recorder_.SetClock(std::move(clock));
+    }
 
     // --- Operation log and status texts (quorvel_dlg_status.cpp) ---
     // The log around one operation (op: programdata::OperationCode). Open takes the "Log File"
@@ -278,6 +294,7 @@ class CQuorvelDlg : public DialogEvents,
     };
 
     // Write, Verify and Erase steps of their own.
+    void RunWrite();
     const CTargetInfo* SelectedDescription() const;
     // The window back to idle after Write or Verify: Cancel forgotten, focus for the next step.
     void EndOperation(int idleState);
@@ -310,6 +327,17 @@ class CQuorvelDlg : public DialogEvents,
     void ReportProgress(int op, uint32_t done, uint32_t total, int target = 0,
                         const std::string& file = std::string());
     void ReportIdle();
+
+    // Production record and yield counters.
+    // The chip name each plugged target's adapter reports, read once at plug time.
+    void FetchChipNames(int count);
+    // A Program cycle, or a Write started on its own: each target's first failure in it.
+    void OpenBoardCycle();
+    void CloseBoardCycle();
+    void NoteCycleResult(int op, int target, uint32_t status);
+    std::string YieldStatePath() const;
+    void WriteRecordSettings();
+    void OnRecordWriteFailed(const std::string& path);
 
     // Main window commands (View menu, About, All Check); false for any other command.
     bool OnWindowCommand(int id);
@@ -378,4 +406,20 @@ class CQuorvelDlg : public DialogEvents,
 
     // The geometry, the images and the registered files; reports in boxes of this dialog.
     programdata::ProgramData programData_{logReporter_};
+
+    // --- Production record and yield counters ---
+    static constexpr int kMaxTargets = 32;
+    std::array<std::string, kMaxTargets + 1> chipNames_;  // by target number
+    struct BoardCycle {
+        bool open = false;
+        std::array<bool, kMaxTargets + 1> seen{};
+        std::array<uint32_t, kMaxTargets + 1> firstFailure{};
+    };
+    BoardCycle cycle_;
+    // Verify's comparisons so far and in all, for its progress.
+    uint32_t verifyDone_ = 0;
+    uint32_t verifyTotal_ = 0;
+    ProductionBand band_{view_};
+    ProductionRecorder recorder_{[this] { return RecordFilePath(); },
+                                 [this](const std::string& path) { OnRecordWriteFailed(path); }};
 };

@@ -58,6 +58,10 @@ struct WriterSettings {
     uint16_t incrementLength = 4;                 // SERIALNUMINCLEN, 1 to 256
     std::array<uint8_t, kByteFieldSize> serialNumber = {0, 0, 0, 1};  // SERIALNUM
     std::array<uint8_t, kByteFieldSize> increment = {0, 0, 0, 1};     // SERIALNUMINC
+    // The production record: its file (empty: Quorvel-record.csv beside the log) and whether
+    // it is written.
+    std::string recordFileName;  // RECORDFILENAME
+    uint32_t recordOn = 1;       // RECORDFLG: 0 off, anything else on
 };
 
 // Lengths outside 1..256 can only come from an edited file; they are limited to that range so
@@ -87,6 +91,11 @@ class SettingsFile {
     bool ReadProgramFiles(std::vector<StoredProgramFile>& files) const;
     bool ReadSerialFlag(uint32_t& flag) const;
     bool ReadSerialNumberText(std::string& text) const;
+
+    // RECORDFILENAME and RECORDFLG; missing keys keep the defaults.
+    void ReadRecordSettings(WriterSettings& settings) const;
+    // Both keys; false at the first failed write.
+    bool WriteRecordSettings(const WriterSettings& settings);
 
     // Raw LOGFILENAME and COMFILENAME; empty when missing.
     std::string ReadLogFileName() const;

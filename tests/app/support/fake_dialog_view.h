@@ -91,6 +91,8 @@ class FakeDialogView : public DialogView {
     int updates = 0;
     bool waitCursor = false;
     int aboutShown = 0;
+    ProductionBandState band;  // the band as last shown
+    int bandUpdates = 0;
     AboutInfo about;
     int waitCursorOn = 0;  // times the wait cursor was switched on
 
@@ -151,6 +153,10 @@ class FakeDialogView : public DialogView {
     void RunAboutDialog(const AboutInfo& info) override {
         ++aboutShown;
         about = info;
+    }
+    void ShowProductionBand(const ProductionBandState& state) override {
+        band = state;
+        ++bandUpdates;
     }
     void SetWaitCursor(bool wait) override {
         waitCursorOn += wait && !waitCursor ? 1 : 0;

@@ -1,0 +1,174 @@
+// The production record, the yield counters and the progress band through the scripted view
+// against in-process simulated adapters.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+#include "app/control_ids.h"
+#include "app/quorvel_dlg.h"
+#include "brindlex/brindlex.h"
+#include "support/fake_dialog_view.h"
+#include "support/python_csv.h"
+#include "support/writer_env.h"
+#include "vexilsim/inproc_adapter.h"
+
+namespace {
+
+class ProductionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        env_.WriteTrg({"QX16A064"});
+        uint16_t found = 0;
+        TRGINFO* set = ApiObj.ReadTargetInfoFile(93, found);
+        std::vector<vexilsim::SimChip> chips(3, vexilsim::SimChip(set->entries[0]));
+        ApiObj.DeleteTargetInfoSet(&set);
+        bench_ = std::make_unique<vexilsim::SimBench>(chips, &VEXIL_INTERFACE_GUID);
+        // The second board's flash cannot be erased block by block.
+        bench_->adapter(1).InjectFault(vexilsim::CommandKind::kEraseBlock,
+                                       vexilsim::Fault::Status(0x6305));
+        const std::string file = env_.WriteFile("p.hex", HexFile(0x10, {0x12}));
+        const std::string command = env_.WriteFile("run.cd8", "WRITE\nVERIFY\n");
+        ini_ =
+            "[Settings]\r\nFILENUM=1\r\nFILENAME0=" + file + "\r\nCOMFILENAME=" + command + "\r\n";
+        env_.WriteIni(ini_ + "MODE=1\r\n");
+    }
+    void TearDown() override { ApiDelConnect(); }
+
+    void Run(FakeDialogView& view, const std::function<void(CQuorvelDlg&, DialogEvents&)>& body) {
+        CQuorvelDlg dialog(view, "Quorvel", env_.lock);
+        view.actions.push_back([&](DialogEvents& e) { body(dialog, e); });
+        dialog.DoModal();
+    }
+    std::vector<std::vector<std::string>> Record() {
+        std::string error;
+        auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string(), error);
+        EXPECT_TRUE(error.empty()) << error;
+        return rows;
+    }
+    static int RecordMessages(const FakeDialogView& view) {
+        int n = 0;
+        for (const ShownMessage& m : view.messages)
+            n += m.text.rfind("Cannot write the production record file ", 0) == 0 ? 1 : 0;
+        return n;
+    }
+
+    WriterEnv env_;
+    std::unique_ptr<vexilsim::SimBench> bench_;
+    std::string ini_;
+};
+
+TEST_F(ProductionTest, ACycleCountsEachBoardOnceRecordsItAndTheCountsSurviveARestart) {
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg&, DialogEvents& e) {
+        e.OnCommand(IDC_PROGRAM);
+        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "FAILURE");
+    });
+    EXPECT_EQ(view.band.yieldText, "Passed 2   Failed 1   Yield 66.7 %");
+    EXPECT_EQ(view.band.failsText, "Fails by target   2: 1");
+    EXPECT_TRUE(view.band.lastCycleFailed);
+    EXPECT_FALSE(view.band.progressShown);
+
+    const auto rows = Record();
+    ASSERT_EQ(rows.size(), 10u) << "the header, then Write, Verify and the cycle for 3 boards";
+    EXPECT_EQ(rows[0][0], "Time");
+    const std::vector<std::string> operations = {"Write",  "Write",   "Write",   "Verify", "Verify",
+                                                 "Verify", "Program", "Program", "Program"};
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 12u) << i;
+        EXPECT_EQ(rows[i][2], operations[i - 1]);
+        EXPECT_EQ(rows[i][3], std::to_string((i - 1) % 3 + 1));
+        EXPECT_EQ(rows[i][5], "QX16A064");
+        EXPECT_EQ(rows[i][6], "16064") << "the adapter's own name for the chip";
+        EXPECT_EQ(rows[i][8], view.Control(IDC_CHECKSUM_EDIT).text);
+    }
+    EXPECT_EQ(rows[2][9], "0x6305");
+    EXPECT_EQ(rows[8][9], "0x6305") << "the cycle names what failed the board first";
+    EXPECT_EQ(rows[8][10].find("Failed to access the target LSI.\n"), 0u);
+    EXPECT_EQ(rows[7][9], "0x0000");
+    EXPECT_EQ(rows[7][10], "OK");
+
+    // A restart shows the same counts; the menu resets them after asking.
+    FakeDialogView again;
+    Run(again, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        EXPECT_EQ(again.band.yieldText, "Passed 2   Failed 1   Yield 66.7 %");
+        EXPECT_TRUE(again.band.lastCycleFailed);
+        again.messageAnswers = {IDCANCEL};
+        e.OnCommand(ID_SETTING_RESET_YIELD);
+        EXPECT_EQ(dialog.Band().counters().passed(), 2u);
+        e.OnCommand(ID_SETTING_RESET_YIELD);
+    });
+    EXPECT_EQ(again.band.yieldText, "Passed 0   Failed 0   Yield --");
+    EXPECT_TRUE(again.band.failsText.empty());
+    FakeDialogView third;
+    Run(third, [&](CQuorvelDlg&, DialogEvents&) {});
+    EXPECT_EQ(third.band.yieldText, "Passed 0   Failed 0   Yield --");
+}
+
+TEST_F(ProductionTest, WriteShowsItsBlocksWhileItRunsAndTheBandEmptiesWhenIdle) {
+    env_.WriteIni(ini_);  // detail mode: Write, then its Verify
+    FakeDialogView view;
+    std::vector<ProductionBandState> seen;
+    Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        e.OnCommand(IDC_PLUG);
+        for (int i = 0; i < 6; ++i)
+            view.pumpActions.push_back([&](DialogEvents&) { seen.push_back(view.band); });
+        e.OnCommand(IDC_WRITE);
+        EXPECT_FALSE(view.band.progressShown);
+        EXPECT_TRUE(view.band.progressText.empty());
+        // A Write with its Verify is one cycle: each board once.
+        EXPECT_EQ(dialog.Band().counters().passed() + dialog.Band().counters().failed(), 3u);
+    });
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_FALSE(seen[0].progressShown) << "nothing is done before the first block";
+    int shown = 0;
+    for (const ProductionBandState& band : seen) {
+        if (!band.progressShown)
+            continue;
+        ++shown;
+        EXPECT_EQ(band.progressText.rfind("Write  block " + std::to_string(band.progressDone) +
+                                              " / " + std::to_string(band.progressTotal) + "   ",
+                                          0),
+                  0u)
+            << band.progressText;
+        EXPECT_LT(band.progressDone, band.progressTotal);
+    }
+    EXPECT_GE(shown, 4);
+}
+
+TEST_F(ProductionTest, AnUnwritableRecordIsReportedOncePerOperationAndStopsNothing) {
+    // A directory cannot take the record.
+    env_.WriteIni(ini_ + "RECORDFILENAME=" + env_.root.string() + "\r\n");
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        e.OnCommand(IDC_PLUG);
+        e.OnCommand(IDC_WRITE);
+        EXPECT_EQ(RecordMessages(view), 2) << "one for the Write, one for its Verify";
+        EXPECT_EQ(bench_->chip(0).ByteAt(0x10), 0x12);
+        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "Verify FAILURE");
+        e.OnCommand(IDC_PLUG);
+
+        // Turned off, nothing is written and nothing reported.
+        e.OnCommand(ID_SETTING_RECORD_ON);
+        EXPECT_FALSE(view.menu[ID_SETTING_RECORD_ON].checked);
+        EXPECT_EQ(env_.Key("RECORDFLG"), "0");
+        e.OnCommand(IDC_PLUG);
+        e.OnCommand(IDC_ERASE_MEMORY);
+        EXPECT_EQ(RecordMessages(view), 2);
+
+        // Chosen again, the record is on; an operation holds the menu.
+        view.fileDialogAnswers = {(env_.root / "line 7.csv").string()};
+        e.OnCommand(ID_SETTING_RECORD_FILE);
+        EXPECT_EQ(env_.Key("RECORDFILENAME"), (env_.root / "line 7.csv").string());
+        EXPECT_TRUE(view.menu[ID_SETTING_RECORD_ON].checked);
+        dialog.SetBusyState(0);
+        EXPECT_FALSE(view.menu[ID_SETTING_RECORD_FILE].enabled);
+        dialog.SetIdleState(0);
+        e.OnCommand(IDC_ERASE_MEMORY);
+    });
+    std::string error;
+    EXPECT_EQ(ReadCsvWithPython((env_.root / "line 7.csv").string(), error).size(), 4u) << error;
+    EXPECT_NE(std::ifstream(env_.bin / "Quorvel.log").peek(), EOF);
+}
+
+}  // namespace
