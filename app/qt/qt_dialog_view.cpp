@@ -25,6 +25,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -114,6 +115,9 @@ class QtMainWindow : public QWidget {
     QWidget* client_ = nullptr;
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> menuActions_;
+    QLabel* yield_ = nullptr;
+    QLabel* fails_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     bool closingByDialog_ = false;
 
   protected:
@@ -430,8 +434,82 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
         }
     }
 
+    // The band below the described controls; the view modes place it with the window's size.
+    w->yield_ = new QLabel(client);
+    w->yield_->setObjectName("band_yield");
+    w->fails_ = new QLabel(client);
+    w->fails_->setObjectName("band_fails");
+    w->progress_ = new QProgressBar(client);
+    w->progress_->setObjectName("band_progress");
+    w->progress_->setRange(0, 1);
+    w->progress_->setValue(0);
+    w->progress_->setTextVisible(true);
+    w->progress_->setFormat(QString());
+    w->progress_->setAlignment(Qt::AlignCenter);
+
     w->setFixedSize(kDetailWidthPx, kDetailHeightPx);
     FitLabels();
+    PlaceBand();
+}
+
+QLabel* QtDialogView::YieldLabel() const {
+    return window_ ? window_->yield_ : nullptr;
+}
+
+QLabel* QtDialogView::FailsLabel() const {
+    return window_ ? window_->fails_ : nullptr;
+}
+
+QProgressBar* QtDialogView::ProgressBar() const {
+    return window_ ? window_->progress_ : nullptr;
+}
+
+void QtDialogView::PlaceBand() {
+    if (!window_)
+        return;
+    QtMainWindow* w = window_.get();
+    int top = 0;
+    for (auto& [id, widget] : w->controls_)
+        if (!widget->isHidden())
+            top = std::max(top, widget->geometry().bottom() + 1);
+    const int clientHeight = w->height() - w->menuBar_->sizeHint().height();
+    const QRect wide = ToPixels(DlgRect{7, 0, 392, 1});
+    const int gap = 4;
+    const int row = std::clamp((clientHeight - top - 3 * gap) / 2, 12, 22);
+    const int yieldWidth = wide.width() * 11 / 20;
+    top = std::max(top + gap, clientHeight - gap - 2 * row - gap);
+    w->yield_->setGeometry(wide.left(), top, yieldWidth, row);
+    w->fails_->setGeometry(wide.left() + yieldWidth + gap, top, wide.width() - yieldWidth - gap,
+                           row);
+    w->progress_->setGeometry(wide.left(), top + row + gap, wide.width(), row);
+}
+
+void QtDialogView::ShowProductionBand(const ProductionBandState& band) {
+    if (!window_)
+        return;
+    QtMainWindow* w = window_.get();
+    w->yield_->setText(" " + Q(band.yieldText));
+    // A failure in the last cycle shows red, as the result field shows one.
+    QPalette p = w->client_->palette();
+    if (band.lastCycleFailed) {
+        p.setColor(QPalette::Window, QColor(255, 0, 0));
+        p.setColor(QPalette::WindowText, Qt::black);
+    }
+    w->yield_->setPalette(p);
+    w->yield_->setAutoFillBackground(band.lastCycleFailed);
+    w->fails_->setText(Q(band.failsText));
+    w->fails_->setToolTip(Q(band.failsText));
+    w->yield_->setToolTip(Q(band.failsText));
+    const int total = static_cast<int>(std::min<uint32_t>(band.progressTotal, INT32_MAX));
+    const int done = static_cast<int>(std::min<uint32_t>(band.progressDone, INT32_MAX));
+    if (band.progressShown && total > 0) {
+        w->progress_->setRange(0, total);
+        w->progress_->setValue(std::min(done, total));
+    } else {
+        w->progress_->setRange(0, 1);
+        w->progress_->setValue(0);
+    }
+    w->progress_->setFormat(band.progressShown ? Q(band.progressText) : QString());
 }
 
 QWidget* QtDialogView::Control(int id) const {
@@ -484,6 +562,7 @@ void QtDialogView::SetWindowSize(int widthPx, int heightPx) {
     window_->setFixedSize(widthPx, heightPx);
     // The view modes size the window once every control is in place.
     FitLabels();
+    PlaceBand();
 }
 
 void QtDialogView::FitLabels() {

@@ -10,7 +10,9 @@
 #include "app/dialog_view.h"
 
 class QAction;
+class QLabel;
 class QMenuBar;
+class QProgressBar;
 class QTableWidget;
 
 class QtMainWindow;
@@ -77,6 +79,8 @@ class QtDialogView : public DialogView {
     AddHexFileResult RunAddHexFileDialog(const FileDialogSpec& browse) override;
     void RunAboutDialog(const AboutInfo& info) override;
 
+    void ShowProductionBand(const ProductionBandState& band) override;
+
     void SetWaitCursor(bool wait) override;
     void PumpMessages() override;
 
@@ -84,6 +88,10 @@ class QtDialogView : public DialogView {
     QWidget* Window() const;
     // A control of the running window by id, or null.
     QWidget* ControlWidget(int id) const;
+    // The band's counters line, its failures line and its progress bar (null when no window).
+    QLabel* YieldLabel() const;
+    QLabel* FailsLabel() const;
+    QProgressBar* ProgressBar() const;
 
   private:
     void CreateWindow(DialogEvents& events);
@@ -94,6 +102,8 @@ class QtDialogView : public DialogView {
     QRect ToPixels(const DlgRect& rect) const;
     void PlaceWidget(QWidget* widget, const DlgRect& rect) const;
     void FitLabels();
+    // The band fills the room between the lowest shown control and the window's bottom.
+    void PlaceBand();
 
     std::unique_ptr<QtMainWindow> window_;
     QEventLoop loop_;

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <cstring>
@@ -148,6 +149,27 @@ class MainWindowQtTest : public ::testing::Test {
         }
     }
 
+    // The yield and progress band lies in the window below every shown control.
+    static void ExpectBandBelowControls(QtDialogView& view, const char* mode) {
+        SCOPED_TRACE(mode);
+        QWidget* window = view.Window();
+        int lowest = 0;
+        for (const ControlSpec& c : MainWindowControls()) {
+            QWidget* w = view.ControlWidget(c.id);
+            if (w->isVisible())
+                lowest = std::max(lowest, w->mapTo(window, QPoint(0, w->height())).y());
+        }
+        for (QWidget* band :
+             {static_cast<QWidget*>(view.YieldLabel()), static_cast<QWidget*>(view.FailsLabel()),
+              static_cast<QWidget*>(view.ProgressBar())}) {
+            ASSERT_TRUE(band->isVisible());
+            const QRect r(band->mapTo(window, QPoint(0, 0)), band->size());
+            EXPECT_TRUE(window->rect().contains(r)) << band->objectName().toStdString();
+            EXPECT_GE(r.top(), lowest) << band->objectName().toStdString();
+            EXPECT_GE(r.height(), 12);
+        }
+    }
+
     static void Save(QWidget* window, const char* name) {
         const fs::path dir = fs::path(QUORVEL_BINARY_DIR) / "screenshots";
         fs::create_directories(dir);
@@ -249,6 +271,7 @@ TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
         QWidget* window = view.Window();
         EXPECT_EQ(window->size(), QSize(704, 759));
         ExpectTidyLayout(view, "detail, unplugged");
+        ExpectBandBelowControls(view, "detail");
 
         // A plugged window after a write with mixed outcomes.
         dialog.BuildTargetRows();
@@ -282,6 +305,13 @@ TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
         view.SetControlText(IDC_PLUG, "Un&plug");
         view.SetControlText(IDC_WRITE, "&Write with \nSerial No.");
         EXPECT_TRUE(view.ControlWidget(IDC_WRITE)->isEnabled());
+        ProductionBandState band{
+            "Passed 41   Failed 2   Yield 95.3 %", "Fails by target   3: 2", true, true, 5, 8,
+            "Write  block 5 / 8   0:01.4"};
+        view.ShowProductionBand(band);
+        EXPECT_EQ(view.ProgressBar()->value(), 5);
+        EXPECT_EQ(view.ProgressBar()->maximum(), 8);
+        EXPECT_EQ(view.ProgressBar()->format().toStdString(), band.progressText);
         ExpectTidyLayout(view, "detail, plugged");
         Save(window, "main_detail.png");
 
@@ -294,6 +324,11 @@ TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
         view.SetControlText(IDC_SERIAL_TEXT_EDIT, "00000031");
         EXPECT_EQ(window->size(), QSize(704, 746));
         ExpectTidyLayout(view, "simple");
+        ExpectBandBelowControls(view, "simple");
+        band.progressShown = false;
+        view.ShowProductionBand(band);
+        EXPECT_EQ(view.ProgressBar()->value(), 0) << "an idle window shows an empty bar";
+        EXPECT_TRUE(view.ProgressBar()->format().isEmpty());
         Save(window, "main_simple.png");
     });
     ApiDelConnect();
