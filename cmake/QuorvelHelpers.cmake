@@ -5,6 +5,12 @@ function(quorvel_add_gtest name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(WIN32)
+    # Under Wine every process start costs a second or so: one CTest test per program.
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS};windows")
+    return()
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
@@ -13,18 +19,35 @@ function(quorvel_add_gtest name)
       ENVIRONMENT "VEXIL_DEVICE_DIR=${CMAKE_BINARY_DIR}/tests/no-vexil-devices")
 endfunction()
 
-# quorvel_add_test_folder(<prefix> LIBS <targets...>)
+# quorvel_add_test_folder(<prefix> LIBS <targets...> [WINDOWS <test names...>]
+#                         [WINDOWS_SUPPORT <support file names...>])
 # Every *_test.cpp of the calling folder becomes its own test executable, linked with the
-# folder's support/*.cpp (fakes, fixtures) and the given libraries.
+# folder's support/*.cpp (fakes, fixtures) and the given libraries. The Windows build takes
+# only the tests and support files named after WINDOWS and WINDOWS_SUPPORT (the rest need
+# POSIX or the in-process devices, which that build does not have).
 function(quorvel_add_test_folder prefix)
-  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS;WINDOWS;WINDOWS_SUPPORT" ${ARGN})
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB support_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  if(WIN32)
+    list(JOIN ARG_WINDOWS "|" windows_tests)
+    list(JOIN ARG_WINDOWS_SUPPORT "|" windows_support)
+    list(FILTER test_sources INCLUDE REGEX "/(${windows_tests})\\.cpp$")
+    list(FILTER support_sources INCLUDE REGEX "/(${windows_support})\\.cpp$")
+    if(NOT ARG_WINDOWS)
+      set(test_sources)
+    endif()
+    if(NOT ARG_WINDOWS_SUPPORT)
+      set(support_sources)
+    endif()
+  endif()
   set(support_lib)
   if(support_sources)
     add_library(${prefix}_test_support STATIC ${support_sources})
     target_include_directories(${prefix}_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${prefix}_test_support PUBLIC ${ARG_LIBS} GTest::gtest GTest::gmock)
+    target_compile_definitions(${prefix}_test_support PRIVATE
+      QUORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUORVEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
     set(support_lib ${prefix}_test_support)
   endif()
   foreach(src ${test_sources})

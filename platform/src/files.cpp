@@ -261,4 +261,10 @@ bool FileExists(const char* path) {
     return path != nullptr && ::access(path, F_OK) == 0;
 }
 
+bool IsReadableFile(const char* path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path, R_OK) == 0;
+}
+
 }  // namespace plat

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix_file.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
-#include "platform/posix_file.h"
 
 namespace plat {
 
@@ -143,6 +143,8 @@ PrivateProfileSnapshot::PrivateProfileSnapshot(const char* fileName) {
         loaded_ = false;
     }
 }
+
+PrivateProfileSnapshot::~PrivateProfileSnapshot() = default;
 
 uint32_t PrivateProfileSnapshot::GetString(const char* section, const char* key,
                                            const char* defaultValue, char* buffer,
