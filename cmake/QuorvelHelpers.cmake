@@ -1,3 +1,12 @@
+# Where the tests find the source and build trees. Under Wine the host's root is drive Z:.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  set(QUORVEL_TEST_SOURCE_DIR "Z:${PROJECT_SOURCE_DIR}")
+  set(QUORVEL_TEST_BINARY_DIR "Z:${CMAKE_BINARY_DIR}")
+else()
+  set(QUORVEL_TEST_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+  set(QUORVEL_TEST_BINARY_DIR "${CMAKE_BINARY_DIR}")
+endif()
+
 # quorvel_add_gtest(<name> SOURCES <files...> LIBS <targets...>)
 # Builds one GoogleTest executable under <build>/tests and registers its tests with CTest.
 function(quorvel_add_gtest name)
@@ -24,12 +33,16 @@ endfunction()
 # Every *_test.cpp of the calling folder becomes its own test executable, linked with the
 # folder's support/*.cpp (fakes, fixtures) and the given libraries. The Windows build takes
 # only the tests and support files named after WINDOWS and WINDOWS_SUPPORT (the rest need
-# POSIX or the in-process devices, which that build does not have).
+# POSIX or the in-process devices, which that build does not have). Files named *_win32.cpp
+# or *_win32_test.cpp are built for Windows only.
 function(quorvel_add_test_folder prefix)
   cmake_parse_arguments(ARG "" "" "LIBS;LABELS;WINDOWS;WINDOWS_SUPPORT" ${ARGN})
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB support_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
-  if(WIN32)
+  if(NOT WIN32)
+    list(FILTER test_sources EXCLUDE REGEX "_win32_test\\.cpp$")
+    list(FILTER support_sources EXCLUDE REGEX "_win32\\.cpp$")
+  else()
     list(JOIN ARG_WINDOWS "|" windows_tests)
     list(JOIN ARG_WINDOWS_SUPPORT "|" windows_support)
     list(FILTER test_sources INCLUDE REGEX "/(${windows_tests})\\.cpp$")
@@ -47,7 +60,7 @@ function(quorvel_add_test_folder prefix)
     target_include_directories(${prefix}_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${prefix}_test_support PUBLIC ${ARG_LIBS} GTest::gtest GTest::gmock)
     target_compile_definitions(${prefix}_test_support PRIVATE
-      QUORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUORVEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+      QUORVEL_SOURCE_DIR="${QUORVEL_TEST_SOURCE_DIR}" QUORVEL_BINARY_DIR="${QUORVEL_TEST_BINARY_DIR}")
     set(support_lib ${prefix}_test_support)
   endif()
   foreach(src ${test_sources})
@@ -56,6 +69,6 @@ function(quorvel_add_test_folder prefix)
       LABELS "${prefix};${ARG_LABELS}")
     target_include_directories(${prefix}_${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_compile_definitions(${prefix}_${name} PRIVATE
-      QUORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUORVEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+      QUORVEL_SOURCE_DIR="${QUORVEL_TEST_SOURCE_DIR}" QUORVEL_BINARY_DIR="${QUORVEL_TEST_BINARY_DIR}")
   endforeach()
 endfunction()
