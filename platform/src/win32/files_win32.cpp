@@ -1,6 +1,8 @@
 // Files and paths on Windows: the module path, _splitpath and the system's directory search.
 // The search is collected and sorted, since the layer promises a stable order (the target list
-// is built in it) that FAT volumes, network shares and Wine do not give.
+// is built in it) that FAT volumes, network shares and Wine do not give. The system also
+// matches the pattern against the short 8.3 names, so "*.TRG" finds "QX.TRG_old" (short name
+// QX~1.TRG); only names whose long form matches are kept, as on every other platform.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "platform/files.h"
 #include "platform/win32_types.h"
+#include "wildcard.h"
 // Win32 headers last (see win32_sys.h).
 #include "win32_sys.h"
 
@@ -138,10 +141,14 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
         HANDLE h = ::FindFirstFileA(pattern, &found);
         if (h == INVALID_HANDLE_VALUE)
             return INVALID_HANDLE_VALUE;
+        const std::string_view whole = pattern;
+        const size_t cut = whole.find_last_of("\\/:");
+        const std::string_view filePattern =
+            cut == std::string_view::npos ? whole : whole.substr(cut + 1);
         std::vector<FoundEntry> entries;
         do {
             std::string_view name = found.cFileName;
-            if (name == "." || name == "..")
+            if (name == "." || name == ".." || !WildcardMatch(filePattern, name))
                 continue;
             const bool isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             entries.push_back(
