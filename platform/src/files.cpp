@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files_common.h"
 #include "platform/kernel_object.h"
 #include "platform/posix_file.h"
 #include "wildcard.h"
@@ -23,24 +24,9 @@ const char kPathSeparator = '/';
 
 namespace {
 
-std::mutex& OverrideMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::string& ModuleOverride() {
-    static std::string path;
-    return path;
-}
-
 bool ExecutablePath(std::string& path) {
-    {
-        std::lock_guard<std::mutex> lock(OverrideMutex());
-        if (!ModuleOverride().empty()) {
-            path = ModuleOverride();
-            return true;
-        }
-    }
+    if (ModuleFileNameOverride(path))
+        return true;
     std::vector<char> buf(256);
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -54,15 +40,6 @@ bool ExecutablePath(std::string& path) {
         }
         buf.resize(buf.size() * 2);  // the link may have been cut; try a larger buffer
     }
-}
-
-void CopyPart(std::string_view part, char* out, uint32_t size) {
-    if (out == nullptr || size == 0)
-        return;
-    size_t n = std::min<size_t>(part.size(), size - 1);
-    if (n > 0)
-        std::memcpy(out, part.data(), n);
-    out[n] = '\0';
 }
 
 struct FoundEntry {
@@ -140,22 +117,7 @@ uint32_t GetModuleFileNameA(void* module, char* buffer, uint32_t size) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
-    if (buffer == nullptr || size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    CopyPart(path, buffer, size);
-    if (path.size() >= size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<uint32_t>(path.size());
-}
-
-void SetModuleFileNameOverrideForTesting(const std::string& path) {
-    std::lock_guard<std::mutex> lock(OverrideMutex());
-    ModuleOverride() = path;
+    return CopyModulePath(path, buffer, size);
 }
 
 void SplitPath(const char* path, char* drive, uint32_t driveSize, char* dir, uint32_t dirSize,

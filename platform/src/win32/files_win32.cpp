@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files_common.h"
 #include "platform/files.h"
 #include "platform/win32_types.h"
 #include "wildcard.h"
@@ -26,25 +27,6 @@ namespace plat {
 const char kPathSeparator = '\\';
 
 namespace {
-
-std::mutex& OverrideMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::string& ModuleOverride() {
-    static std::string path;
-    return path;
-}
-
-void CopyPart(std::string_view part, char* out, uint32_t size) {
-    if (out == nullptr || size == 0)
-        return;
-    size_t n = std::min<size_t>(part.size(), size - 1);
-    if (n > 0)
-        std::memcpy(out, part.data(), n);
-    out[n] = '\0';
-}
 
 struct FoundEntry {
     std::string name;
@@ -93,25 +75,10 @@ Search* LookupSearch(HANDLE h) {
 }  // namespace
 
 uint32_t GetModuleFileNameA(void* module, char* buffer, uint32_t size) {
-    if (module == nullptr) {
-        std::lock_guard<std::mutex> lock(OverrideMutex());
-        const std::string& path = ModuleOverride();
-        if (!path.empty()) {
-            if (buffer == nullptr || size == 0) {
-                ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-                return 0;
-            }
-            CopyPart(path, buffer, size);
-            ::SetLastError(path.size() >= size ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS);
-            return path.size() >= size ? size : static_cast<uint32_t>(path.size());
-        }
-    }
+    std::string path;
+    if (module == nullptr && ModuleFileNameOverride(path))
+        return CopyModulePath(path, buffer, size);
     return ::GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
-}
-
-void SetModuleFileNameOverrideForTesting(const std::string& path) {
-    std::lock_guard<std::mutex> lock(OverrideMutex());
-    ModuleOverride() = path;
 }
 
 void SplitPath(const char* path, char* drive, uint32_t driveSize, char* dir, uint32_t dirSize,

@@ -82,29 +82,6 @@ HANDLE SystemHandle(int fd) {
 
 }  // namespace
 
-LockedFile::~LockedFile() {
-    Close();
-}
-
-LockedFile::LockedFile(LockedFile&& other) noexcept {
-    *this = std::move(other);
-}
-
-LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        path_ = std::move(other.path_);
-        device_ = other.device_;
-        inode_ = other.inode_;
-        size_ = other.size_;
-        mtimeSec_ = other.mtimeSec_;
-        mtimeNsec_ = other.mtimeNsec_;
-        hash_ = other.hash_;
-    }
-    return *this;
-}
-
 void LockedFile::Close() {
     if (fd_ >= 0)
         _close(fd_);  // closes the system handle, which ends the share mode
@@ -112,15 +89,6 @@ void LockedFile::Close() {
     path_.clear();
     device_ = inode_ = size_ = hash_ = 0;
     mtimeSec_ = mtimeNsec_ = 0;
-}
-
-bool LockedFile::Open(const std::string& path) {
-    std::vector<char> content;
-    return OpenAndRead(path, content);
-}
-
-bool LockedFile::Open(const std::string& path, std::vector<char>& content) {
-    return OpenAndRead(path, content);
 }
 
 bool LockedFile::OpenAndRead(const std::string& path, std::vector<char>& content) {
@@ -187,12 +155,6 @@ bool LockedFile::ReadAll(std::vector<char>& content) {
         return false;
     }
     return true;
-}
-
-bool LockedFile::SameAs(const LockedFile& other) const {
-    return fd_ >= 0 && other.fd_ >= 0 && device_ == other.device_ && inode_ == other.inode_ &&
-           size_ == other.size_ && mtimeSec_ == other.mtimeSec_ && mtimeNsec_ == other.mtimeNsec_ &&
-           hash_ == other.hash_;
 }
 
 std::FILE* OpenForAppend(const std::string& path) {

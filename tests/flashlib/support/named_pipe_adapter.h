@@ -26,6 +26,11 @@ class NamedPipeAdapter {
     vexilsim::SimAdapter& adapter();
     // Connections made to the device name so far.
     int deviceOpens() const;
+    // The serving threads run behind the host: a host that gave up on an exchange may be
+    // ahead of them. These wait (at most a few seconds) until the adapter has taken n frames
+    // or seen n opens; false if it never does.
+    bool WaitForFrames(uint32_t n);
+    bool WaitForDeviceOpens(int n);
     // Replies produced and not yet read by the host.
     size_t queuedReplies() const;
 

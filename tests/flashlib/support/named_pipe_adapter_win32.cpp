@@ -36,10 +36,11 @@ struct NamedPipeAdapter::Server {
     std::shared_ptr<vexilsim::SimAdapter> adapter;
     std::string path;
     HANDLE stop = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<int> opens{0};
+    int opens = 0;  // guarded by mutex
 
     mutable std::mutex mutex;
     std::condition_variable replyReady;
+    std::condition_variable progress;  // a frame was taken or the device opened
     std::deque<vexilsim::ReplyFrame> replies;
 
     std::mutex threadsMutex;
@@ -106,7 +107,11 @@ struct NamedPipeAdapter::Server {
     // cannot reset the adapter as a driver would: this thread starts after the host already
     // goes on, so dropping queued replies here could drop the reply to its next request.
     void ServeDevice(HANDLE h) {
-        ++opens;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++opens;
+        }
+        progress.notify_all();
         WaitForClose(h);
     }
 
@@ -142,11 +147,13 @@ struct NamedPipeAdapter::Server {
                 continue;
             auto reply = adapter->HandleFrame(frame.data(), frame.size());
             frame.clear();
-            if (reply) {
+            {
                 std::lock_guard<std::mutex> lock(mutex);
-                replies.push_back(std::move(*reply));
-                replyReady.notify_all();
+                if (reply)
+                    replies.push_back(std::move(*reply));
             }
+            replyReady.notify_all();
+            progress.notify_all();
         }
         ::CloseHandle(ov.hEvent);
     }
@@ -237,7 +244,21 @@ vexilsim::SimAdapter& NamedPipeAdapter::adapter() {
 }
 
 int NamedPipeAdapter::deviceOpens() const {
+    std::lock_guard<std::mutex> lock(server_->mutex);
     return server_->opens;
+}
+
+bool NamedPipeAdapter::WaitForFrames(uint32_t n) {
+    std::unique_lock<std::mutex> lock(server_->mutex);
+    return server_->progress.wait_for(lock, std::chrono::seconds(5), [this, n] {
+        return server_->adapter->framesReceived() >= n;
+    });
+}
+
+bool NamedPipeAdapter::WaitForDeviceOpens(int n) {
+    std::unique_lock<std::mutex> lock(server_->mutex);
+    return server_->progress.wait_for(lock, std::chrono::seconds(5),
+                                      [this, n] { return server_->opens >= n; });
 }
 
 size_t NamedPipeAdapter::queuedReplies() const {

@@ -1,9 +1,49 @@
-// The content fingerprint of locked files, shared by the POSIX and the Windows build.
+// The parts of LockedFile that do not depend on how the file is held, and the content
+// fingerprint (both builds).
 #include <cstring>
+#include <utility>
 
 #include "platform/locked_file.h"
 
 namespace plat {
+
+LockedFile::~LockedFile() {
+    Close();
+}
+
+LockedFile::LockedFile(LockedFile&& other) noexcept {
+    *this = std::move(other);
+}
+
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+        device_ = other.device_;
+        inode_ = other.inode_;
+        size_ = other.size_;
+        mtimeSec_ = other.mtimeSec_;
+        mtimeNsec_ = other.mtimeNsec_;
+        hash_ = other.hash_;
+    }
+    return *this;
+}
+
+bool LockedFile::Open(const std::string& path) {
+    std::vector<char> content;
+    return OpenAndRead(path, content);
+}
+
+bool LockedFile::Open(const std::string& path, std::vector<char>& content) {
+    return OpenAndRead(path, content);
+}
+
+bool LockedFile::SameAs(const LockedFile& other) const {
+    return fd_ >= 0 && other.fd_ >= 0 && device_ == other.device_ && inode_ == other.inode_ &&
+           size_ == other.size_ && mtimeSec_ == other.mtimeSec_ && mtimeNsec_ == other.mtimeNsec_ &&
+           hash_ == other.hash_;
+}
 
 namespace {
 
