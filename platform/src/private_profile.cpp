@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix_file.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
+#include "platform/posix_file.h"
 
 namespace plat {
 

@@ -25,9 +25,9 @@
 #include <string_view>
 
 #include "platform/kernel_object.h"
-#include "platform/posix_file.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
+#include "platform/posix_file.h"
 
 namespace plat {
 
