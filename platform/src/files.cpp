@@ -42,32 +42,9 @@ bool ExecutablePath(std::string& path) {
     }
 }
 
-struct FoundEntry {
-    std::string name;
-    uint32_t attributes;
-    uint64_t size;
-};
-
-class SearchObject : public KernelObject {
+class SearchObject : public KernelObject, public FoundList {
   public:
-    explicit SearchObject(std::vector<FoundEntry> entries) : entries_(std::move(entries)) {}
-    bool Next(WIN32_FIND_DATAA* data) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (next_ >= entries_.size())
-            return false;
-        Fill(entries_[next_++], data);
-        return true;
-    }
-    static void Fill(const FoundEntry& e, WIN32_FIND_DATAA* data) {
-        data->dwFileAttributes = e.attributes;
-        data->nFileSizeBytes = e.size;
-        CopyPart(e.name, data->cFileName, MAX_PATH);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<FoundEntry> entries_;
-    size_t next_ = 0;
+    using FoundList::FoundList;
 };
 
 // Reads the directory and keeps the regular files and directories whose names match.
@@ -156,7 +133,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        SearchObject::Fill(found.front(), data);
+        FoundList::Fill(found.front(), data);
         found.erase(found.begin());
         SetLastError(ERROR_SUCCESS);
         return RegisterHandle(new SearchObject(std::move(found)));

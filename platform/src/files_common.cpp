@@ -59,4 +59,18 @@ uint32_t CopyModulePath(const std::string& path, char* buffer, uint32_t size) {
     return static_cast<uint32_t>(path.size());
 }
 
+bool FoundList::Next(WIN32_FIND_DATAA* data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (next_ >= entries_.size())
+        return false;
+    Fill(entries_[next_++], data);
+    return true;
+}
+
+void FoundList::Fill(const FoundEntry& e, WIN32_FIND_DATAA* data) {
+    data->dwFileAttributes = e.attributes;
+    data->nFileSizeBytes = e.size;
+    CopyPart(e.name, data->cFileName, MAX_PATH);
+}
+
 }  // namespace plat

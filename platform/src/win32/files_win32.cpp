@@ -28,31 +28,7 @@ const char kPathSeparator = '\\';
 
 namespace {
 
-struct FoundEntry {
-    std::string name;
-    uint32_t attributes;
-    uint64_t size;
-};
-
-class Search {
-  public:
-    explicit Search(std::vector<FoundEntry> entries) : entries_(std::move(entries)) {}
-    bool Next(WIN32_FIND_DATAA* data) {
-        if (next_ >= entries_.size())
-            return false;
-        Fill(entries_[next_++], data);
-        return true;
-    }
-    static void Fill(const FoundEntry& e, WIN32_FIND_DATAA* data) {
-        data->dwFileAttributes = e.attributes;
-        data->nFileSizeBytes = e.size;
-        CopyPart(e.name, data->cFileName, MAX_PATH);
-    }
-
-  private:
-    std::vector<FoundEntry> entries_;
-    size_t next_ = 0;
-};
+using Search = FoundList;
 
 // Search handles are the addresses of live searches; anything else is refused.
 struct Searches {
