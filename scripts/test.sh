@@ -3,14 +3,14 @@
 # preset (RelWithDebInfo) and the asan preset (AddressSanitizer and UBSan), and finally runs
 # every fuzz target of the fuzz preset for FUZZ_SECONDS (default 20) on its corpus, so that an
 # input that once failed fails again. Presets can be named: scripts/test.sh default fuzz.
-# The windows preset (named only explicitly: scripts/test.sh windows) cross-builds with
-# mingw-w64 and runs the Windows tests under Wine, in a prefix inside build/windows.
+# The windows preset cross-builds with mingw-w64 and runs the Windows tests under Wine, in a
+# prefix inside build/windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(default asan fuzz)
+  presets=(default asan windows fuzz)
 fi
 
 extras=()
