@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs, when any is missing.
+# Installs the Debian packages the project needs, when any is missing. With "windows" it adds
+# what the windows preset needs: the mingw-w64 cross compiler (posix thread model) and Wine.
+# Usage: install-deps.sh [windows]
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,17 @@ packages=(
   qt6-base-dev libgl1-mesa-dev
   binutils srecord xvfb xauth procps
 )
+for extra in "$@"; do
+  case "$extra" in
+    windows)
+      packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+      ;;
+    *)
+      echo "install-deps.sh: unknown extra '$extra'" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

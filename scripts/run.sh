@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the default preset, starts the adapter simulator with the
-# demo setup (four adapters) and then Quorvel; the simulator stops when Quorvel exits.
+# demo setup (six adapters) and then Quorvel; the simulator stops when Quorvel exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -56,5 +56,13 @@ if [ ! -e "$state/ready" ]; then
   exit 1
 fi
 echo "Simulated adapters in $VEXIL_DEVICE_DIR: $(ls "$VEXIL_DEVICE_DIR" | tr '\n' ' ')"
+
+# A first run starts ready for the demo: the demo's target type selected and a sample program
+# registered, so Plug and Write, or one press of Program, work at once. A settings file that
+# exists is never touched.
+if [ ! -e "$bin/Quorvel.ini" ]; then
+  printf '[Settings]\r\nTRGNAME=QX16A064\r\nFILENUM=1\r\nFILENAME0=%s\r\nOFFSET0= 00000H\r\n' \
+    "$PWD/examples/programs/demo-qx16a064.hex" >"$bin/Quorvel.ini"
+fi
 
 "$bin/Quorvel"

@@ -3,15 +3,23 @@
 # preset (RelWithDebInfo) and the asan preset (AddressSanitizer and UBSan), and finally runs
 # every fuzz target of the fuzz preset for FUZZ_SECONDS (default 20) on its corpus, so that an
 # input that once failed fails again. Presets can be named: scripts/test.sh default fuzz.
+# The windows preset cross-builds with mingw-w64 and runs the Windows tests under Wine, in a
+# prefix inside build/windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(default asan fuzz)
+  presets=(default asan windows fuzz)
 fi
+
+extras=()
+for preset in "${presets[@]}"; do
+  if [ "$preset" = windows ]; then
+    extras+=(windows)
+  fi
+done
+scripts/install-deps.sh "${extras[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
@@ -25,6 +33,15 @@ for preset in "${presets[@]}"; do
     cmake --build --preset fuzz
     echo "=== fuzz: run"
     scripts/fuzz.sh --no-build -t "${FUZZ_SECONDS:-20}"
+    continue
+  fi
+  if [ "$preset" = windows ]; then
+    echo "=== windows: configure"
+    cmake --preset windows
+    echo "=== windows: build"
+    cmake --build --preset windows
+    echo "=== windows: test (Wine)"
+    ctest --preset windows
     continue
   fi
   echo "=== ${preset}: configure"

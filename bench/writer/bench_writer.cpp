@@ -3,20 +3,33 @@
 // block, 10 us per written byte.
 // - Plug then Unplug of 1, 8 and 32 QX16A064 adapters. Goal: 32 adapters plug in under
 //   250 ms (their own command times add up to about 50 ms), growing no faster than linearly.
+// - The Program cycle (plug, WRITE, VERIFY, unplug) of a 256 KiB image on 1, 8 and 32
+//   QX32G512 adapters, split into its phases. Goal: Write on 32 within 1.1 times of Write on 1
+//   (its block loop runs all adapters at once); Verify reads one target after another.
+// - Verify of a 1 MiB image (QX64H1M0, adapters answering at once) with the window's message
+//   pump against the same Verify with an empty pump. Goal: within 1.2 times.
+// - Cancel: the time from the pump that sees a confirmed Cancel to Write and Verify having
+//   stopped. Goal: under 100 ms plus the block in progress.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/control_ids.h"
 #include "app/quorvel_dlg.h"
+#include "brindlex/api.h"
 #include "platform/files.h"
 #include "sim_daemon.h"
 #include "support/app_fixtures.h"
 #include "support/fake_dialog_view.h"
+
+#ifdef QUORVEL_BENCH_QT
+#include <QCoreApplication>
+#endif
 
 namespace {
 
@@ -49,12 +62,35 @@ class Installation {
     fs::path root_;
 };
 
-// Runs the window around body and answers whether it completed.
-void RunWindow(const std::function<void(CQuorvelDlg&, DialogEvents&)>& body) {
-    FakeDialogView view;
+// The window's pump: the Qt event loop when Qt is there.
+class PumpingView : public FakeDialogView {
+  public:
+    explicit PumpingView(bool pump) : pump_(pump) {}
+    void PumpMessages() override {
+        FakeDialogView::PumpMessages();
+#ifdef QUORVEL_BENCH_QT
+        if (pump_)
+            QCoreApplication::processEvents();
+#endif
+    }
+
+  private:
+    bool pump_;
+};
+
+// The time each operation took, from the controller's events.
+struct PhaseTimes : OperationObserver {
+    void OnOperationEnd(const OperationSummary& s) override { ms[s.operation] += s.durationMs; }
+    std::map<int, double> ms;
+};
+
+// Runs the window around body.
+using WindowBody = std::function<void(CQuorvelDlg&, DialogEvents&, FakeDialogView&)>;
+void RunWindow(const WindowBody& body, bool pump = true) {
+    PumpingView view(pump);
     FreeLock lock;
     CQuorvelDlg dialog(view, "Quorvel", lock);
-    view.actions.push_back([&](DialogEvents& e) { body(dialog, e); });
+    view.actions.push_back([&](DialogEvents& e) { body(dialog, e, view); });
     dialog.DoModal();
 }
 
@@ -68,7 +104,7 @@ void BM_PlugUnplug(benchmark::State& state) {
         "[ADAPTER1]\nTRG=QX16A064\nCOUNT=" + std::to_string(count) + "\n" + kDemoTiming, 1);
     Installation install;
     double plugMs = 0, unplugMs = 0;
-    RunWindow([&](CQuorvelDlg& dialog, DialogEvents& e) {
+    RunWindow([&](CQuorvelDlg& dialog, DialogEvents& e, FakeDialogView& view) {
         for (auto _ : state) {
             const auto t0 = Clock::now();
             e.OnCommand(IDC_PLUG);
@@ -96,6 +132,156 @@ BENCHMARK(BM_PlugUnplug)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 
+// A HEX file of size bytes from address 0, every byte a function of its address.
+std::string HexImage(uint32_t size) {
+    std::string hex;
+    char line[64];
+    for (uint32_t at = 0; at < size; at += 16) {
+        if (at % 0x10000 == 0) {
+            const uint8_t sum = uint8_t(-(2 + 4 + (at >> 24) + (at >> 16)));
+            std::snprintf(line, sizeof line, ":02000004%04X%02X\n", unsigned(at >> 16), sum);
+            hex += line;
+        }
+        uint8_t sum = uint8_t(16 + (at >> 8) + at);
+        std::snprintf(line, sizeof line, ":10%04X00", unsigned(at & 0xFFFF));
+        hex += line;
+        for (uint32_t i = 0; i < 16; ++i) {
+            const uint8_t b = uint8_t((at + i) * 7 + ((at + i) >> 9));
+            std::snprintf(line, sizeof line, "%02X", b);
+            hex += line;
+            sum = uint8_t(sum + b);
+        }
+        std::snprintf(line, sizeof line, "%02X\n", uint8_t(-sum));
+        hex += line;
+    }
+    return hex + ":00000001FF\n";
+}
+
+// Registers the file and a command file, in simple mode (Write does not verify by itself).
+void UseProgram(const Installation& install, const std::string& target, uint32_t size,
+                const std::string& commands) {
+    const std::string file = (install.bin() / "image.hex").string();
+    std::ofstream(file) << HexImage(size);
+    const std::string command = (install.bin() / "cycle.cd8").string();
+    std::ofstream(command) << commands;
+    std::ofstream(install.bin() / "Quorvel.ini")
+        << "[Settings]\r\nTRGNAME=" << target << "\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0="
+        << file << "\r\nCOMFILENAME=" << command << "\r\n";
+}
+
+void BM_ProgramCycle(benchmark::State& state) {
+    const int count = int(state.range(0));
+    bench::SimDaemon daemon(
+        "[ADAPTER1]\nTRG=QX32G512\nCOUNT=" + std::to_string(count) + "\n" + kDemoTiming, 1);
+    Installation install;
+    UseProgram(install, "QX32G512", 256 * 1024, "WRITE\nVERIFY\n");
+    PhaseTimes phases;
+    RunWindow([&](CQuorvelDlg& dialog, DialogEvents& e, FakeDialogView& view) {
+        dialog.AddOperationObserver(&phases);
+        for (auto _ : state) {
+            const auto t0 = Clock::now();
+            e.OnCommand(IDC_PROGRAM);
+            state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+            if (dialog.ResultDisplayState() != 0) {
+                state.SkipWithError("the cycle failed");
+                return;
+            }
+        }
+    });
+    const double n = double(state.iterations());
+    state.counters["adapters"] = count;
+    state.counters["plug_ms"] = phases.ms[0] / n;
+    state.counters["write_ms"] = phases.ms[1] / n;
+    state.counters["verify_ms"] = phases.ms[2] / n;
+    state.counters["unplug_ms"] = phases.ms[5] / n;
+    state.counters["verify_share"] = phases.ms[2] / phases.ms[7];
+}
+BENCHMARK(BM_ProgramCycle)
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
+// Arg 1: the window's pump; 0: an empty one.
+void BM_Verify1MiB(benchmark::State& state) {
+    bench::SimDaemon daemon(
+        "[ADAPTER1]\nTRG=QX64H1M0\nLATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n", 1);
+    Installation install;
+    UseProgram(install, "QX64H1M0", 1 << 20, "WRITE\n");
+    RunWindow(
+        [&](CQuorvelDlg& dialog, DialogEvents& e, FakeDialogView& view) {
+            e.OnCommand(IDC_PLUG);
+            e.OnCommand(IDC_WRITE);
+            for (auto _ : state) {
+                e.OnCommand(IDC_VERIFY);
+                int status = -1;
+                if (ApiGetTargetStatus(1, &status) == 0 || status != 0) {
+                    state.SkipWithError("verify failed");
+                    return;
+                }
+            }
+            e.OnCommand(IDC_PLUG);
+        },
+        state.range(0) != 0);
+}
+BENCHMARK(BM_Verify1MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The time from the pump that sees the Cancel to the operation having stopped. Arg 1: Write on
+// 8 adapters, cancelled at its third block; arg 2: Verify, cancelled at its first file.
+void BM_CancelLatency(benchmark::State& state) {
+    const bool write = state.range(0) == 1;
+    bench::SimDaemon daemon(
+        "[ADAPTER1]\nTRG=QX32G512\nCOUNT=8\n" + std::string(kDemoTiming), 1);
+    Installation install;
+    UseProgram(install, "QX32G512", 256 * 1024, "");
+    double blockMs = 0;
+    RunWindow([&](CQuorvelDlg& dialog, DialogEvents& e, FakeDialogView& view) {
+        e.OnCommand(IDC_PLUG);
+        for (auto _ : state) {
+            Clock::time_point seen, previous;
+            view.pumpActions.clear();
+            const int at = write ? 3 : 1;
+            for (int i = 1; i <= at; ++i)
+                view.pumpActions.push_back([&, i, at](DialogEvents& ev) {
+                    if (i == at - 1)
+                        previous = Clock::now();
+                    if (i < at)
+                        return;
+                    seen = Clock::now();
+                    ev.OnCommand(IDC_CANCEL_OPERATION);  // the question answers OK
+                });
+            e.OnCommand(write ? IDC_WRITE : IDC_VERIFY);
+            const auto stopped = Clock::now();
+            if (!dialog.StoppedByCancel()) {
+                state.SkipWithError("not cancelled");
+                return;
+            }
+            if (write)
+                blockMs = Ms(seen - previous);
+            state.SetIterationTime(std::chrono::duration<double>(stopped - seen).count());
+        }
+        e.OnCommand(IDC_PLUG);
+    });
+    if (write)
+        state.counters["block_ms"] = blockMs;
+}
+BENCHMARK(BM_CancelLatency)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+#ifdef QUORVEL_BENCH_QT
+    QCoreApplication app(argc, argv);
+#endif
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,12 +1,9 @@
 #include "target_info_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/files.h"
 
 bool ReadTargetInfoFileAt(const std::string& path, CTargetInfo& entry, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::access(path.c_str(), R_OK) != 0) {
+    if (!plat::IsReadableFile(path.c_str())) {
         error = "cannot read " + path;
         return false;
     }

@@ -13,8 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "files_common.h"
 #include "platform/kernel_object.h"
 #include "platform/posix_file.h"
+#include "wildcard.h"
 
 namespace plat {
 
@@ -22,24 +24,9 @@ const char kPathSeparator = '/';
 
 namespace {
 
-std::mutex& OverrideMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::string& ModuleOverride() {
-    static std::string path;
-    return path;
-}
-
 bool ExecutablePath(std::string& path) {
-    {
-        std::lock_guard<std::mutex> lock(OverrideMutex());
-        if (!ModuleOverride().empty()) {
-            path = ModuleOverride();
-            return true;
-        }
-    }
+    if (ModuleFileNameOverride(path))
+        return true;
     std::vector<char> buf(256);
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -55,74 +42,9 @@ bool ExecutablePath(std::string& path) {
     }
 }
 
-void CopyPart(std::string_view part, char* out, uint32_t size) {
-    if (out == nullptr || size == 0)
-        return;
-    size_t n = std::min<size_t>(part.size(), size - 1);
-    if (n > 0)
-        std::memcpy(out, part.data(), n);
-    out[n] = '\0';
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// '*' matches any run, '?' one character, letters match in either case; a trailing ".*" also
-// matches a name without a dot ("*.*" is every name, as on Windows). Greedy with one
-// backtracking point, so the time stays linear in practice.
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
-        WildcardMatch(pattern.substr(0, pattern.size() - 2), name))
-        return true;
-    size_t p = 0, n = 0;
-    size_t starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
-
-struct FoundEntry {
-    std::string name;
-    uint32_t attributes;
-    uint64_t size;
-};
-
-class SearchObject : public KernelObject {
+class SearchObject : public KernelObject, public FoundList {
   public:
-    explicit SearchObject(std::vector<FoundEntry> entries) : entries_(std::move(entries)) {}
-    bool Next(WIN32_FIND_DATAA* data) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (next_ >= entries_.size())
-            return false;
-        Fill(entries_[next_++], data);
-        return true;
-    }
-    static void Fill(const FoundEntry& e, WIN32_FIND_DATAA* data) {
-        data->dwFileAttributes = e.attributes;
-        data->nFileSizeBytes = e.size;
-        CopyPart(e.name, data->cFileName, MAX_PATH);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<FoundEntry> entries_;
-    size_t next_ = 0;
+    using FoundList::FoundList;
 };
 
 // Reads the directory and keeps the regular files and directories whose names match.
@@ -172,22 +94,7 @@ uint32_t GetModuleFileNameA(void* module, char* buffer, uint32_t size) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
-    if (buffer == nullptr || size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    CopyPart(path, buffer, size);
-    if (path.size() >= size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<uint32_t>(path.size());
-}
-
-void SetModuleFileNameOverrideForTesting(const std::string& path) {
-    std::lock_guard<std::mutex> lock(OverrideMutex());
-    ModuleOverride() = path;
+    return CopyModulePath(path, buffer, size);
 }
 
 void SplitPath(const char* path, char* drive, uint32_t driveSize, char* dir, uint32_t dirSize,
@@ -226,7 +133,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        SearchObject::Fill(found.front(), data);
+        FoundList::Fill(found.front(), data);
         found.erase(found.begin());
         SetLastError(ERROR_SUCCESS);
         return RegisterHandle(new SearchObject(std::move(found)));
@@ -259,6 +166,12 @@ bool FindClose(HANDLE search) {
 
 bool FileExists(const char* path) {
     return path != nullptr && ::access(path, F_OK) == 0;
+}
+
+bool IsReadableFile(const char* path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path, R_OK) == 0;
 }
 
 }  // namespace plat

@@ -144,6 +144,8 @@ PrivateProfileSnapshot::PrivateProfileSnapshot(const char* fileName) {
     }
 }
 
+PrivateProfileSnapshot::~PrivateProfileSnapshot() = default;
+
 uint32_t PrivateProfileSnapshot::GetString(const char* section, const char* key,
                                            const char* defaultValue, char* buffer,
                                            uint32_t size) const {

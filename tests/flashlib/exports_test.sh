@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the dynamic symbol table of libbrindlex: the exported surface is there and nothing of
-# the library's internals (anonymous namespaces, the platform layer, the adapter channel,
-# helper namespaces) leaks out, where the program could bind to it by accident.
-# Usage: exports_test.sh <path of libbrindlex.so>
+# Checks the dynamic symbol table of libbrindlex (the export table of Brindlex.dll): the
+# exported surface is there and nothing of the library's internals (anonymous namespaces, the
+# platform layer, the adapter channel, helper namespaces) leaks out, where the program could
+# bind to it by accident. mingw's GCC mangles as on Linux, so the names below serve both.
+# Usage: exports_test.sh <path of libbrindlex.so or Brindlex.dll>
 set -uo pipefail
 lib=${1:?library path}
 
@@ -44,13 +45,26 @@ internal='^((vtable|typeinfo|typeinfo name|VTT|construction vtable|guard variabl
 # with default visibility (weak or unique, never our own code).
 owners='^((vtable|typeinfo|typeinfo name) for )?(CQuorvelApi|CFlashApi|CTrgConnectCtrl|CUsbPipe)(::|$)'
 
-table=$(nm -D --defined-only "$lib" | awk 'NF == 3 { print $2, $3 }')
+case "$lib" in
+  *.dll | *.DLL)
+    # The names of the DLL's export table; they carry no symbol type.
+    cxxfilt=${CXXFILT:-x86_64-w64-mingw32-c++filt}
+    table=$("${OBJDUMP:-x86_64-w64-mingw32-objdump}" -p "$lib" |
+      awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
+           on && /^\t\[/ { print "X", $NF; next }
+           on { on = 0 }')
+    ;;
+  *)
+    cxxfilt=c++filt
+    table=$(nm -D --defined-only "$lib" | awk 'NF == 3 { print $2, $3 }')
+    ;;
+esac
 if [ -z "$table" ]; then
   echo "no exported symbols read from $lib"
   exit 1
 fi
 raw=$(awk '{ print $2 }' <<<"$table")
-symbols=$(c++filt <<<"$raw")
+symbols=$("$cxxfilt" <<<"$raw")
 
 status=0
 for name in "${flat[@]}"; do

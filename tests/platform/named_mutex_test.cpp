@@ -1,21 +1,28 @@
 #include "platform/named_mutex.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <stdlib.h>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/win32_types.h"
 #include "support/temp_dir.h"
 
@@ -24,6 +31,15 @@ namespace {
 using testing_support::ListDir;
 using testing_support::TempDir;
 using Clock = std::chrono::steady_clock;
+
+#ifdef _WIN32
+int ProcessId() {
+    return ::_getpid();
+}
+#else
+int ProcessId() {
+    return ::getpid();
+}
 
 // A forked child running body; the two sides step in turn through Signal and Await.
 class Child {
@@ -75,6 +91,7 @@ class Child {
 #define CHILD_CHECK(cond) \
     if (!(cond))          \
     return __LINE__ % 200 + 1
+#endif
 
 uint32_t WaitFromOtherThread(plat::HANDLE h, uint32_t ms) {
     uint32_t result = plat::WAIT_FAILED;
@@ -87,12 +104,29 @@ uint32_t WaitFromOtherThread(plat::HANDLE h, uint32_t ms) {
     return result;
 }
 
+#ifdef _WIN32
+// Runs this test program as another process in the given probe mode (see NamedMutexProbe);
+// returns its exit code.
+int RunProbe(const std::string& mode, const std::string& name) {
+    char self[plat::MAX_PATH];
+    if (plat::GetModuleFileNameA(nullptr, self, sizeof self) == 0)
+        return -1;
+    ::_putenv_s("QUORVEL_MUTEX_PROBE", (mode + ":" + name).c_str());
+    const intptr_t code =
+        ::_spawnl(_P_WAIT, self, self, "--gtest_filter=NamedMutexProbe.*", nullptr);
+    ::_putenv_s("QUORVEL_MUTEX_PROBE", "");
+    return static_cast<int>(code);
+}
+#endif
+
 class NamedMutex : public ::testing::Test {
   protected:
+#ifndef _WIN32
     void SetUp() override { plat::SetLockDirectoryForTesting(runtime_ / "quorvel-locks"); }
     void TearDown() override { plat::SetLockDirectoryForTesting(""); }
+#endif
     std::string Name(const std::string& tag) {
-        return "quorvel-test-" + std::to_string(::getpid()) + "-" + tag;
+        return "quorvel-test-" + std::to_string(ProcessId()) + "-" + tag;
     }
     TempDir runtime_;
 };
@@ -108,6 +142,12 @@ TEST_F(NamedMutex, AlreadyExistsInTheSameProcessAndInAnother) {
     // Asking for ownership of an existing mutex does not take it.
     EXPECT_EQ(WaitFromOtherThread(h1, 0), plat::WAIT_OBJECT_0);
 
+#ifdef _WIN32
+    // Another process holding it: the name exists there, and its timed waits fail.
+    ASSERT_EQ(plat::WaitForSingleObject(h1, 0), plat::WAIT_OBJECT_0);
+    EXPECT_EQ(RunProbe("exists", name), 0);
+    EXPECT_TRUE(plat::ReleaseMutex(h1));
+#else
     std::string fresh = Name("fresh");
     Child child([&](Child& self) {
         plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
@@ -128,10 +168,12 @@ TEST_F(NamedMutex, AlreadyExistsInTheSameProcessAndInAnother) {
     f = plat::CreateMutexA(nullptr, false, fresh.c_str());
     EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS);
     plat::CloseHandle(f);
+#endif
     plat::CloseHandle(h1);
     plat::CloseHandle(h2);
 }
 
+#ifndef _WIN32
 // A desktop session has a runtime directory, an ssh session of the same user may not: both
 // must meet at one mutex, or both would drive the adapters.
 TEST_F(NamedMutex, SessionsWithAndWithoutARuntimeDirectoryShareTheMutex) {
@@ -159,6 +201,7 @@ TEST_F(NamedMutex, SessionsWithAndWithoutARuntimeDirectoryShareTheMutex) {
     desktop.Signal();
     EXPECT_EQ(desktop.Wait(), 0);
 }
+#endif
 
 TEST_F(NamedMutex, OwnerTakesItAgainAndMustReleaseAsOften) {
     std::string name = Name("recursive");
@@ -194,11 +237,17 @@ TEST_F(NamedMutex, OwnerTakesItAgainAndMustReleaseAsOften) {
 TEST_F(NamedMutex, AThreadThatEndsReleasesWhatItOwns) {
     plat::HANDLE h = plat::CreateMutexA(nullptr, false, Name("thread").c_str());
     std::thread([h] { EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0); }).join();
+#ifdef _WIN32
+    // Windows tells the next owner that the last one ended without releasing it.
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_ABANDONED);
+#else
     EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+#endif
     EXPECT_TRUE(plat::ReleaseMutex(h));
     plat::CloseHandle(h);
 }
 
+#ifndef _WIN32
 TEST_F(NamedMutex, AnotherProcessHoldingItMakesTimedWaitsFail) {
     std::string name = Name("timed");
     plat::HANDLE h = plat::CreateMutexA(nullptr, true, name.c_str());
@@ -336,6 +385,8 @@ TEST_F(NamedMutex, NamesUnsafeInFileNamesAreEncodedAndStayDistinct) {
         plat::CloseHandle(h);
 }
 
+#endif
+
 TEST_F(NamedMutex, UnnamedMutexesArePrivateAndIndependent) {
     plat::HANDLE a = plat::CreateMutexA(nullptr, true, nullptr);
     EXPECT_EQ(plat::GetLastError(), plat::ERROR_SUCCESS);
@@ -344,7 +395,9 @@ TEST_F(NamedMutex, UnnamedMutexesArePrivateAndIndependent) {
     EXPECT_TRUE(plat::ReleaseMutex(b));
     EXPECT_EQ(WaitFromOtherThread(a, 0), plat::WAIT_TIMEOUT);
     EXPECT_EQ(WaitFromOtherThread(b, 0), plat::WAIT_OBJECT_0);
+#ifndef _WIN32
     EXPECT_TRUE(ListDir(runtime_.path()).empty());
+#endif
     plat::CloseHandle(a);
     plat::CloseHandle(b);
 }
@@ -355,12 +408,50 @@ TEST_F(NamedMutex, RefusesForeignHandlesAndAnUnsafeLockDirectory) {
     EXPECT_EQ(plat::GetLastError(), plat::ERROR_INVALID_HANDLE);
     plat::CloseHandle(event);
 
+#ifndef _WIN32
     // A lock directory others may write to could hold planted files.
     std::string dir = runtime_ / "quorvel-locks";
     ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
     ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
     EXPECT_EQ(plat::CreateMutexA(nullptr, false, Name("unsafe").c_str()), nullptr);
     EXPECT_EQ(plat::GetLastError(), plat::ERROR_ACCESS_DENIED);
+#endif
 }
+
+#ifdef _WIN32
+TEST_F(NamedMutex, AnOwnerProcessThatEndsLeavesItAbandoned) {
+    std::string name = Name("abandoned");
+    plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(RunProbe("take", name), 0);
+    // The next owner is told; it owns the mutex all the same.
+    EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_ABANDONED);
+    EXPECT_EQ(WaitFromOtherThread(h, 0), plat::WAIT_TIMEOUT);
+    EXPECT_TRUE(plat::ReleaseMutex(h));
+    plat::CloseHandle(h);
+}
+
+// The other process of the tests above: this program again, running only this test with
+// QUORVEL_MUTEX_PROBE=<mode>:<name>. Its exit code is its verdict.
+TEST(NamedMutexProbe, OtherProcess) {
+    const char* probe = std::getenv("QUORVEL_MUTEX_PROBE");
+    if (probe == nullptr || *probe == '\0')
+        GTEST_SKIP() << "runs only as the other process of the named-mutex tests";
+    const std::string arg = probe;
+    const std::string mode = arg.substr(0, arg.find(':'));
+    const std::string name = arg.substr(arg.find(':') + 1);
+    plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_ALREADY_EXISTS);
+    if (mode == "exists") {
+        EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_TIMEOUT);
+        EXPECT_EQ(plat::WaitForSingleObject(h, 20), plat::WAIT_TIMEOUT);
+        plat::CloseHandle(h);
+    } else {
+        // Taken and never released: the process ends as the owner.
+        EXPECT_EQ(plat::WaitForSingleObject(h, 0), plat::WAIT_OBJECT_0);
+    }
+}
+#endif
 
 }  // namespace

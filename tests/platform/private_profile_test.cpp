@@ -1,12 +1,20 @@
 #include "platform/private_profile.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#ifndef _WIN32
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include "platform/device_io.h"
+#include "platform/kernel_object.h"
+#endif
 
 #include <functional>
 #include <string>
@@ -14,9 +22,11 @@
 
 #include "platform/win32_types.h"
 #include "support/temp_dir.h"
+#include "support/wine.h"
 
 namespace {
 
+using testing_support::KnownWineDifference;
 using testing_support::ListDir;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
@@ -73,7 +83,9 @@ TEST_F(PrivateProfile, NamesMatchInAnyLetterCaseAndCallerNamesAreTrimmedOfSpaces
     std::string f = Ini("[section1]\r\nname1=VaL1\r\n");
     EXPECT_EQ(Get("SECTION1", "NaMe1", "", f), "VaL1");
     EXPECT_EQ(Get("  section1 ", " name1  ", "", f), "VaL1");
-    EXPECT_EQ(Get("\tsection1", "name1", "none", f), "none");  // only spaces are trimmed
+    if (!KnownWineDifference("Wine trims tabs from the names a caller passes, not spaces only")) {
+        EXPECT_EQ(Get("\tsection1", "name1", "none", f), "none");  // only spaces are trimmed
+    }
 }
 
 TEST_F(PrivateProfile, DefaultLosesTrailingSpacesAndNullDefaultIsEmpty) {
@@ -113,6 +125,9 @@ TEST_F(PrivateProfile, FirstSectionAndFirstEntryWin) {
 TEST_F(PrivateProfile, HeaderForms) {
     EXPECT_EQ(Get("s", "k", "", Ini("[ s ]\nk=v\n")), "v");
     EXPECT_EQ(Get("s", "k", "def", Ini("[s]k=v\n")), "def");
+    if (KnownWineDifference("Wine ignores a header without ']', ends the name at the last ']' "
+                            "and has no section named \"\""))
+        return;
     EXPECT_EQ(Get("s", "k", "", Ini("[s\nk=v\n")), "v");
     EXPECT_EQ(Get("s", "k", "", Ini("[s] trailing ] text\nk=v\n")), "v");
     EXPECT_EQ(Get("", "k", "", Ini("[]\nk=v\n")), "v");
@@ -124,7 +139,9 @@ TEST_F(PrivateProfile, CommentsAndEntriesBeforeTheFirstHeader) {
     EXPECT_EQ(Get("s", "#h", "", f), "1");
     EXPECT_EQ(Get("s", "x", "", f), "a;b");
     EXPECT_EQ(Get("s", "not an entry", "def", f), "def");
-    EXPECT_EQ(Get("", "k", "def", f), "def");
+    if (!KnownWineDifference("Wine reads entries before the first header as section \"\"")) {
+        EXPECT_EQ(Get("", "k", "def", f), "def");
+    }
 }
 
 TEST_F(PrivateProfile, IntegerReadWrapsModulo2To32) {
@@ -164,7 +181,9 @@ TEST_F(PrivateProfile, NullSectionOrKeyListsNames) {
     // Too small: the last name is cut and followed by two NULs.
     n = plat::GetPrivateProfileStringA(nullptr, nullptr, "", buf, 7, f.c_str());
     EXPECT_EQ(n, 5u);
-    EXPECT_EQ(std::string(buf, 7), std::string("one\0t\0\0", 7));
+    if (!KnownWineDifference("Wine ends a cut name list with one NUL, Windows with two")) {
+        EXPECT_EQ(std::string(buf, 7), std::string("one\0t\0\0", 7));
+    }
 }
 
 TEST_F(PrivateProfile, WritesToANewFileGiveSectionsInOrderWithCrLf) {
@@ -177,11 +196,13 @@ TEST_F(PrivateProfile, WritesToANewFileGiveSectionsInOrderWithCrLf) {
     EXPECT_EQ(ReadBytes(f),
               "[App1]\r\nkey1=v1\r\nkey2=v2\r\nkey3=v3\r\n[App2]\r\nkey4=v4\r\n[App3]\r\n"
               "key5=v5\r\n");
+#ifndef _WIN32
     struct stat st;
     ASSERT_EQ(::stat(f.c_str(), &st), 0);
     mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+#endif
 }
 
 TEST_F(PrivateProfile, DeletingKeysAndSections) {
@@ -202,6 +223,9 @@ TEST_F(PrivateProfile, DeletingKeysAndSections) {
 
 TEST_F(PrivateProfile, DeletingRemovesDuplicatesSoTheNameReadsAsMissing) {
     std::string f = Ini("[s]\nk=1\nk=2\n[t]\nk=3\n[s]\nk=4\n");
+    if (KnownWineDifference("Wine removes only the first of duplicate keys and rewrites every "
+                            "line with CR LF"))
+        return;
     ASSERT_TRUE(Write("s", "k", nullptr, f));
     EXPECT_EQ(Get("s", "k", "gone", f), "gone");
     EXPECT_EQ(ReadBytes(f), "[s]\n[t]\nk=3\n[s]\nk=4\n");
@@ -216,20 +240,31 @@ TEST_F(PrivateProfile, EditsInPlaceKeepingCommentsAndSpelling) {
     ASSERT_TRUE(Write("s", "A", "", f));
     EXPECT_EQ(ReadBytes(f), ";c0\r\n[S]\r\n;c1\r\nb=1\r\n;c2\r\na=\r\nz=\r\ny=\r\n");
 
+    // Wine keeps every line but ends each with CR LF: under Wine the lines untouched by the
+    // edit are compared with their line ends made CR LF.
+    const bool wine = KnownWineDifference("Wine rewrites every line of an edited file with CR LF");
+    auto untouched = [wine](const std::string& lfText) {
+        std::string text;
+        for (char c : lfText)
+            text += wine && c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return text;
+    };
     f = Ini("[Sec]\n  TestKey = x");
     ASSERT_TRUE(Write("sec", "testkey", "y", f));
-    EXPECT_EQ(ReadBytes(f), "[Sec]\nTestKey=y\r\n");
+    EXPECT_EQ(ReadBytes(f), untouched("[Sec]\n") + "TestKey=y\r\n");
 
     // An unknown line kind, other sections and odd spacing stay as they were.
     f = Ini("junk line\n[a]\n\tk = old \n[b]\nq=1\n");
     ASSERT_TRUE(Write("a", "k", "new", f));
-    EXPECT_EQ(ReadBytes(f), "junk line\n[a]\nk=new\r\n[b]\nq=1\n");
+    EXPECT_EQ(ReadBytes(f), untouched("junk line\n[a]\n") + "k=new\r\n" + untouched("[b]\nq=1\n"));
 }
 
 TEST_F(PrivateProfile, ValuesAreWrittenAsGivenAndReadBackTrimmed) {
     std::string f = dir_ / "v.ini";
     ASSERT_TRUE(Write("s", "k", "  spaced  ", f));
-    EXPECT_EQ(ReadBytes(f), "[s]\r\nk=  spaced  \r\n");
+    if (!KnownWineDifference("Wine drops the leading spaces of a value it writes")) {
+        EXPECT_EQ(ReadBytes(f), "[s]\r\nk=  spaced  \r\n");
+    }
     EXPECT_EQ(Get("s", "k", "", f), "spaced");
 }
 
@@ -266,6 +301,7 @@ TEST_F(PrivateProfile, WriteIntoAMissingDirectoryFailsAndCreatesNothing) {
     EXPECT_TRUE(ListDir(dir_.path()).empty());
 }
 
+#ifndef _WIN32
 TEST_F(PrivateProfile, KeepsPermissionBitsAndSymbolicLinks) {
     std::string f = Ini("[s]\r\nk=1\r\n");
     ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
@@ -350,25 +386,67 @@ TEST_F(PrivateProfile, AFailedWriteLeavesTheOldFileByteForByte) {
     EXPECT_EQ(Get("s", "k", "", f).size(), 255u);
 }
 
+#endif
+
+#ifdef _WIN32
+// The system edits a copy beside the file, which then replaces the file in one move: a write
+// that fails at any step leaves the file as it was and no copy behind.
+TEST_F(PrivateProfile, AFailedWriteLeavesTheOldFileByteForByte) {
+    const std::string original = ";hand edited\n[s]\nk=old\n[t]\nx=1";
+    std::string f = Ini(original);
+    // Another program reads the file and refuses to share it further: no copy can be taken.
+    // Then one that shares it for reading only: the copy is edited, but cannot replace it.
+    for (uint32_t share : {0u, plat::FILE_SHARE_READ}) {
+        plat::HANDLE other = plat::CreateFileA(f.c_str(), plat::GENERIC_READ, share, nullptr,
+                                               plat::OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, plat::INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(Write("s", "k", "new", f)) << share;
+        EXPECT_NE(plat::GetLastError(), plat::ERROR_SUCCESS);
+        plat::CloseHandle(other);
+        EXPECT_EQ(ReadBytes(f), original);
+        EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"test.ini"});
+    }
+    // A read-only file stays as it is.
+    std::filesystem::permissions(f, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    EXPECT_FALSE(Write("s", "k", "new", f));
+    EXPECT_EQ(ReadBytes(f), original);
+    EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"test.ini"});
+    std::filesystem::permissions(f, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_TRUE(Write("s", "k", "new", f));
+    EXPECT_EQ(Get("s", "k", "", f), "new");
+    EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"test.ini"});
+}
+#endif
+
 TEST_F(PrivateProfile, ArbitraryBytesReadSafely) {
     std::string junk("[s]\nk=a\0b\n", 10);
     for (int i = 0; i < 4096; ++i)
         junk.push_back(static_cast<char>((i * 7919) & 0xFF));
     junk += "\n[s2]\n" + std::string(1 << 20, 'x') + "=long\nz=" + std::string(1 << 16, 'y');
     std::string f = Ini(junk);
-    EXPECT_EQ(Get("s", "k", "", f), std::string("a\0b", 3));
-    EXPECT_EQ(Get("s2", std::string(1 << 20, 'X').c_str(), "", f), "long");
+    // Wine decodes the file as text: a value ends at a NUL, and a key name of a megabyte is
+    // not found. What matters on both is that the junk reads without harm.
+    const bool wine =
+        KnownWineDifference("Wine ends a value at a NUL byte and finds no megabyte-long key");
+    if (!wine) {
+        EXPECT_EQ(Get("s", "k", "", f), std::string("a\0b", 3));
+        EXPECT_EQ(Get("s2", std::string(1 << 20, 'X').c_str(), "", f), "long");
+    }
     EXPECT_EQ(Get("s2", "z", "", f).size(), 255u);
     EXPECT_TRUE(Write("s2", "z", "short", f));
     EXPECT_EQ(Get("s2", "z", "", f), "short");
-    EXPECT_EQ(Get("s", "k", "", f), std::string("a\0b", 3));
+    EXPECT_EQ(Get("s", "k", "", f), wine ? std::string("a") : std::string("a\0b", 3));
     // A directory where the file should be reads as missing and cannot be written.
     EXPECT_EQ(Get("s", "k", "def", dir_.path()), "def");
     EXPECT_FALSE(Write("s", "k", "v", dir_.path()));
+#ifndef _WIN32
     // So does a FIFO, without waiting for a writer.
     std::string fifo = dir_ / "fifo.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(Get("s", "k", "def", fifo), "def");
+#endif
 }
 
 }  // namespace

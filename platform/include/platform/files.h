@@ -41,5 +41,7 @@ bool FindClose(HANDLE search);
 
 // Existence test (the access test of the settings file).
 bool FileExists(const char* path);
+// A file (not a directory or device) that this process may open for reading.
+bool IsReadableFile(const char* path);
 
 }  // namespace plat

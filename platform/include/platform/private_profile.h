@@ -30,12 +30,15 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
 class PrivateProfileSnapshot {
   public:
     explicit PrivateProfileSnapshot(const char* fileName);
+    ~PrivateProfileSnapshot();
+    PrivateProfileSnapshot(const PrivateProfileSnapshot&) = delete;
+    PrivateProfileSnapshot& operator=(const PrivateProfileSnapshot&) = delete;
     uint32_t GetString(const char* section, const char* key, const char* defaultValue, char* buffer,
                        uint32_t size) const;
     uint32_t GetInt(const char* section, const char* key, int defaultValue) const;
 
   private:
-    std::string text_;
+    std::string text_;  // the file's bytes (Windows: the path of a private copy)
     bool loaded_ = false;
 };
 

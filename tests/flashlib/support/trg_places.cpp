@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,34 +11,18 @@
 #include "platform/registry.h"
 
 TrgPlaces::TrgPlaces() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trg-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        ADD_FAILURE() << "mkdtemp failed";
-    root = pattern;
-    std::filesystem::create_directories(root + "/bin");
-    std::filesystem::create_directories(root + "/config");
-    plat::SetModuleFileNameOverrideForTesting(root + "/bin/Quorvel");
-    if (const char* home = std::getenv("XDG_CONFIG_HOME")) {
-        hadConfigHome = true;
-        savedConfigHome = home;
-    }
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    std::filesystem::create_directories(root / "bin");
+    std::filesystem::create_directories(root / "config");
+    plat::SetModuleFileNameOverrideForTesting(ProgramDir() + "Quorvel");
 }
 
 TrgPlaces::~TrgPlaces() {
     plat::SetModuleFileNameOverrideForTesting("");
-    if (hadConfigHome) {
-        setenv("XDG_CONFIG_HOME", savedConfigHome.c_str(), 1);
-    } else {
-        unsetenv("XDG_CONFIG_HOME");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
 }
 
 void TrgPlaces::Put(const std::string& dir, const std::string& name, const std::string& content) {
     std::filesystem::create_directories(dir);
-    std::ofstream out(dir + "/" + name, std::ios::binary);
+    std::ofstream out((std::filesystem::path(dir) / name).string(), std::ios::binary);
     out << content;
     if (!out)
         ADD_FAILURE() << "cannot write " << dir << "/" << name;

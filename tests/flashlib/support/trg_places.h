@@ -1,11 +1,15 @@
 #pragma once
 // A throw-away installation for TRG tests: <root>/bin/Quorvel is the program (so <root>/bin/
-// is the program directory and <root>/TRG the "..\TRG" place) and <root>/config holds the
-// registry. Everything is removed again and the process settings restored on destruction.
+// is the program directory and <root>/TRG the "..\TRG" place) and the current user's registry
+// is a private one. Everything is removed again and the process settings restored on
+// destruction.
 #include <memory>
 #include <string>
 
 #include "brindlex/target_info.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "support/user_settings.h"
 
 class TrgPlaces {
   public:
@@ -14,9 +18,9 @@ class TrgPlaces {
     TrgPlaces(const TrgPlaces&) = delete;
     TrgPlaces& operator=(const TrgPlaces&) = delete;
 
-    const std::string& Root() const { return root; }
-    std::string ProgramDir() const { return root + "/bin/"; }
-    std::string SiblingTrgDir() const { return root + "/TRG/"; }
+    const std::string& Root() const { return root.path(); }
+    std::string ProgramDir() const { return root / "bin" + plat::kPathSeparator; }
+    std::string SiblingTrgDir() const { return root / "TRG" + plat::kPathSeparator; }
 
     // Writes content to dir/name, creating dir when needed.
     static void Put(const std::string& dir, const std::string& name, const std::string& content);
@@ -24,9 +28,8 @@ class TrgPlaces {
     static void SetTrgPath(const std::string& value);
 
   private:
-    std::string root;
-    std::string savedConfigHome;
-    bool hadConfigHome = false;
+    testing_support::TempDir root;
+    testing_support::PrivateUserSettings settings{root / "config"};
 };
 
 struct TrgSetDeleter {

@@ -15,7 +15,15 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+    std::string operator/(std::string_view name) const {
+        return path_ + kSeparator + std::string(name);
+    }
+
+#ifdef _WIN32
+    static constexpr char kSeparator = '\\';
+#else
+    static constexpr char kSeparator = '/';
+#endif
 
   private:
     std::string path_;

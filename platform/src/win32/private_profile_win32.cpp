@@ -1,0 +1,164 @@
+// INI files on Windows: the system's private-profile functions do the reading and the editing.
+// Two guarantees of the layer are kept on top of them:
+// - a write never leaves a half-written file: the system edits a copy beside the file, which
+//   is flushed and then moved over the original in one step;
+// - names and values that would read back as something else (a line break in a value, '='
+//   in a key, ']' in a section name) are refused instead of written.
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/private_profile.h"
+#include "platform/profile_text.h"
+#include "platform/win32_types.h"
+// Win32 headers last (see win32_sys.h).
+#include "win32_sys.h"
+
+namespace plat {
+
+namespace {
+
+std::mutex& WriteMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// A name beside path for its working copy, unique within this process and across processes.
+std::string CopyPathBeside(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const size_t cut = path.find_last_of("\\/:");
+    const std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    return dir + "~" + std::to_string(::GetCurrentProcessId()) + "-" +
+           std::to_string(counter.fetch_add(1)) + ".ini.tmp";
+}
+
+// Flushes a finished copy to the disk before it replaces the original.
+bool FlushToDisk(const std::string& path) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const BOOL ok = ::FlushFileBuffers(h);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(h);
+    ::SetLastError(error);
+    return ok != FALSE;
+}
+
+bool FailRemoving(const std::string& copy) {
+    const DWORD error = ::GetLastError();
+    ::DeleteFileA(copy.c_str());
+    ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+    return false;
+}
+
+}  // namespace
+
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                  char* buffer, uint32_t size, const char* fileName) {
+    return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, fileName);
+}
+
+uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
+                               const char* fileName) {
+    return ::GetPrivateProfileIntA(section, key, defaultValue, fileName);
+}
+
+bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                const char* fileName) {
+    if (fileName == nullptr || *fileName == '\0') {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (section == nullptr) {
+        // All three null asks the system to flush its cache of the file.
+        if (key == nullptr && value == nullptr)
+            return ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, fileName) != FALSE;
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const std::string_view sectionName = profile::TrimCallerName(section);
+    if (!profile::IsWritableSectionName(sectionName) ||
+        (key != nullptr && !profile::IsWritableKeyName(profile::TrimCallerName(key))) ||
+        (key != nullptr && value != nullptr && !profile::IsWritableValue(value))) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const bool removing = key == nullptr || value == nullptr;
+    try {
+        std::lock_guard<std::mutex> lock(WriteMutex());
+        const std::string path = fileName;
+        const DWORD attributes = ::GetFileAttributesA(fileName);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND) {
+                ::SetLastError(error);
+                return false;
+            }
+            if (removing)
+                return true;  // nothing to remove, and nothing is created for it
+        } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+            // Checked here: the move below would replace a read-only file where the system
+            // itself refuses to write one (and so would Wine running as root).
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+        const std::string copy = CopyPathBeside(path);
+        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        if (exists && !::CopyFileA(fileName, copy.c_str(), TRUE))
+            return FailRemoving(copy);
+        if (!::WritePrivateProfileStringA(section, key, value, copy.c_str()))
+            return FailRemoving(copy);
+        if (!FlushToDisk(copy))
+            return FailRemoving(copy);
+        if (!::MoveFileExA(copy.c_str(), fileName,
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return FailRemoving(copy);
+        ::SetLastError(ERROR_SUCCESS);
+        return true;
+    } catch (const std::bad_alloc&) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+}
+
+// The snapshot is a private copy of the file, read with the system's functions: it answers as
+// the file was when it was taken, whatever happens to the file afterwards. Without a file it
+// reads a path that cannot exist (below a temporary file's name), so the defaults come out
+// exactly as the system gives them for a missing file.
+PrivateProfileSnapshot::PrivateProfileSnapshot(const char* fileName) {
+    char dir[MAX_PATH + 1];
+    char name[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > MAX_PATH || ::GetTempFileNameA(dir, "ini", 0, name) == 0) {
+        text_ = "<none>\\none.ini";  // a name no file can have
+        return;
+    }
+    text_ = name;
+    if (fileName != nullptr && ::CopyFileA(fileName, name, FALSE)) {
+        loaded_ = true;
+    } else {
+        ::DeleteFileA(name);
+        text_ += ".missing\\none.ini";
+    }
+}
+
+PrivateProfileSnapshot::~PrivateProfileSnapshot() {
+    if (loaded_)
+        ::DeleteFileA(text_.c_str());
+}
+
+uint32_t PrivateProfileSnapshot::GetString(const char* section, const char* key,
+                                           const char* defaultValue, char* buffer,
+                                           uint32_t size) const {
+    return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, text_.c_str());
+}
+
+uint32_t PrivateProfileSnapshot::GetInt(const char* section, const char* key,
+                                        int defaultValue) const {
+    return ::GetPrivateProfileIntA(section, key, defaultValue, text_.c_str());
+}
+
+}  // namespace plat
