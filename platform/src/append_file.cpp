@@ -40,19 +40,19 @@ bool AppendFile::Open(const std::string& path) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return false;
     }
-    fd_ = fd;
+    handle_ = fd;
     return true;
 }
 
 void AppendFile::Close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    if (handle_ != kClosed)
+        ::close(int(handle_));
+    handle_ = kClosed;
 }
 
 bool AppendFile::Size(uint64_t& size) const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+    if (handle_ == kClosed || ::fstat(int(handle_), &st) != 0)
         return false;
     size = uint64_t(st.st_size);
     return true;
@@ -60,7 +60,7 @@ bool AppendFile::Size(uint64_t& size) const {
 
 bool AppendFile::ReadAt(uint64_t offset, char* buffer, size_t length) const {
     while (length > 0) {
-        const ssize_t n = ::pread(fd_, buffer, length, off_t(offset));
+        const ssize_t n = ::pread(int(handle_), buffer, length, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -73,14 +73,14 @@ bool AppendFile::ReadAt(uint64_t offset, char* buffer, size_t length) const {
 }
 
 bool AppendFile::Truncate(uint64_t size) {
-    return fd_ >= 0 && ::ftruncate(fd_, off_t(size)) == 0;
+    return handle_ != kClosed && ::ftruncate(int(handle_), off_t(size)) == 0;
 }
 
 bool AppendFile::Append(std::string_view text) {
-    if (fd_ < 0)
+    if (handle_ == kClosed)
         return false;
     while (!text.empty()) {
-        const ssize_t n = ::write(fd_, text.data(), text.size());
+        const ssize_t n = ::write(int(handle_), text.data(), text.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -91,7 +91,7 @@ bool AppendFile::Append(std::string_view text) {
 }
 
 bool AppendFile::Flush() {
-    return fd_ >= 0 && ::fsync(fd_) == 0;
+    return handle_ != kClosed && ::fsync(int(handle_)) == 0;
 }
 
 std::string HostName() {

@@ -20,7 +20,7 @@ class AppendFile {
     // writing, is no regular file, or is locked by another writer or reader.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return handle_ != kClosed; }
 
     // The current size; false when it cannot be read.
     bool Size(uint64_t& size) const;
@@ -34,7 +34,9 @@ class AppendFile {
     bool Flush();
 
   private:
-    int fd_ = -1;
+    // A descriptor on POSIX, a handle on Windows.
+    static constexpr intptr_t kClosed = -1;
+    intptr_t handle_ = kClosed;
 };
 
 // This machine's name, or an empty text when it cannot be had.
