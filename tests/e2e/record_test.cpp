@@ -29,41 +29,20 @@ std::string CycleIni(WriterRig& rig, const std::string& extra = "") {
 }
 
 std::vector<std::vector<std::string>> Record(WriterRig& rig) {
-    std::string error;
-    auto rows = ReadCsvWithPython((rig.env.bin / "Quorvel-record.csv").string(), error);
-    EXPECT_TRUE(error.empty()) << error;
-    return rows;
+    return ReadCsvWithPython((rig.env.bin / "Quorvel-record.csv").string());
 }
 
-// Runs the test's temporary directories under a parent whose name holds a comma, a quote and
-// a blank, so that the device paths in the record do too.
-class AwkwardTempDir {
-  public:
-    AwkwardTempDir() {
-        const char* old = std::getenv("TMPDIR");
-        old_ = old != nullptr ? old : "";
-        had_ = old != nullptr;
-        std::string pattern = "/tmp/line 7, \"A\"-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-        ::setenv("TMPDIR", path_.c_str(), 1);
-    }
-    ~AwkwardTempDir() {
-        if (had_)
-            ::setenv("TMPDIR", old_.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-        ::rmdir(path_.c_str());
-    }
-
-  private:
-    std::string path_, old_;
-    bool had_ = false;
-};
-
 TEST(RecordE2eTest, AProgramCycleRecordsEachTargetAndOperationWithTheSerialNumbersItWrote) {
-    AwkwardTempDir awkward;
+    // The test's directories under one whose name holds a comma, a quote and a blank, so that
+    // the device paths in the record do too.
+    struct RemovedLast {
+        std::string path;
+        ~RemovedLast() { ::rmdir(path.c_str()); }
+    } awkward{"/tmp/line 7, \"A\"-XXXXXX"};
+    ASSERT_NE(::mkdtemp(awkward.path.data()), nullptr);
+    ::setenv("TMPDIR", awkward.path.c_str(), 1);
     WriterRig rig;
+    ::unsetenv("TMPDIR");
     rig.env.WriteIni(CycleIni(rig,
                               "SERIALNUMFLG=1\r\nSERIALNUM=00000001\r\nSERIALNUMINC=00000001\r\n"
                               "SERIALNUMLEN=4\r\nSERIALNUMINCLEN=4\r\nSERIALNUMADDR=0x08000\r\n"));
@@ -95,6 +74,7 @@ TEST(RecordE2eTest, AProgramCycleRecordsEachTargetAndOperationWithTheSerialNumbe
         EXPECT_EQ(row[2], i <= 4 ? "Write" : i <= 8 ? "Verify" : "Program");
         EXPECT_EQ(row[3], std::to_string(target));
         EXPECT_EQ(row[4], rig.sim->deviceDir() + "/" + name) << "the comma and quote survive";
+        EXPECT_EQ(row[5] + " " + row[6], "QX16A064 16064") << "the type and the chip's own name";
         EXPECT_EQ(row[7], "0000000" + std::to_string(target));
         const auto flash = ReadBytes(rig.sim->DumpPath(name));
         ASSERT_GT(flash.size(), 0x8003u);
@@ -116,16 +96,12 @@ TEST(RecordE2eTest, AProgramCycleRecordsEachTargetAndOperationWithTheSerialNumbe
 }
 
 // Tells the test each Write block through a pipe.
-class BlockTeller : public OperationObserver {
-  public:
-    explicit BlockTeller(int fd) : fd_(fd) {}
+struct BlockTeller : OperationObserver {
+    int fd = -1;
     void OnProgress(const OperationProgress& p) override {
-        if (p.operation == programdata::kOperationWrite && ::write(fd_, "b", 1) != 1)
+        if (p.operation == programdata::kOperationWrite && ::write(fd, "b", 1) != 1)
             ::_exit(3);
     }
-
-  private:
-    int fd_;
 };
 
 TEST(RecordE2eTest, AWriterKilledInTheMiddleOfACycleLeavesOnlyWholeLines) {
@@ -144,7 +120,8 @@ TEST(RecordE2eTest, AWriterKilledInTheMiddleOfACycleLeavesOnlyWholeLines) {
         if (::getppid() != parent)
             ::_exit(2);
         ::close(pipeFds[0]);
-        BlockTeller teller(pipeFds[1]);
+        BlockTeller teller;
+        teller.fd = pipeFds[1];
         FakeDialogView view;
         CQuorvelDlg dialog(view, "Quorvel", rig.env.lock);
         dialog.AddOperationObserver(&teller);

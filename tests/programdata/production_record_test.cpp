@@ -32,21 +32,20 @@ TEST(RecordLineTest, QuotesOnlyFieldsThatNeedItAndEndsInCrLf) {
     // CR LF ends lines only: inside a field every line break is LF.
     EXPECT_EQ(CsvField("one\r\ntwo\rthree\n"), "\"one\ntwo\nthree\n\"");
 
-    RecordRow row;
-    row.time = "2026-12-08T09:15:02+01:00";
-    row.host = "line-7";
-    row.operation = "Write";
-    row.target = 3;
-    row.status = 0x6305;
-    row.message = "Failed.\nCheck it.";
-    row.durationMs = 1234;
+    const RecordRow row{.time = "2026-12-08T09:15:02+01:00",
+                        .host = "line-7",
+                        .operation = "Write",
+                        .target = 3,
+                        .status = 0x6305,
+                        .message = "Failed.\nCheck it.",
+                        .durationMs = 1234};
     EXPECT_EQ(RecordLine(row),
               "2026-12-08T09:15:02+01:00,line-7,Write,3,,,,,,0x6305,\"Failed.\nCheck it.\","
               "1234\r\n");
 
     std::tm t{};
-    t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 8, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 2;
-    EXPECT_EQ(IsoLocalTime(t).substr(0, 19), "2026-12-08T09:05:02");
+    t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 8, t.tm_hour = 9, t.tm_min = 5, t.tm_gmtoff = -9000;
+    EXPECT_EQ(IsoLocalTime(t), "2026-12-08T09:05:00-02:30");
 }
 
 TEST_F(RecordFileTest, AHeaderStartsANewFileAndEachBatchIsAppended) {

@@ -1,7 +1,8 @@
 #pragma once
-// Reads a CSV file with Python's csv module, so that the record is checked by a reader that
-// shares no code with its writer. Each field comes back hex-encoded from Python and is
-// decoded here; a file Python cannot parse gives no rows and an error text.
+// A CSV file as Python's csv module reads it (a reader that shares no code with the writer):
+// fields travel hex-encoded; a file Python cannot parse fails the test and gives no rows.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -9,8 +10,7 @@
 #include <string>
 #include <vector>
 
-inline std::vector<std::vector<std::string>> ReadCsvWithPython(const std::string& path,
-                                                               std::string& error) {
+inline std::vector<std::vector<std::string>> ReadCsvWithPython(const std::string& path) {
     const std::string out = path + ".fields";
     const std::string command =
         "python3 -c \"import csv,sys\n"
@@ -21,7 +21,7 @@ inline std::vector<std::vector<std::string>> ReadCsvWithPython(const std::string
         path + "' '" + out + "' 2>&1";
     std::vector<std::vector<std::string>> rows;
     if (std::system(command.c_str()) != 0) {
-        error = "python3 could not parse " + path;
+        ADD_FAILURE() << "python3 could not parse " << path;
         return rows;
     }
     std::ifstream in(out);
@@ -34,7 +34,6 @@ inline std::vector<std::vector<std::string>> ReadCsvWithPython(const std::string
                 field.push_back(char(std::stoi(hex.substr(i, 2), nullptr, 16)));
             fields.push_back(field);
         }
-        // A trailing empty field leaves no text after the last comma.
         if (!line.empty() && line.back() == ',')
             fields.push_back("");
         rows.push_back(fields);
