@@ -12,14 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
 #include "sim_daemon.h"
-#include "target_info_file.h"
 
 namespace {
 
@@ -59,18 +57,6 @@ std::string HexImage() {
     return hex + ":00000001FF\n";
 }
 
-const CTargetInfo& Target() {
-    static const CTargetInfo info = [] {
-        CTargetInfo i;
-        std::string error;
-        if (!ReadTargetInfoFileAt(std::string(QUORVEL_SOURCE_DIR) + "/examples/TRG/QX32G512.TRG", i,
-                                  error))
-            throw std::runtime_error(error);
-        return i;
-    }();
-    return info;
-}
-
 bool AllOk() {
     for (int n = 1; n <= kAdapters; ++n) {
         int status = -1;
@@ -83,23 +69,8 @@ bool AllOk() {
 // The writer's cycle: its plug sequence, erase and program every block that meets an area,
 // reset every target.
 bool FlatCycle(const std::vector<uint8_t>& image) {
-    CTargetInfo info = Target();
-    TRGINFO set{1, &info};
-    ApiDelConnect();
-    int count = 0;
-    if (ApiCreateConnect() != 1 || !ApiGetTargetNum(&count) || count != kAdapters)
-        return false;
-    for (int n = 1; n <= count; ++n) {
-        ApiSetEnableFlg(n, 1);
-        ApiSetTargetPlugStatus(n, PLUG_STARTED);
-        ApiSysResetPlug(n);
-        ApiCheckTargetName(n, &set, info.name);
-        ApiSetTargetPlugStatus(n, PLUG_IDENTIFIED);
-        ApiCheckFirm(n);
-        uint16_t protect = 1;
-        ApiObj.IsTargetProtected(n, protect);
-    }
-    if (!AllOk())
+    static CTargetInfo info = bench::ExampleTarget("QX32G512");
+    if (!bench::PlugAll(info, kAdapters))
         return false;
     const uint32_t blockSize = uint32_t(info.blockSize);
     uint32_t limit = 0;
@@ -122,7 +93,7 @@ bool FlatCycle(const std::vector<uint8_t>& image) {
     }
     const bool ok = AllOk();
     ApiObj.SysResetAll();
-    for (int n = 1; n <= count; ++n)
+    for (int n = 1; n <= kAdapters; ++n)
         ApiSetTargetPlugStatus(n, PLUG_NONE);
     return ok;
 }

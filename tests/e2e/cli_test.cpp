@@ -29,7 +29,7 @@ std::vector<std::vector<uint8_t>> Dumps(WriterRig& rig, int count) {
     EXPECT_TRUE(rig.sim->Dump());
     std::vector<std::vector<uint8_t>> dumps;
     for (int n = 1; n <= count; ++n) {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "vexil-%02d", n);
         dumps.push_back(ReadBytes(rig.sim->DumpPath(name)));
     }
@@ -138,6 +138,17 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     EXPECT_EQ(rig.env.Key("LOGFILENAME"), "<missing>");
     EXPECT_EQ(rig.env.Key("SERIALNUM"), "00000012");
     EXPECT_NE(ReadText(rig.dir / "run.log").find("Offset   : +00100H\r\n"), std::string::npos);
+    // One target's flash to a file, and a target that is not there.
+    const CliCapture saved = RunCliInProcess(
+        {"save", "2", rig.dir / "t2.hex", "--json", "--target=QX16A064"}, rig.env.lock);
+    EXPECT_EQ(saved.code, 0) << saved.err;
+    EXPECT_NE(JsonDigest(saved.out, rig.dir).find("target save 2 0 \nsummary save Save SUCCESS 0"),
+              std::string::npos);
+    EXPECT_NE(ReadText(rig.dir / "t2.hex").find(":1001100012FFFFFF"), std::string::npos);
+    const CliCapture missing =
+        RunCliInProcess({"save", "9", rig.dir / "t9.hex", "--target=QX16A064"}, rig.env.lock);
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("there is no target 9 of 2"), std::string::npos) << missing.err;
 
     rig.sim.reset();
     ASSERT_TRUE(rig.Start(
