@@ -1,4 +1,5 @@
-// quorvel-cli against vexil-sim: the process (no display, no Qt) and its runner in this process.
+// quorvel-cli against vexil-sim: the process (no display, no Qt linked) and its runner in this
+// process.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,7 +8,6 @@
 
 #include "app/control_ids.h"
 #include "platform/named_mutex.h"
-#include "platform/private_profile.h"
 #include "support/cli_capture.h"
 #include "support/cli_process.h"
 #include "support/writer_rig.h"
@@ -41,6 +41,16 @@ std::string WithoutTimes(const std::string& log) {
     return std::regex_replace(log, stamp, "<time>");
 }
 
+// What a command prints; a failing command fails the test.
+std::string Output(const std::string& command) {
+    std::string text;
+    FILE* p = ::popen(command.c_str(), "r");
+    for (char line[256]; p != nullptr && std::fgets(line, sizeof line, p) != nullptr;)
+        text += line;
+    EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << command;
+    return text;
+}
+
 // A settings file for the command line beside the window's, with its own log.
 std::string CliSettings(WriterRig& rig, const std::string& keys) {
     const std::string path = rig.dir / "cli.ini";
@@ -72,45 +82,33 @@ TEST(CliE2eTest, AProgramCycleLeavesTheSameLogAndFlashAsTheWindow) {
     rig.sim.reset();
     ASSERT_TRUE(rig.Start(adapters, 2, error)) << error;
     const CliResult cli = RunCli({"program", "--settings", settings}, rig.dir.path());
-    EXPECT_EQ(cli.code, 1) << cli.err;
+    EXPECT_EQ(cli.code, 1) << cli.output;
     EXPECT_TRUE(Dumps(rig, 4) == window) << "the flash differs from the window's";
-    EXPECT_EQ(window[2][0x8003], 0x00) << "third target, serial number 00000100";
     EXPECT_EQ(window[2][0x1102], 0x03);
     EXPECT_NE(rig.LogText().find("\tTarget 3: Write  OK\r\n\t\tSerial No: 0x00000100\r\n"),
               std::string::npos)
         << rig.LogText();
     EXPECT_EQ(WithoutTimes(ReadText(rig.dir / "cli.log")), WithoutTimes(rig.LogText()));
-    EXPECT_NE(cli.err.find("Plug target 4: Error 0x2004: Different firmware version."),
-              std::string::npos)
-        << cli.err;
-    char serial[32] = {};
-    plat::GetPrivateProfileStringA("Settings", "SERIALNUM", "", serial, sizeof serial,
-                                   settings.c_str());
-    EXPECT_EQ(std::string(serial), rig.env.Key("SERIALNUM"));
-    EXPECT_EQ(std::string(serial), "00000101");
+    const std::string dynamic = Output("readelf -d " + CliPath());
+    EXPECT_NE(dynamic.find("libbrindlex.so"), std::string::npos) << dynamic;
+    EXPECT_EQ(dynamic.find("Qt"), std::string::npos) << "no Qt library is linked";
 }
 
-// Each JSON line as "type operation target-or-result status-or-failed serial".
+// Each JSON line, checked to hold exactly the documented fields, as "type operation
+// target-or-result status-or-failed serial".
 std::string JsonDigest(const std::string& jsonLines, const TempDir& dir) {
     WriteText(dir / "lines.json", jsonLines);
     WriteText(dir / "digest.py",
               "import json, sys\n"
-              "keys = {'target': {'type', 'operation', 'target', 'device_path', 'serial_number',\n"
-              "                   'status', 'message', 'duration_ms'},\n"
-              "        'summary': {'type', 'operation', 'result', 'passed', 'failed',\n"
-              "                    'cancelled', 'duration_ms'}}\n"
+              "keys = {'target': 'device_path duration_ms message operation serial_number status "
+              "target type',\n"
+              "        'summary': 'cancelled duration_ms failed operation passed result type'}\n"
               "for line in open(sys.argv[1], encoding='utf-8'):\n"
               "    o = json.loads(line)\n"
-              "    assert set(o) == keys[o['type']], o\n"
+              "    assert ' '.join(sorted(o)) == keys[o['type']], o\n"
               "    print(o['type'], o['operation'], o.get('target', o.get('result')),\n"
               "          o.get('status', o.get('failed')), o.get('serial_number', ''))\n");
-    std::string digest;
-    FILE* p = ::popen(("python3 " + (dir / "digest.py") + " " + (dir / "lines.json")).c_str(), "r");
-    char buffer[256];
-    while (p != nullptr && std::fgets(buffer, sizeof buffer, p) != nullptr)
-        digest += buffer;
-    EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << "a line is no such JSON object";
-    return digest;
+    return Output("python3 " + (dir / "digest.py") + " " + (dir / "lines.json"));
 }
 
 TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
@@ -138,17 +136,13 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     EXPECT_EQ(rig.env.Key("LOGFILENAME"), "<missing>");
     EXPECT_EQ(rig.env.Key("SERIALNUM"), "00000012");
     EXPECT_NE(ReadText(rig.dir / "run.log").find("Offset   : +00100H\r\n"), std::string::npos);
-    // One target's flash to a file, and a target that is not there.
+    // One target's flash to a file.
     const CliCapture saved = RunCliInProcess(
         {"save", "2", rig.dir / "t2.hex", "--json", "--target=QX16A064"}, rig.env.lock);
     EXPECT_EQ(saved.code, 0) << saved.err;
     EXPECT_NE(JsonDigest(saved.out, rig.dir).find("target save 2 0 \nsummary save Save SUCCESS 0"),
               std::string::npos);
     EXPECT_NE(ReadText(rig.dir / "t2.hex").find(":1001100012FFFFFF"), std::string::npos);
-    const CliCapture missing =
-        RunCliInProcess({"save", "9", rig.dir / "t9.hex", "--target=QX16A064"}, rig.env.lock);
-    EXPECT_EQ(missing.code, 2);
-    EXPECT_NE(missing.err.find("there is no target 9 of 2"), std::string::npos) << missing.err;
 
     rig.sim.reset();
     ASSERT_TRUE(rig.Start(
@@ -164,38 +158,27 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     rig.sim.reset();
     const CliCapture none = RunCliInProcess(write, rig.env.lock);
     EXPECT_EQ(none.code, 2) << none.err;
-    EXPECT_NE(none.err.find("error: Vexil is not connected. Check the connection."),
-              std::string::npos)
-        << none.err;
+    EXPECT_NE(none.err.find("Vexil is not connected."), std::string::npos) << none.err;
 }
 
-TEST(CliE2eTest, CyclesWaitForEnterOrTheIntervalAndEndWithTheInput) {
+TEST(CliE2eTest, CyclesWaitForEnterAndEndWithTheInput) {
     WriterRig rig;
     const std::string settings = CliSettings(
         rig, "FILENUM=1\r\nFILENAME0=" + rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})) +
                  "\r\nCOMFILENAME=" + rig.env.WriteFile("w.cd8", "WRITE\n") + "\r\n");
     std::string error;
     ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\n", 1, error)) << error;
-    for (const auto& [option, line] :
-         {std::pair<std::string, bool>{"--loop", true}, {"--interval=0.25", false}}) {
-        std::vector<std::pair<bool, uint32_t>> waits;
-        auto wait = [&waits](bool readLine, uint32_t ms) {
-            waits.emplace_back(readLine, ms);
+    std::vector<bool> waits;  // whether each wait was for a line
+    const CliCapture run = RunCliInProcess(
+        {"program", "--settings", settings, "--cycles", "5"}, rig.env.lock,
+        [&waits](bool readLine, uint32_t) {
+            waits.push_back(readLine);
             return waits.size() < 2 ? plat::ConsoleWait::Line : plat::ConsoleWait::EndOfInput;
-        };
-        std::vector<std::string> args = {"program", "--settings", settings, option};
-        if (!line)
-            args.insert(args.end(), {"--cycles", "5"});
-        const CliCapture run = RunCliInProcess(args, rig.env.lock, wait);
-        EXPECT_EQ(run.code, 0) << run.err;
-        ASSERT_EQ(waits.size(), 2u) << option;
-        EXPECT_EQ(waits[0], std::make_pair(line, line ? 0u : 250u));
-        const std::string log = ReadText(rig.dir / "cli.log");
-        size_t writes = 0;
-        for (size_t at = 0; (at = log.find("\r\nWrite  ", at)) != std::string::npos; ++at)
-            ++writes;
-        EXPECT_EQ(writes, line ? 2u : 4u) << "one Write a cycle";
-    }
+        });
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(waits, (std::vector<bool>{true, true}));
+    const std::string log = ReadText(rig.dir / "cli.log");
+    EXPECT_NE(log.find("\r\nWrite  "), log.rfind("\r\nWrite  ")) << "two cycles";
 }
 
 TEST(CliE2eTest, AnInterruptStopsWriteAtABlockUnplugsAndTheAdaptersStayFree) {
@@ -211,22 +194,22 @@ TEST(CliE2eTest, AnInterruptStopsWriteAtABlockUnplugsAndTheAdaptersStayFree) {
     // program ends at once. Either way the next run finds the adapters free.
     for (int signals : {1, 2}) {
         CliProcess cli({"write", "--settings", settings}, rig.dir.path());
-        ASSERT_TRUE(cli.WaitForErr("Write: block 1 of 8")) << cli.err();
+        ASSERT_TRUE(cli.WaitFor("Write: block 1 of 8")) << cli.output();
         for (int i = 0; i < signals; ++i)
             cli.Signal(SIGINT);
-        EXPECT_EQ(cli.Wait(), 1) << cli.err();
+        EXPECT_EQ(cli.Wait(), 1) << cli.output();
         if (signals == 1) {
             const std::string log = ReadText(rig.dir / "cli.log");
             EXPECT_NE(log.find("Filling Data: 0xFF\r\nProcessing has canceled!!\r\n\r\nUnplug  "),
                       std::string::npos)
                 << log;
-            EXPECT_NE(cli.err().find("Write: STOP"), std::string::npos) << cli.err();
+            EXPECT_NE(cli.output().find("Write: STOP"), std::string::npos) << cli.output();
             const auto flash = Dumps(rig, 1)[0];
             EXPECT_EQ(flash[0x10], 0x12);
             EXPECT_EQ(flash[0xE000], 0x00) << "the last block is never reached";
         }
         const CliResult next = RunCli({"plug", "--settings", settings}, rig.dir.path());
-        EXPECT_EQ(next.code, 0) << next.err;
+        EXPECT_EQ(next.code, 0) << next.output;
     }
 }
 
@@ -240,25 +223,13 @@ TEST(CliE2eTest, WhileAnotherProgramHoldsTheAdaptersNothingRuns) {
     ASSERT_NE(held, nullptr);
     const CliResult blocked = RunCli({"plug", "--settings", settings}, rig.dir.path());
     EXPECT_EQ(blocked.code, 2);
-    EXPECT_NE(blocked.err.find("another program holds the adapters"), std::string::npos)
-        << blocked.err;
+    EXPECT_NE(blocked.output.find("another program holds the adapters"), std::string::npos)
+        << blocked.output;
     EXPECT_EQ(ReadText(rig.dir / "cli.log").find("Plug  "), std::string::npos);
     plat::ReleaseMutex(held);
     plat::CloseHandle(held);
     const CliResult free = RunCli({"plug", "--settings", settings}, rig.dir.path());
-    EXPECT_EQ(free.code, 0) << free.err;
-}
-
-TEST(CliE2eTest, NoQtLibraryIsLinked) {
-    std::string dynamic;
-    FILE* p = ::popen(("readelf -d " + CliPath()).c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, p) != nullptr)
-        dynamic += buffer;
-    ::pclose(p);
-    EXPECT_NE(dynamic.find("libbrindlex.so"), std::string::npos) << dynamic;
-    EXPECT_EQ(dynamic.find("Qt"), std::string::npos) << dynamic;
+    EXPECT_EQ(free.code, 0) << free.output;
 }
 
 }  // namespace
