@@ -88,8 +88,10 @@ bool CQuorvelDlg::OnInitDialog() {
     if (!GetStringText(IDS_ABOUTBOX).empty())
         view_.AppendSystemMenuItem(IDM_ABOUTBOX, Text(IDS_ABOUTBOX));
     // 3. The view gives the window the program icon (IDR_MAINFRAME) when it creates it.
-    // 4. Settings file beside the executable.
-    settingsFile_ = SettingsFile::BesideExecutable();
+    // 4. Settings file beside the executable (a console run may name another).
+    settingsFile_ = runOverrides_ && !runOverrides_->settingsPath.empty()
+                        ? SettingsFile(runOverrides_->settingsPath)
+                        : SettingsFile::BesideExecutable();
     // 5. Target descriptions.
     uint16_t foundCount = 0;
     targetSet_ = ApiObj.ReadTargetInfoFile(kMaxTargetIdBits, foundCount);
@@ -150,7 +152,10 @@ std::string CQuorvelDlg::TargetName(uint32_t index) const {
 void CQuorvelDlg::SelectStoredTarget() {
     uint32_t index = 0;
     std::string stored;
-    if (settingsFile_.ReadTargetName(stored)) {
+    const bool named = runOverrides_ && runOverrides_->targetName;
+    if (named)
+        stored = *runOverrides_->targetName;
+    if (named || settingsFile_.ReadTargetName(stored)) {
         for (uint32_t i = 0; i < targetSet_->count; ++i) {
             if (TargetName(i) == stored) {
                 index = i;
@@ -216,6 +221,10 @@ void CQuorvelDlg::RestoreFileList() {
     settings_.commandFileName = settingsFile_.ReadCommandFileName();
     if (settings_.commandFileName.empty())
         settings_.commandFileName = exeDir + kDefaultCommandFileName;
+    if (runOverrides_ && runOverrides_->logFileName)
+        settings_.logFileName = *runOverrides_->logFileName;
+    if (runOverrides_ && runOverrides_->commandFileName)
+        settings_.commandFileName = *runOverrides_->commandFileName;
     // 8. The checksum of the restored list.
     RefreshChecksum();
 }
@@ -373,7 +382,8 @@ void CQuorvelDlg::OnDestroy() {
     if (targetSet_ != nullptr)
         ApiObj.DeleteTargetInfoSet(&targetSet_);
     // 5. Settings. An abandoned start leaves the stored settings (and file list) untouched.
-    if (initialised_ && !settingsFile_.SaveAtShutdown(settings_))
+    // A console run leaves them as they are.
+    if (initialised_ && !runOverrides_ && !settingsFile_.SaveAtShutdown(settings_))
         ShowError(IDS_INI_WRITE_FAILED);
     ReleaseProgramFiles();
     // 6. The view destroys the window after this returns.

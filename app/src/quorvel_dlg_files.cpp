@@ -160,7 +160,10 @@ void CQuorvelDlg::OnProgramFileDialog() {
 
 void CQuorvelDlg::RestoreProgramFiles() {
     std::vector<StoredProgramFile> stored;
-    settingsFile_.ReadProgramFiles(stored);
+    if (runOverrides_ && runOverrides_->programFiles)
+        stored = *runOverrides_->programFiles;
+    else
+        settingsFile_.ReadProgramFiles(stored);
     std::vector<programdata::StoredFileEntry> entries;
     entries.reserve(stored.size());
     for (StoredProgramFile& s : stored)

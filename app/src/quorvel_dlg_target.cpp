@@ -12,7 +12,7 @@ void CQuorvelDlg::OnTargetChange() {
         selection = 0;
     selectedTarget_ = static_cast<uint32_t>(selection);
     settings_.targetName = TargetName(selectedTarget_);
-    if (!settingsFile_.WriteTargetName(settings_.targetName))
+    if (!runOverrides_ && !settingsFile_.WriteTargetName(settings_.targetName))
         ShowError(IDS_INI_WRITE_FAILED);
     if (targetSet_ != nullptr && targetSet_->entries != nullptr)
         programData_.SetTargetGeometry(targetSet_->entries[selectedTarget_]);

@@ -16,7 +16,6 @@
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
 #include "sim_daemon.h"
-#include "target_info_file.h"
 
 namespace {
 
@@ -33,36 +32,8 @@ class Daemon : public bench::SimDaemon {
 
 // The writer's plug sequence; false unless every target ends ready.
 bool PlugAll(int expected) {
-    static CTargetInfo info = [] {
-        CTargetInfo i;
-        std::string error;
-        if (!ReadTargetInfoFileAt(std::string(QUORVEL_SOURCE_DIR) + "/examples/TRG/QX32G512.TRG", i,
-                                  error))
-            throw std::runtime_error(error);
-        return i;
-    }();
-    TRGINFO set{1, &info};
-    ApiDelConnect();
-    int count = 0;
-    if (ApiCreateConnect() != 1 || !ApiGetTargetNum(&count) || count != expected)
-        return false;
-    for (int n = 1; n <= count; ++n) {
-        int status = -1;
-        ApiSetEnableFlg(n, 1);
-        ApiSetTargetPlugStatus(n, PLUG_STARTED);
-        ApiSysResetPlug(n);
-        ApiCheckTargetName(n, &set, info.name);
-        ApiSetTargetPlugStatus(n, PLUG_IDENTIFIED);
-        ApiCheckFirm(n);
-        uint16_t protect = 1;
-        ApiObj.IsTargetProtected(n, protect);
-        int ready = 0;
-        ApiGetTargetStatus(n, &status);
-        ApiIsTargetPlugSuccess(n, &ready);
-        if (status != 0 || !ready)
-            return false;
-    }
-    return true;
+    static CTargetInfo info = bench::ExampleTarget("QX32G512");
+    return bench::PlugAll(info, expected);
 }
 
 std::vector<uint8_t> Image() {

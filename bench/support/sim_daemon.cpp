@@ -13,11 +13,46 @@
 #include <stdexcept>
 
 #include "brindlex/api.h"
+#include "brindlex/quorvel_api.h"
+#include "target_info_file.h"
 
 namespace bench {
 
 std::string ExampleTrgDir() {
     return std::string(QUORVEL_SOURCE_DIR) + "/examples/TRG";
+}
+
+CTargetInfo ExampleTarget(const std::string& name) {
+    CTargetInfo info;
+    std::string error;
+    if (!ReadTargetInfoFileAt(ExampleTrgDir() + "/" + name + ".TRG", info, error))
+        throw std::runtime_error(error);
+    return info;
+}
+
+bool PlugAll(CTargetInfo& target, int expected) {
+    TRGINFO set{1, &target};
+    ApiDelConnect();
+    int count = 0;
+    if (ApiCreateConnect() != 1 || !ApiGetTargetNum(&count) || count != expected)
+        return false;
+    for (int n = 1; n <= count; ++n) {
+        int status = -1;
+        ApiSetEnableFlg(n, 1);
+        ApiSetTargetPlugStatus(n, PLUG_STARTED);
+        ApiSysResetPlug(n);
+        ApiCheckTargetName(n, &set, target.name);
+        ApiSetTargetPlugStatus(n, PLUG_IDENTIFIED);
+        ApiCheckFirm(n);
+        uint16_t protect = 1;
+        ApiObj.IsTargetProtected(n, protect);
+        int ready = 0;
+        ApiGetTargetStatus(n, &status);
+        ApiIsTargetPlugSuccess(n, &ready);
+        if (status != 0 || !ready)
+            return false;
+    }
+    return true;
 }
 
 SimDaemon::SimDaemon(const std::string& adapters, int sections) {

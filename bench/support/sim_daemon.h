@@ -5,6 +5,8 @@
 
 #include <string>
 
+class CTargetInfo;
+
 namespace bench {
 
 class SimDaemon {
@@ -25,5 +27,12 @@ class SimDaemon {
 
 // The example TRG files' directory.
 std::string ExampleTrgDir();
+
+// The example TRG file of that name, read with the library's reader; throws when it cannot be.
+CTargetInfo ExampleTarget(const std::string& name);
+
+// The writer's plug sequence through the flat API on every connected adapter; false unless
+// exactly expected targets are there and every one ends ready.
+bool PlugAll(CTargetInfo& target, int expected);
 
 }  // namespace bench

@@ -671,8 +671,17 @@ class Provider : public DeviceProvider {
             auto c = Acquire(path, error);
             if (c == nullptr)
                 continue;  // a socket left behind by a daemon that died
-            std::lock_guard<std::mutex> lock(c->mutex);
+            std::unique_lock<std::mutex> lock(c->mutex);
             c->Receive();
+            if (c->broken()) {
+                // An idle connection to a daemon that has gone since: a new one may serve it.
+                lock.unlock();
+                Discard(path, c);
+                c = Acquire(path, error);
+                if (c == nullptr)
+                    continue;
+                lock = std::unique_lock<std::mutex>(c->mutex);
+            }
             c->Queue(kHello, nullptr, 0);
             asked.emplace_back(std::move(path), std::move(c));
         }

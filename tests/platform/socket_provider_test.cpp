@@ -353,13 +353,14 @@ TEST_F(SocketProvider, AnAbandonedWriteNeverReachesTheDevice) {
     CloseHandle(dev);
 }
 
-TEST_F(SocketProvider, AnIdleConnectionToADeadDaemonIsReplacedOnOpen) {
+TEST_F(SocketProvider, AnIdleConnectionToADeadDaemonIsReplacedOnEnumerationAndOpen) {
     auto fake = std::make_unique<FakeSocketDevice>(Path("vexil-01"), kClassA);
     HANDLE dev = OpenDevice(Path("vexil-01"));
     CloseHandle(dev);
     // The daemon restarts while the provider still holds its old connection.
     fake.reset();
     fake = std::make_unique<FakeSocketDevice>(Path("vexil-01"), kClassA);
+    EXPECT_EQ(Enumerate(kClassA), std::vector<std::string>{Path("vexil-01")});
     dev = OpenDevice(Path("vexil-01"));
     ASSERT_TRUE(IsOpenHandle(dev));
     EXPECT_EQ(fake->opens(), 1);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -176,6 +177,22 @@ class CQuorvelDlg : public DialogEvents,
     void OnProgram();
     // A name without drive and directory lies beside the executable.
     static std::string ResolveCommandFileName(const std::string& name);
+
+    // --- Console runs (quorvel-cli) ---
+    // One run's settings file and the values it uses instead of the stored ones. With these
+    // set, the stored target, file list and log and command file names stay as the file has
+    // them: neither a target change nor the shutdown writes them back. The serial number
+    // reached and a security ID that unlocked a target are saved as always.
+    struct RunOverrides {
+        std::string settingsPath;  // empty: "Quorvel.ini" beside the executable
+        std::optional<std::string> targetName;
+        std::optional<std::vector<StoredProgramFile>> programFiles;
+        std::optional<std::string> logFileName;
+        std::optional<std::string> commandFileName;
+    };
+    // Before DoModal.
+    void SetRunOverrides(RunOverrides overrides) { runOverrides_ = std::move(overrides); }
+    // --- end of console runs ---
 
     // --- Operation events (quorvel_dlg_events.cpp) ---
     // Observers follow every operation; they are not owned and must outlive the dialog's run.
@@ -379,6 +396,7 @@ class CQuorvelDlg : public DialogEvents,
     std::vector<OperationObserver*> observers_;
     OperationClock::time_point operationStart_ = OperationClock::now();
     WaitFunction identifyWait_;
+    std::optional<RunOverrides> runOverrides_;
     // Set once initialisation got past reading the target descriptions; an abandoned start
     // leaves the stored settings as they are.
     bool initialised_ = false;

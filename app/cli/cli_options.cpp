@@ -1,0 +1,276 @@
+#include "cli_options.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <map>
+
+#include "programdata/address_text.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    R"(Usage: quorvel-cli COMMAND [OPTIONS]
+
+Runs Quorvel's operations without a window: the same settings file, TRG files,
+adapters and operation log as the window.
+
+Commands:
+  program               plug, run the command file's WRITE, VERIFY and ERASE lines,
+                        unplug (the Program button)
+  plug                  plug and unplug again
+  write                 plug, write, unplug; Write verifies by itself only in
+                        detail mode (MODE=0), as the window's "Write with Verify" does
+  verify                plug, verify, unplug
+  erase                 plug, erase the whole flash, unplug
+  save N FILE           plug, save target N's flash as Intel HEX, unplug
+
+Options for this run only (the settings file keeps its own values):
+  --settings FILE       settings file (default: Quorvel.ini beside quorvel-cli)
+  --target NAME         target type
+  --file PATH[@OFFSET]  program file, repeatable; replaces the stored list. OFFSET is
+                        hexadecimal: +01000H, -00100H, 0x1000, -0x100
+  --log FILE            operation log
+  --command FILE        command file (program)
+
+Serial numbers:
+  --serial HEX          start serial number (serialization must be on). It is saved in
+                        the settings file, and every Unplug saves the number reached, so
+                        later runs go on from there
+
+Repeating the Program cycle:
+  --cycles N            N cycles, waiting for Enter before each further one
+  --loop                cycles until Ctrl+C, or end of input at the prompt
+  --interval SECONDS    wait this long between cycles instead of for Enter
+
+Questions and dialogs (without these: Cancel, and a locked target is skipped):
+  --yes                 OK to question 2069 (the serial number overlaps a program file)
+  --security-id WORDS   an ID such as "1234 5678 9ABC DEF0", sent once to each target
+                        that the remembered ID does not unlock
+  --allow-initialize    a target still locked after that is unlocked by erasing every
+                        plugged chip and its security setting (not for security type 1)
+
+Output:
+  --json                one JSON object per line on standard output for each target's
+                        result and each operation's outcome
+  -h, --help            this text
+
+Exit status: 0 every target succeeded; 1 a target failed, or the run was stopped;
+2 nothing could run (arguments, settings, program files, no adapter, adapters in use).
+)";
+
+bool ParseCount(const std::string& text, int low, int high, int& value) {
+    const char* end = text.data() + text.size();
+    const auto [at, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && at == end && value >= low && value <= high;
+}
+
+bool ParseSeconds(const std::string& text, uint32_t& ms) {
+    double seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, ec] = std::from_chars(text.data(), end, seconds);
+    if (ec != std::errc() || at != end || !(seconds >= 0) || seconds > 86400)
+        return false;
+    ms = static_cast<uint32_t>(std::lround(seconds * 1000));
+    return true;
+}
+
+bool ParseSecurityId(const std::string& text, std::vector<uint16_t>& words) {
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == '\t')
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        digits += c;
+    }
+    // Twelve words of four digits at most, as the dialog's fields hold them.
+    if (digits.empty() || digits.size() % 4 != 0 || digits.size() > 48)
+        return false;
+    words.clear();
+    for (size_t i = 0; i < digits.size(); i += 4)
+        words.push_back(uint16_t(std::stoul(digits.substr(i, 4), nullptr, 16)));
+    return true;
+}
+
+// PATH or PATH@OFFSET (the last '@'); the offset in the file list's form.
+bool ParseProgramFile(const std::string& text, CliProgramFile& file, std::string& error) {
+    const size_t at = text.rfind('@');
+    file.path = text.substr(0, at);
+    int32_t offset = 0;
+    if (at != std::string::npos && !programdata::ParseOffsetText(text.substr(at + 1), offset)) {
+        error = "offset \"" + text.substr(at + 1) + "\" of --file does not parse";
+        return false;
+    }
+    if (file.path.empty()) {
+        error = "--file needs a path";
+        return false;
+    }
+    file.offsetText = programdata::FormatOffsetColumn(offset);
+    return true;
+}
+
+const std::map<std::string, CliCommand> kCommands = {
+    {"program", CliCommand::Program}, {"plug", CliCommand::Plug},   {"write", CliCommand::Write},
+    {"verify", CliCommand::Verify},   {"erase", CliCommand::Erase}, {"save", CliCommand::Save}};
+
+}  // namespace
+
+const char* CliUsage() {
+    return kUsage;
+}
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::string& error) {
+    o = CliOptions{};
+    std::vector<std::string> positional;
+    std::map<std::string, int> seen;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg == "-h" || arg == "--help") {
+            o.command = CliCommand::Help;
+            return true;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg[1] != '-' || arg.size() == 2) {
+            error = "unknown option " + arg;
+            return false;
+        }
+        std::optional<std::string> inlineValue;
+        if (const size_t eq = arg.find('='); eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        auto value = [&](std::string& out) {
+            if (inlineValue) {
+                out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        auto flag = [&](bool& out) {
+            if (inlineValue) {
+                error = arg + " takes no value";
+                return false;
+            }
+            out = true;
+            return true;
+        };
+        if (arg != "--file" && ++seen[arg] > 1) {
+            error = arg + " is given twice";
+            return false;
+        }
+        std::string v;
+        if (arg == "--settings" || arg == "--target" || arg == "--log" || arg == "--command" ||
+            arg == "--serial") {
+            if (!value(v))
+                return false;
+            if (v.empty()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            if (arg == "--settings")
+                o.settingsPath = v;
+            else
+                (arg == "--target"   ? o.target
+                 : arg == "--log"    ? o.logFile
+                 : arg == "--serial" ? o.serial
+                                     : o.commandFile) = v;
+        } else if (arg == "--file") {
+            CliProgramFile file;
+            if (!value(v) || !ParseProgramFile(v, file, error))
+                return false;
+            o.files.push_back(file);
+        } else if (arg == "--cycles") {
+            if (!value(v))
+                return false;
+            if (!ParseCount(v, 1, 1000000, o.cycles)) {
+                error = "--cycles needs a count from 1, not \"" + v + "\"";
+                return false;
+            }
+        } else if (arg == "--interval") {
+            uint32_t ms = 0;
+            if (!value(v))
+                return false;
+            if (!ParseSeconds(v, ms)) {
+                error = "--interval needs seconds from 0 to 86400, not \"" + v + "\"";
+                return false;
+            }
+            o.intervalMs = ms;
+        } else if (arg == "--security-id") {
+            std::vector<uint16_t> words;
+            if (!value(v))
+                return false;
+            if (!ParseSecurityId(v, words)) {
+                error = "--security-id needs 1 to 12 words of four hexadecimal digits, not \"" + v +
+                        "\"";
+                return false;
+            }
+            o.securityId = words;
+        } else if (arg == "--loop") {
+            if (!flag(o.loop))
+                return false;
+        } else if (arg == "--json") {
+            if (!flag(o.json))
+                return false;
+        } else if (arg == "--yes") {
+            if (!flag(o.yes))
+                return false;
+        } else if (arg == "--allow-initialize") {
+            if (!flag(o.allowInitialize))
+                return false;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+
+    if (positional.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const auto command = kCommands.find(positional[0]);
+    if (command == kCommands.end()) {
+        error = "unknown command " + positional[0];
+        return false;
+    }
+    o.command = command->second;
+    const size_t expected = o.command == CliCommand::Save ? 3 : 1;
+    if (positional.size() != expected) {
+        error = o.command == CliCommand::Save ? "save needs a target number and a file"
+                                              : "unexpected argument " + positional[1];
+        return false;
+    }
+    if (o.command == CliCommand::Save) {
+        if (!ParseCount(positional[1], 1, 32, o.saveTarget)) {
+            error = "save needs a target number from 1 to 32, not \"" + positional[1] + "\"";
+            return false;
+        }
+        o.savePath = positional[2];
+    }
+    const bool repeats = o.loop || seen.count("--cycles") != 0;
+    if ((repeats || o.intervalMs) && o.command != CliCommand::Program) {
+        error = "--cycles, --loop and --interval repeat the program command only";
+        return false;
+    }
+    if (o.intervalMs && !repeats) {
+        error = "--interval needs --cycles or --loop";
+        return false;
+    }
+    if (o.loop && seen.count("--cycles") != 0) {
+        error = "--cycles and --loop exclude each other";
+        return false;
+    }
+    if (o.commandFile && o.command != CliCommand::Program) {
+        error = "--command belongs to the program command";
+        return false;
+    }
+    return true;
+}

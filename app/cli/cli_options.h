@@ -1,0 +1,42 @@
+#pragma once
+// The command line of quorvel-cli: what to run and what this run uses instead of the stored
+// settings.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class CliCommand { Help, Program, Plug, Write, Verify, Erase, Save };
+
+struct CliProgramFile {
+    std::string path;
+    std::string offsetText;  // the file list's own form ("+01000H")
+};
+
+struct CliOptions {
+    CliCommand command = CliCommand::Help;
+    int saveTarget = 0;  // save N FILE
+    std::string savePath;
+
+    std::string settingsPath;  // empty: beside the executable
+    std::optional<std::string> target;
+    std::vector<CliProgramFile> files;  // replace the stored list when not empty
+    std::optional<std::string> logFile;
+    std::optional<std::string> commandFile;
+    std::optional<std::string> serial;  // hexadecimal start serial number
+
+    int cycles = 1;
+    bool loop = false;
+    std::optional<uint32_t> intervalMs;  // between cycles instead of waiting for Enter
+
+    bool json = false;
+    bool yes = false;
+    bool allowInitialize = false;
+    std::optional<std::vector<uint16_t>> securityId;
+};
+
+// False with a one-line reason in error.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The --help text.
+const char* CliUsage();

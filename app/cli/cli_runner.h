@@ -1,0 +1,24 @@
+#pragma once
+// One run of quorvel-cli: the command line checked, the controller run with the console view
+// as the window runs it, and the exit status.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/adapter_mutex.h"
+#include "platform/console.h"
+
+struct CliEnvironment {
+    std::FILE* out = stdout;  // JSON lines and --help
+    std::FILE* err = stderr;  // everything for a person
+    bool errIsTerminal = false;
+    AdapterLock* adapterLock = nullptr;  // the "Vexil" mutex unless a test gives another
+    std::function<int()> cancelRequests = plat::ConsoleCancelRequests;
+    // Between Program cycles: Enter (readLine) or a time.
+    std::function<plat::ConsoleWait(bool readLine, uint32_t ms)> wait = plat::WaitForConsole;
+};
+
+// args: the command line without the program's name. Answers the exit status (CliExit).
+int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& env);

@@ -1,0 +1,329 @@
+#include "console_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include "programdata/status_texts.h"
+#include "programdata/string_table.h"
+
+using namespace programdata;
+
+namespace {
+
+// Messages that mean the input cannot be worked with: shown before anything reached the
+// targets, nothing could run.
+constexpr uint32_t kInputErrors[] = {IDS_ADAPTER_NOT_CONNECTED,
+                                     IDS_NO_ADAPTER,
+                                     IDS_TOO_MANY_ADAPTERS,
+                                     IDS_LOG_OPEN_FAILED,
+                                     IDS_COMMAND_FILE_OPEN_FAILED,
+                                     IDS_COMMAND_ERROR,
+                                     IDS_DUPLICATE_ADDRESSES,
+                                     IDS_INTERNAL_ERROR_START,
+                                     IDS_INTERNAL_ERROR_END,
+                                     IDS_INTERNAL_ERROR_OFFSET,
+                                     IDS_SERIAL_AREA_NOT_FLASH,
+                                     IDS_TARGET_NOT_SUPPORTED,
+                                     IDS_FILE_OPEN_FAILED,
+                                     IDS_ILLEGAL_FORMAT,
+                                     IDS_HEX_ILLEGAL_END_RECORD,
+                                     IDS_HEX_CHECKSUM_ERROR,
+                                     IDS_S_CHECKSUM_ERROR,
+                                     IDS_S_INVALID_END_RECORD,
+                                     IDS_NO_END_RECORD,
+                                     IDS_NO_DATA_RECORD,
+                                     IDS_FILE_ALREADY_REGISTERED,
+                                     IDS_FILE_OVERLAPS_REGISTERED,
+                                     IDS_TRG_NOT_FOUND,
+                                     IDS_TRG_NONE_READ,
+                                     IDS_HEX_OPEN_FAILED,
+                                     IDS_ILLEGAL_OFFSET};
+
+bool IsInputError(uint32_t id) {
+    return std::find(std::begin(kInputErrors), std::end(kInputErrors), id) !=
+           std::end(kInputErrors);
+}
+
+// The operation as a person reads it, and as the JSON names it.
+std::string OperationLabel(int op) {
+    switch (op) {
+        case kOperationSave:
+            return "Save";
+        case kOperationProgram:
+            return "Program";
+        default:
+            return std::string(OperationName(op));
+    }
+}
+
+std::string JsonName(int op) {
+    std::string name = OperationLabel(op);
+    for (char& c : name)
+        c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name;
+}
+
+// Message texts span lines in a box; a console line holds them with blanks between.
+std::string OneLine(std::string_view text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            if (!line.empty() && line.back() != ' ')
+                line += ' ';
+            continue;
+        }
+        line += c;
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+std::string Hex4(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+bool TouchesFlash(int op) {
+    return op == kOperationWrite || op == kOperationVerify || op == kOperationErase ||
+           op == kOperationSave;
+}
+
+// One JSON object built field by field.
+class JsonObject {
+  public:
+    JsonObject& Field(const char* key, const std::string& value) {
+        return Raw(key, JsonString(value));
+    }
+    JsonObject& Field(const char* key, int64_t value) { return Raw(key, std::to_string(value)); }
+    JsonObject& Flag(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
+    std::string Text() const { return text_ + "}"; }
+
+  private:
+    JsonObject& Raw(const char* key, const std::string& value) {
+        text_ += (text_.size() > 1 ? "," : "") + JsonString(key) + ":" + value;
+        return *this;
+    }
+    std::string text_ = "{";
+};
+
+}  // namespace
+
+std::string JsonString(std::string_view bytes) {
+    std::string out = "\"";
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            switch (c) {
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                default:
+                    if (c < 0x20) {
+                        char escaped[8];
+                        std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+                        out += escaped;
+                    } else {
+                        out += char(c);
+                    }
+            }
+            ++i;
+            continue;
+        }
+        // A well-formed sequence: its length from the lead byte, continuation bytes 10xxxxxx,
+        // no overlong form, no surrogate, nothing above U+10FFFF.
+        const size_t length = c >= 0xC2 && c <= 0xDF   ? 2
+                              : c >= 0xE0 && c <= 0xEF ? 3
+                              : c >= 0xF0 && c <= 0xF4 ? 4
+                                                       : 0;
+        bool ok = length != 0 && i + length <= n;
+        for (size_t k = 1; ok && k < length; ++k)
+            ok = (s[i + k] & 0xC0) == 0x80;
+        if (ok && length >= 3) {
+            const unsigned char second = s[i + 1];
+            ok = !(c == 0xE0 && second < 0xA0) && !(c == 0xED && second > 0x9F) &&
+                 !(c == 0xF0 && second < 0x90) && !(c == 0xF4 && second > 0x8F);
+        }
+        if (ok) {
+            out.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            out += "\\uFFFD";
+            ++i;
+        }
+    }
+    return out + "\"";
+}
+
+ConsoleReport::ConsoleReport(std::FILE* err, std::FILE* json, bool terminal,
+                             std::function<Clock::time_point()> now)
+    : err_(err), json_(json), terminal_(terminal), now_(std::move(now)) {}
+
+void ConsoleReport::ClearProgress() {
+    if (progressWidth_ == 0)
+        return;
+    std::fprintf(err_, "\r%*s\r", int(progressWidth_), "");
+    progressWidth_ = 0;
+}
+
+void ConsoleReport::Line(const std::string& text) {
+    ClearProgress();
+    std::fprintf(err_, "%s\n", text.c_str());
+    std::fflush(err_);
+}
+
+void ConsoleReport::Json(const std::string& object) {
+    if (json_ == nullptr)
+        return;
+    std::fprintf(json_, "%s\n", object.c_str());
+    std::fflush(json_);
+}
+
+void ConsoleReport::OnTargetResult(const TargetResult& r) {
+    plugReached_ = plugReached_ || r.operation == kOperationPlug;
+    targetsTouched_ = targetsTouched_ || TouchesFlash(r.operation);
+    failed_ = failed_ || r.status != 0;
+    std::string line = OperationLabel(r.operation) + " target " + std::to_string(r.target) + ": ";
+    line += r.status == 0 ? "OK" : "Error " + Hex4(r.status) + ": " + OneLine(r.message);
+    if (!r.serialNumber.empty())
+        line += ", serial " + r.serialNumber;
+    line += ", " + std::to_string(r.durationMs) + " ms";
+    if (r.operation == kOperationPlug && !r.devicePath.empty())
+        line += " (" + r.devicePath + ")";
+    Line(line);
+    Json(JsonObject()
+             .Field("type", "target")
+             .Field("operation", JsonName(r.operation))
+             .Field("target", r.target)
+             .Field("device_path", r.devicePath)
+             .Field("serial_number", r.serialNumber)
+             .Field("status", int64_t(r.status))
+             .Field("message", r.message)
+             .Field("duration_ms", int64_t(r.durationMs))
+             .Text());
+}
+
+void ConsoleReport::OnOperationEnd(const OperationSummary& s) {
+    failed_ = failed_ || s.resultCode != kResultSuccess;
+    stopped_ = stopped_ || s.cancelled;
+    const std::string label = OperationLabel(s.operation);
+    // The window's text names the operation in detail mode only.
+    std::string outcome = OneLine(s.resultText);
+    if (outcome.rfind(label + " ", 0) == 0)
+        outcome.erase(0, label.size() + 1);
+    while (!outcome.empty() && outcome.front() == ' ')
+        outcome.erase(0, 1);
+    Line(label + ": " + outcome + ", " + std::to_string(s.passed) + " passed, " +
+         std::to_string(s.failed) + " failed, " + std::to_string(s.durationMs) + " ms");
+    Json(JsonObject()
+             .Field("type", "summary")
+             .Field("operation", JsonName(s.operation))
+             .Field("result", s.resultText)
+             .Field("passed", s.passed)
+             .Field("failed", s.failed)
+             .Flag("cancelled", s.cancelled)
+             .Field("duration_ms", int64_t(s.durationMs))
+             .Text());
+}
+
+void ConsoleReport::OnProgress(const OperationProgress& p) {
+    const Clock::time_point now = now_();
+    const int percent = p.total == 0 ? 0 : int(uint64_t(p.done) * 100 / p.total);
+    const bool fresh = p.operation != progress_.operation || p.target != progress_.target;
+    if (terminal_) {
+        // Redrawn for every percent, at most five times a second otherwise.
+        if (!fresh && percent == progress_.percent &&
+            now - progress_.at < std::chrono::milliseconds(200))
+            return;
+    } else if (!fresh && percent / 10 <= progress_.tenth &&
+               now - progress_.at < std::chrono::seconds(1)) {
+        // A line per tenth or per second: a long Write gives tens of lines, not thousands.
+        return;
+    }
+    progress_ = {p.operation, p.target, percent / 10, percent, now};
+    std::string text = OperationLabel(p.operation) + ": ";
+    if (p.operation == kOperationVerify)
+        text += "target " + std::to_string(p.target) + ", file " + std::to_string(p.done + 1) +
+                " of " + std::to_string(p.total) + " " + p.file;
+    else if (p.operation == kOperationWrite)
+        text += "block " + std::to_string(p.done) + " of " + std::to_string(p.total) + " (" +
+                std::to_string(percent) + " %)";
+    else
+        text += "working";
+    text += ", " + std::to_string(p.elapsedMs / 1000) + " s";
+    if (!terminal_) {
+        Line(text);
+        return;
+    }
+    const size_t width = text.size();
+    std::fprintf(err_, "\r%s", text.c_str());
+    if (width < progressWidth_)
+        std::fprintf(err_, "%*s\r%s", int(progressWidth_ - width), "", text.c_str());
+    progressWidth_ = width;
+    std::fflush(err_);
+}
+
+void ConsoleReport::OnIdle() {
+    ClearProgress();
+    std::fflush(err_);
+    progress_ = Shown{};
+}
+
+void ConsoleReport::Message(const std::string& caption, uint32_t id, MsgIcon icon,
+                            const std::string& text, std::optional<DialogResult> answer) {
+    const char* kind = icon == MsgIcon::Error      ? "error"
+                       : icon == MsgIcon::Warning  ? "warning"
+                       : icon == MsgIcon::Question ? "question"
+                                                   : "note";
+    std::string line =
+        caption + ": " + kind + (id != 0 ? " " + std::to_string(id) : "") + ": " + OneLine(text);
+    if (answer)
+        line += *answer == 1 ? " -> OK" : " -> Cancel";
+    Line(line);
+    if (icon == MsgIcon::Error) {
+        ++errors_;
+        // A wrong security ID is the operator's try; the target's own result tells the rest.
+        if (IsInputError(id))
+            inputError_ = true;
+        else if (id != IDS_WRONG_SECURITY_ID)
+            failed_ = true;
+    }
+    // A question left unanswered stops its operation before it does anything.
+    if (answer && *answer != 1)
+        inputError_ = true;
+}
+
+void ConsoleReport::Note(const std::string& text) {
+    Line(text);
+}
+
+void ConsoleReport::InputError(const std::string& text) {
+    Line(text);
+    inputError_ = true;
+}
+
+int ConsoleReport::ExitCode() const {
+    if (stopped_)
+        return kExitFailed;
+    if (!plugReached_ || (inputError_ && !targetsTouched_))
+        return kExitNothingRan;
+    return failed_ || inputError_ ? kExitFailed : kExitSuccess;
+}

@@ -1,0 +1,197 @@
+// quorvel-cli without adapters: the command line, JSON strings, the console view's answers,
+// the report's progress and exit status, and runs refused before anything is plugged.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/control_ids.h"
+#include "cli_options.h"
+#include "console_report.h"
+#include "console_view.h"
+#include "programdata/status_texts.h"
+#include "programdata/string_table.h"
+#include "support/cli_capture.h"
+#include "support/writer_env.h"
+
+namespace {
+
+using namespace programdata;
+using Clock = ConsoleReport::Clock;
+
+TEST(CliOptionsTest, OffsetsInEitherFormBecomeTheFileListsText) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(
+        {"program", "--file", "a.hex@+01000H", "--file=b.hex@-0x100", "--file", "c.hex", "--loop",
+         "--interval", "2.5", "--security-id", "1234 5678 9abc DEF0"},
+        o, error))
+        << error;
+    ASSERT_EQ(o.files.size(), 3u);
+    EXPECT_EQ(o.files[0].offsetText, "+01000H");
+    EXPECT_EQ(o.files[1].offsetText, "-00100H");
+    EXPECT_EQ(o.files[1].path, "b.hex");
+    EXPECT_EQ(o.files[2].offsetText, " 00000H");
+    EXPECT_EQ(o.intervalMs, 2500u);
+    EXPECT_EQ(*o.securityId, (std::vector<uint16_t>{0x1234, 0x5678, 0x9ABC, 0xDEF0}));
+}
+
+TEST(CliOptionsTest, BadCommandLinesAreRefusedWithTheirReason) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"write", "--bogus"}, "unknown option --bogus"},
+        {{}, "no command"},
+        {{"burn"}, "unknown command burn"},
+        {{"write", "--file", "a.hex@12G"}, "offset \"12G\""},
+        {{"write", "--file", "a.hex@+1000000H"}, "offset"},
+        {{"save", "0", "x.hex"}, "target number from 1 to 32"},
+        {{"write", "--cycles", "2"}, "program command only"},
+        {{"program", "--interval", "3"}, "needs --cycles or --loop"},
+        {{"program", "--security-id", "12 34 5"}, "--security-id needs"},
+        {{"program", "--target"}, "--target needs a value"},
+        {{"program", "--log", "a", "--log", "b"}, "given twice"}};
+    for (const auto& [args, reason] : cases) {
+        CliOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseCliOptions(args, o, error)) << reason;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+}
+
+TEST(JsonStringTest, EscapesWhatJsonForbidsAndReplacesBytesThatAreNotUtf8) {
+    EXPECT_EQ(JsonString("a\"b\\c\n\t\x01\x1f"), R"("a\"b\\c\n\t\u0001\u001F")");
+    EXPECT_EQ(JsonString("\xC3\xA9 \xF0\x9F\x98\x80"), "\"\xC3\xA9 \xF0\x9F\x98\x80\"");
+    EXPECT_EQ(JsonString("\xFFx\xC3"), R"("\uFFFDx\uFFFD")");
+    // Overlong, surrogate, beyond U+10FFFF: each byte stands alone.
+    EXPECT_EQ(JsonString("\xC0\xAF"), R"("\uFFFD\uFFFD")");
+    EXPECT_EQ(JsonString("\xED\xA0\x80"), R"("\uFFFD\uFFFD\uFFFD")");
+    EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), R"("\uFFFD\uFFFD\uFFFD\uFFFD")");
+}
+
+class ConsoleReportTest : public ::testing::Test {
+  protected:
+    std::FILE* err_ = std::tmpfile();
+    std::FILE* screen_ = std::tmpfile();
+    Clock::time_point now_{};
+    ~ConsoleReportTest() override {
+        std::fclose(err_);
+        std::fclose(screen_);
+    }
+    static std::string Read(std::FILE* file) {
+        std::string text(size_t(std::ftell(file)), '\0');
+        std::rewind(file);
+        text.resize(std::fread(text.data(), 1, text.size(), file));
+        return text;
+    }
+    ConsoleReport Report(bool terminal) {
+        return ConsoleReport(terminal ? screen_ : err_, nullptr, terminal, [this] { return now_; });
+    }
+    // A 20-second Write of 4000 blocks.
+    void LongWrite(ConsoleReport& report) {
+        for (uint32_t block = 1; block <= 4000; ++block) {
+            now_ += std::chrono::milliseconds(5);
+            report.OnProgress({kOperationWrite, block, 4000, 0, "", 0});
+        }
+    }
+};
+
+TEST_F(ConsoleReportTest, ALongWriteGivesALineATenthOrASecondOrOneRedrawnLine) {
+    ConsoleReport plain = Report(false);
+    LongWrite(plain);
+    const std::string lines = Read(err_);
+    const auto count = std::count(lines.begin(), lines.end(), '\n');
+    EXPECT_GE(count, 10);
+    EXPECT_LE(count, 31) << lines;
+    EXPECT_NE(lines.find("Write: block 4000 of 4000 (100 %)"), std::string::npos);
+
+    ConsoleReport terminal = Report(true);
+    LongWrite(terminal);
+    terminal.OnTargetResult({kOperationWrite, 1, "", "", 0, "OK", 20000});
+    const std::string screen = Read(screen_);
+    EXPECT_EQ(std::count(screen.begin(), screen.end(), '\n'), 1) << "only the result ends a line";
+    EXPECT_NE(screen.find("\rWrite: block"), std::string::npos);
+}
+
+TEST_F(ConsoleReportTest, ExitStatusFollowsWhatReachedTheTargets) {
+    ConsoleReport r = Report(false);
+    EXPECT_EQ(r.ExitCode(), kExitNothingRan) << "no plug reached a target";
+    r.OnTargetResult({kOperationPlug, 1, "", "", 0, "OK", 1});
+    r.Message("q", IDS_WRONG_SECURITY_ID, MsgIcon::Error, "", std::nullopt);
+    EXPECT_EQ(r.ExitCode(), kExitSuccess) << "a wrong ID tried is no failure by itself";
+    r.Message("q", IDS_DUPLICATE_ADDRESSES, MsgIcon::Error, "", std::nullopt);
+    EXPECT_EQ(r.ExitCode(), kExitNothingRan) << "the files stopped Write before any block";
+    r.OnTargetResult({kOperationWrite, 1, "", "", 0, "OK", 1});
+    EXPECT_EQ(r.ExitCode(), kExitFailed) << "a later command did not run";
+}
+
+TEST(ConsoleViewTest, QuestionsAnswerCancelUnlessYesCoversThemAndLockedTargetsFollowTheFlags) {
+    ConsoleReport report(std::tmpfile(), nullptr, false);
+    const std::string overlap(GetStringText(IDS_SERIAL_AREA_OVERLAPS_FILES));
+    const std::string overflow(GetStringText(IDS_SERIAL_OVERFLOW));
+    ConsoleView plain({}, report);
+    EXPECT_EQ(plain.MessageBox(overlap, "q", MsgIcon::Question, MsgButtons::OkCancel), IDCANCEL);
+    EXPECT_EQ(plain.RunSecurityIdDialog({1, true}).button, IDSKIP);
+    ConsoleView yes({true, std::vector<uint16_t>{0x1234, 0xABCD}, true}, report);
+    EXPECT_EQ(yes.MessageBox(overlap, "q", MsgIcon::Question, MsgButtons::OkCancel), IDOK);
+    EXPECT_EQ(yes.MessageBox(overflow, "q", MsgIcon::Question, MsgButtons::OkCancel), IDCANCEL);
+
+    // The given ID once per target and plug, then Initialize where the security type allows.
+    SecurityIdResult r = yes.RunSecurityIdDialog({3, true});
+    EXPECT_EQ(std::make_pair(r.button, r.choice), std::make_pair(IDOK, 0));
+    EXPECT_EQ(r.fields[1] + r.fields[2], "ABCD    ");
+    r = yes.RunSecurityIdDialog({3, true});
+    EXPECT_EQ(std::make_pair(r.button, r.choice), std::make_pair(IDOK, 1));
+    EXPECT_EQ(yes.RunSecurityIdDialog({4, false}).choice, 0);
+    EXPECT_EQ(yes.RunSecurityIdDialog({4, false}).button, IDSKIP) << "security type 1";
+    yes.OnOperationStart(kOperationPlug);
+    EXPECT_EQ(yes.RunSecurityIdDialog({3, true}).choice, 0);
+
+    EXPECT_EQ(MessageIdOf(FormatStringText(IDS_ILLEGAL_FORMAT, "/x/a.hex")), IDS_ILLEGAL_FORMAT);
+    EXPECT_EQ(MessageIdOf(FormatStringText(IDS_FILE_OPEN_FAILED, "/x")), 0u)
+        << "program and command files share the text";
+}
+
+// Runs that must end before anything is plugged: exit 2 with one line telling why, and the
+// settings file as it was.
+class CliRefusalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        env_.WriteTrg({"QX16A064"});
+        env_.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\n");
+        good_ = env_.WriteFile("good.hex", HexFile(0x10, {1, 2, 3}));
+    }
+    void ExpectRefused(const std::vector<std::string>& args, const std::string& reason) {
+        const std::string before = env_.IniContent();
+        const CliCapture run = RunCliInProcess(args, env_.lock);
+        EXPECT_EQ(run.code, 2) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_EQ(env_.IniContent(), before);
+        EXPECT_EQ(env_.lock.held, 0);
+    }
+    WriterEnv env_;
+    std::string good_;
+};
+
+TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
+    ExpectRefused({"write", "--file", (env_.root / "missing.hex").string()},
+                  "missing.hex could not be opened.");
+    ExpectRefused({"write", "--file", env_.WriteFile("bad.hex", ":10ZZ\n")}, "bad.hex");
+    ExpectRefused({"write", "--file", good_ + "@0x12G"}, "offset \"0x12G\"");
+    ExpectRefused({"write", "--target", "QX99", "--file", good_},
+                  "unknown target QX99 (the TRG files name: QX16A064)");
+    ExpectRefused({"program", "--file", good_, "--command", (env_.root / "no.cd8").string()},
+                  "no.cd8 could not be opened.");
+    ExpectRefused({"verify"}, "no program file");
+    ExpectRefused({"write", "--serial", "5"}, "serialization is off");
+    ExpectRefused({"plug", "--settings", (env_.root / "none.ini").string()}, "cannot be read");
+}
+
+TEST_F(CliRefusalTest, ASettingsFileThatCannotBeWrittenIsRefused) {
+    // Writes replace the file through one beside it; here that lies on a read-only system.
+    const auto link = env_.root / "Quorvel.ini";
+    std::filesystem::create_symlink("/proc/version", link);
+    ExpectRefused({"plug", "--settings", link.string()}, "cannot be written");
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// quorvel-cli against vexil-sim: the process (no display, no Qt linked) and its runner in this
+// process.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "app/control_ids.h"
+#include "platform/named_mutex.h"
+#include "support/cli_capture.h"
+#include "support/cli_process.h"
+#include "support/writer_rig.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr const char* kFast =
+    "[DEFAULTS]\nTRG=QX16A064\nLATENCY_US=0\nERASE_BLOCK_US=0\n"
+    "WRITE_BYTE_NS=0\nFLASH=FILL 00\n";
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::vector<uint8_t>> Dumps(WriterRig& rig, int count) {
+    EXPECT_TRUE(rig.sim->Dump());
+    std::vector<std::vector<uint8_t>> dumps;
+    for (int n = 1; n <= count; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "vexil-%02d", n);
+        dumps.push_back(ReadBytes(rig.sim->DumpPath(name)));
+    }
+    return dumps;
+}
+
+std::string WithoutTimes(const std::string& log) {
+    static const std::regex stamp(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2})");
+    return std::regex_replace(log, stamp, "<time>");
+}
+
+// What a command prints; a failing command fails the test.
+std::string Output(const std::string& command) {
+    std::string text;
+    FILE* p = ::popen(command.c_str(), "r");
+    for (char line[256]; p != nullptr && std::fgets(line, sizeof line, p) != nullptr;)
+        text += line;
+    EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << command;
+    return text;
+}
+
+// A settings file for the command line beside the window's, with its own log.
+std::string CliSettings(WriterRig& rig, const std::string& keys) {
+    const std::string path = rig.dir / "cli.ini";
+    WriteText(path, "[Settings]\r\nTRGNAME=QX16A064\r\nLOGFILENAME=" + (rig.dir / "cli.log") +
+                        "\r\n" + keys);
+    return path;
+}
+
+TEST(CliE2eTest, AProgramCycleLeavesTheSameLogAndFlashAsTheWindow) {
+    WriterRig rig;
+    const std::string a = rig.env.WriteFile("a.hex", HexFile(0x100, {1, 2, 3, 4, 5}));
+    const std::string b = rig.env.WriteFile("b.hex", HexFile(0x20, {0xA5, 0x5A}));
+    const std::string commands = rig.env.WriteFile("cycle.cd8", " write\n\nVerify\n");
+    const std::string keys =
+        "FILENUM=2\r\nFILENAME0=" + a + "\r\nOFFSET0=+01000H\r\nFILENAME1=" + b +
+        "\r\nOFFSET1= 00000H\r\nCOMFILENAME=" + commands +
+        "\r\nSERIALNUMFLG=1\r\nSERIALNUM=000000FE\r\nSERIALNUMADDR=0x08000\r\n";
+    rig.env.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\n" + keys);
+    const std::string settings = CliSettings(rig, keys);
+    // Three good adapters and one whose firmware is too old.
+    const std::string adapters =
+        std::string(kFast) + "[ADAPTER1]\nCOUNT=3\n[ADAPTER2]\nFIRMWARE=1.05\n";
+    std::string error;
+    ASSERT_TRUE(rig.Start(adapters, 2, error)) << error;
+    FakeDialogView view;
+    rig.Run(view, [](CQuorvelDlg&, DialogEvents& e) { e.OnCommand(IDC_PROGRAM); });
+    const auto window = Dumps(rig, 4);
+
+    rig.sim.reset();
+    ASSERT_TRUE(rig.Start(adapters, 2, error)) << error;
+    const CliResult cli = RunCli({"program", "--settings", settings}, rig.dir.path());
+    EXPECT_EQ(cli.code, 1) << cli.output;
+    EXPECT_TRUE(Dumps(rig, 4) == window) << "the flash differs from the window's";
+    EXPECT_EQ(window[2][0x1102], 0x03);
+    EXPECT_NE(rig.LogText().find("\tTarget 3: Write  OK\r\n\t\tSerial No: 0x00000100\r\n"),
+              std::string::npos)
+        << rig.LogText();
+    EXPECT_EQ(WithoutTimes(ReadText(rig.dir / "cli.log")), WithoutTimes(rig.LogText()));
+    const std::string dynamic = Output("readelf -d " + CliPath());
+    EXPECT_NE(dynamic.find("libbrindlex.so"), std::string::npos) << dynamic;
+    EXPECT_EQ(dynamic.find("Qt"), std::string::npos) << "no Qt library is linked";
+}
+
+// Each JSON line, checked to hold exactly the documented fields, as "type operation
+// target-or-result status-or-failed serial".
+std::string JsonDigest(const std::string& jsonLines, const TempDir& dir) {
+    WriteText(dir / "lines.json", jsonLines);
+    WriteText(dir / "digest.py",
+              "import json, sys\n"
+              "keys = {'target': 'device_path duration_ms message operation serial_number status "
+              "target type',\n"
+              "        'summary': 'cancelled duration_ms failed operation passed result type'}\n"
+              "for line in open(sys.argv[1], encoding='utf-8'):\n"
+              "    o = json.loads(line)\n"
+              "    assert ' '.join(sorted(o)) == keys[o['type']], o\n"
+              "    print(o['type'], o['operation'], o.get('target', o.get('result')),\n"
+              "          o.get('status', o.get('failed')), o.get('serial_number', ''))\n");
+    return Output("python3 " + (dir / "digest.py") + " " + (dir / "lines.json"));
+}
+
+TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
+    WriterRig rig;
+    rig.env.WriteIni(
+        "[Settings]\r\nTRGNAME=QX08C032\r\nMODE=1\r\nSERIALNUMFLG=1\r\nSERIALNUM=00000001\r\n"
+        "SERIALNUMADDR=0x08000\r\n");
+    const std::vector<std::string> write = {
+        "write",    "--json",
+        "--target", "QX16A064",
+        "--file",   rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})) + "@0x100",
+        "--log",    rig.dir / "run.log",
+        "--serial", "10"};
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nCOUNT=2\n", 1, error)) << error;
+    const CliCapture good = RunCliInProcess(write, rig.env.lock);
+    EXPECT_EQ(good.code, 0) << good.err;
+    EXPECT_EQ(JsonDigest(good.out, rig.dir),
+              "target plug 1 0 \ntarget plug 2 0 \nsummary plug SUCCESS 0 \n"
+              "target write 1 0 00000010\ntarget write 2 0 00000011\nsummary write SUCCESS 0 \n"
+              "target unplug 1 0 \ntarget unplug 2 0 \nsummary unplug SUCCESS 0 \n");
+    // The run's target, file and log stay out of the settings; the serial number goes on.
+    EXPECT_EQ(rig.env.Key("TRGNAME"), "QX08C032");
+    EXPECT_EQ(rig.env.Key("FILENUM"), "<missing>");
+    EXPECT_EQ(rig.env.Key("LOGFILENAME"), "<missing>");
+    EXPECT_EQ(rig.env.Key("SERIALNUM"), "00000012");
+    EXPECT_NE(ReadText(rig.dir / "run.log").find("Offset   : +00100H\r\n"), std::string::npos);
+    // One target's flash to a file.
+    const CliCapture saved = RunCliInProcess(
+        {"save", "2", rig.dir / "t2.hex", "--json", "--target=QX16A064"}, rig.env.lock);
+    EXPECT_EQ(saved.code, 0) << saved.err;
+    EXPECT_NE(JsonDigest(saved.out, rig.dir).find("target save 2 0 \nsummary save Save SUCCESS 0"),
+              std::string::npos);
+    EXPECT_NE(ReadText(rig.dir / "t2.hex").find(":1001100012FFFFFF"), std::string::npos);
+
+    rig.sim.reset();
+    ASSERT_TRUE(rig.Start(
+        std::string(kFast) + "[ADAPTER1]\nCOUNT=3\n[ADAPTER2]\nFAULT1=STATUS 6305 ON write-flash\n",
+        2, error))
+        << error;
+    const CliCapture faulty = RunCliInProcess(write, rig.env.lock);
+    EXPECT_EQ(faulty.code, 1) << faulty.err;
+    const std::string digest = JsonDigest(faulty.out, rig.dir);
+    EXPECT_NE(digest.find("target write 4 25349 00000013\n"), std::string::npos) << digest;
+    EXPECT_NE(digest.find("summary write FAILURE 1 \n"), std::string::npos) << digest;
+
+    rig.sim.reset();
+    const CliCapture none = RunCliInProcess(write, rig.env.lock);
+    EXPECT_EQ(none.code, 2) << none.err;
+    EXPECT_NE(none.err.find("Vexil is not connected."), std::string::npos) << none.err;
+}
+
+TEST(CliE2eTest, CyclesWaitForEnterAndEndWithTheInput) {
+    WriterRig rig;
+    const std::string settings = CliSettings(
+        rig, "FILENUM=1\r\nFILENAME0=" + rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})) +
+                 "\r\nCOMFILENAME=" + rig.env.WriteFile("w.cd8", "WRITE\n") + "\r\n");
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\n", 1, error)) << error;
+    std::vector<bool> waits;  // whether each wait was for a line
+    const CliCapture run = RunCliInProcess(
+        {"program", "--settings", settings, "--cycles", "5"}, rig.env.lock,
+        [&waits](bool readLine, uint32_t) {
+            waits.push_back(readLine);
+            return waits.size() < 2 ? plat::ConsoleWait::Line : plat::ConsoleWait::EndOfInput;
+        });
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(waits, (std::vector<bool>{true, true}));
+    const std::string log = ReadText(rig.dir / "cli.log");
+    EXPECT_NE(log.find("\r\nWrite  "), log.rfind("\r\nWrite  ")) << "two cycles";
+}
+
+TEST(CliE2eTest, AnInterruptStopsWriteAtABlockUnplugsAndTheAdaptersStayFree) {
+    WriterRig rig;
+    const std::string settings = CliSettings(
+        rig,
+        "FILENUM=1\r\nFILENAME0=" + rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})) + "\r\n");
+    std::string error;
+    ASSERT_TRUE(
+        rig.Start(std::string(kFast) + "[ADAPTER1]\nCOUNT=2\nERASE_BLOCK_US=400000\n", 1, error))
+        << error;
+    // One interrupt: Write stops at the next block and the targets are unplugged. Two: the
+    // program ends at once. Either way the next run finds the adapters free.
+    for (int signals : {1, 2}) {
+        CliProcess cli({"write", "--settings", settings}, rig.dir.path());
+        ASSERT_TRUE(cli.WaitFor("Write: block 1 of 8")) << cli.output();
+        for (int i = 0; i < signals; ++i)
+            cli.Signal(SIGINT);
+        EXPECT_EQ(cli.Wait(), 1) << cli.output();
+        if (signals == 1) {
+            const std::string log = ReadText(rig.dir / "cli.log");
+            EXPECT_NE(log.find("Filling Data: 0xFF\r\nProcessing has canceled!!\r\n\r\nUnplug  "),
+                      std::string::npos)
+                << log;
+            EXPECT_NE(cli.output().find("Write: STOP"), std::string::npos) << cli.output();
+            const auto flash = Dumps(rig, 1)[0];
+            EXPECT_EQ(flash[0x10], 0x12);
+            EXPECT_EQ(flash[0xE000], 0x00) << "the last block is never reached";
+        }
+        const CliResult next = RunCli({"plug", "--settings", settings}, rig.dir.path());
+        EXPECT_EQ(next.code, 0) << next.output;
+    }
+}
+
+TEST(CliE2eTest, WhileAnotherProgramHoldsTheAdaptersNothingRuns) {
+    WriterRig rig;
+    const std::string settings = CliSettings(rig, "");
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\n", 1, error)) << error;
+    // As the window holds it while plugged.
+    plat::HANDLE held = plat::CreateMutexA(nullptr, true, "Vexil");
+    ASSERT_NE(held, nullptr);
+    const CliResult blocked = RunCli({"plug", "--settings", settings}, rig.dir.path());
+    EXPECT_EQ(blocked.code, 2);
+    EXPECT_NE(blocked.output.find("another program holds the adapters"), std::string::npos)
+        << blocked.output;
+    EXPECT_EQ(ReadText(rig.dir / "cli.log").find("Plug  "), std::string::npos);
+    plat::ReleaseMutex(held);
+    plat::CloseHandle(held);
+    const CliResult free = RunCli({"plug", "--settings", settings}, rig.dir.path());
+    EXPECT_EQ(free.code, 0) << free.output;
+}
+
+}  // namespace
