@@ -11,15 +11,15 @@ struct TargetResult {
     int operation = 0;  // programdata::OperationCode
     int target = 0;
     std::string devicePath;
-    std::string targetName;    // the selected target type
-    std::string chipName;      // as the adapter reported it when the target was plugged
-    std::string checksum;      // the checksum text of the program files
     std::string serialNumber;  // as the log shows it; empty without serialization
     // A Program cycle's result carries the first failure of the target in the cycle (0 when
     // every operation left it without error), not only its last operation's status.
     uint32_t status = 0;
     std::string message;  // the status's text, as the log shows it
     uint32_t durationMs = 0;
+    std::string targetName;  // the selected target type
+    std::string chipName;    // as the adapter reported it when the target was plugged
+    std::string checksum;    // the checksum text of the program files
 };
 
 // The end of an operation: the result text as the window shows it (also in simple mode, where
