@@ -434,7 +434,7 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
         }
     }
 
-    // The band below the described controls; the view modes place it with the window's size.
+    // The band below the other controls; the view modes place it with the window's size.
     w->yield_ = new QLabel(client);
     w->yield_->setObjectName("band_yield");
     w->fails_ = new QLabel(client);

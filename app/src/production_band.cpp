@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/files.h"
 #include "platform/private_profile.h"
 #include "programdata/status_texts.h"
 
@@ -125,6 +126,10 @@ void ProductionBand::Load(const std::string& statePath) {
 }
 
 bool ProductionBand::CountBoards(const std::vector<YieldCounters::Board>& boards) {
+    // quorvel-cli may have counted boards since: add to what the file holds now. A file that
+    // cannot be written (so does not exist) leaves the counts of this run in memory.
+    if (!statePath_.empty() && plat::FileExists(statePath_.c_str()))
+        counters_.Load(statePath_);
     counters_.Count(boards);
     ShowCounters();
     return statePath_.empty() || counters_.Save(statePath_);

@@ -107,7 +107,7 @@ struct AboutInfo {
     std::string secondLine;   // 1035
 };
 
-// The band below the described controls: the yield counters and the running operation's
+// The band below the window's controls: the yield counters and the running operation's
 // progress. Views without such a band ignore it.
 struct ProductionBandState {
     std::string yieldText;         // boards passed and failed, the yield
