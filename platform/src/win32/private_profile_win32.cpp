@@ -4,12 +4,12 @@
 //   is flushed and then moved over the original in one step;
 // - names and values that would read back as something else (a line break in a value, '='
 //   in a key, ']' in a section name) are refused instead of written.
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "file_beside.h"
 #include "platform/private_profile.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
@@ -25,15 +25,6 @@ std::mutex& WriteMutex() {
     return m;
 }
 
-// A name beside path for its working copy, unique within this process and across processes.
-std::string CopyPathBeside(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    const size_t cut = path.find_last_of("\\/:");
-    const std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    return dir + "~" + std::to_string(::GetCurrentProcessId()) + "-" +
-           std::to_string(counter.fetch_add(1)) + ".ini.tmp";
-}
-
 // Flushes a finished copy to the disk before it replaces the original.
 bool FlushToDisk(const std::string& path) {
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -45,13 +36,6 @@ bool FlushToDisk(const std::string& path) {
     ::CloseHandle(h);
     ::SetLastError(error);
     return ok != FALSE;
-}
-
-bool FailRemoving(const std::string& copy) {
-    const DWORD error = ::GetLastError();
-    ::DeleteFileA(copy.c_str());
-    ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-    return false;
 }
 
 }  // namespace
@@ -105,7 +89,7 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
             ::SetLastError(ERROR_ACCESS_DENIED);
             return false;
         }
-        const std::string copy = CopyPathBeside(path);
+        const std::string copy = WorkingCopyBeside(path, ".ini.tmp");
         const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
         if (exists && !::CopyFileA(fileName, copy.c_str(), TRUE))
             return FailRemoving(copy);
