@@ -3,8 +3,9 @@
 // adapters' interface class, so tests name device paths (named-pipe devices, see
 // device_io.h) that the enumeration lists after the interfaces SetupDi itself reports for
 // that class. The enumeration still runs through SetupDi; with no paths set (the program
-// never sets any) it is SetupDi alone. The Linux build lists test devices through the
-// in-process provider instead (inproc_device.h).
+// never sets any) it is SetupDi alone, followed by the pipe devices of simulated adapters
+// that VEXIL_PIPE_DEVICES names (README, "Windows build"). The Linux build lists test
+// devices through the in-process provider instead (inproc_device.h).
 #include <string>
 #include <vector>
 

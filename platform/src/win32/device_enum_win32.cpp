@@ -1,5 +1,6 @@
-// Device enumeration on Windows: SetupDi over the present interfaces of a class, plus the
-// paths a test added for that class (device_enum_testing.h), listed after the real ones.
+// Device enumeration on Windows: SetupDi over the present interfaces of a class, followed by
+// the paths a test added for that class (device_enum_testing.h) and the pipe devices of
+// simulated adapters that VEXIL_PIPE_DEVICES names (pipe_devices.h).
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pipe_devices.h"
 #include "platform/device_enum.h"
 #include "platform/device_enum_testing.h"
 #include "platform/win32_types.h"
@@ -105,6 +107,10 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, voi
         for (const auto& entry : e.byClass)
             if (entry.first == *classGuid)
                 listing->paths = entry.second;
+    }
+    if ((flags & DIGCF_DEVICEINTERFACE) != 0) {
+        std::vector<std::string> pipes = PipeDevicesFromEnvironment();
+        listing->paths.insert(listing->paths.end(), pipes.begin(), pipes.end());
     }
     if (listing->paths.empty())
         return set;

@@ -1,7 +1,9 @@
 // Device I/O on Windows: the adapter driver's device and pipe files through the kernel's own
-// overlapped I/O.
+// overlapped I/O. A simulated adapter's named pipes open only when this user serves them
+// (pipe_devices.h).
 #include <cstddef>
 
+#include "pipe_devices.h"
 #include "platform/device_io.h"
 #include "platform/win32_types.h"
 // Win32 headers last (see win32_sys.h).
@@ -43,9 +45,18 @@ class Count {
 
 HANDLE CreateFileA(const char* path, uint32_t access, uint32_t shareMode, void* securityAttributes,
                    uint32_t creationDisposition, uint32_t flags, HANDLE templateFile) {
-    return ::CreateFileA(path, access, shareMode,
-                         static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
-                         creationDisposition, flags, templateFile);
+    const bool pipe = IsLocalPipePath(path);
+    if (pipe)
+        flags |= SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    HANDLE h = ::CreateFileA(path, access, shareMode,
+                             static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
+                             creationDisposition, flags, templateFile);
+    if (pipe && h != INVALID_HANDLE_VALUE && !PipeServedByThisUser(h)) {
+        ::CloseHandle(h);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
 }
 
 bool ReadFile(HANDLE h, void* buffer, uint32_t length, uint32_t* transferred, OVERLAPPED* ov) {
