@@ -1,8 +1,9 @@
 // Windows build: the adapters' transport over real overlapped I/O. Each adapter is the
-// simulator's firmware served over named pipes in this process (support/named_pipe_adapter.h);
+// simulator's firmware served over named pipes in this process (vexilsim/pipe_adapter.h);
 // enumeration runs through SetupDi with the pipe devices added by its test seam.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,8 +17,8 @@
 #include "brindlex/vexil_protocol.h"
 #include "platform/device_enum_testing.h"
 #include "platform/wait_testing.h"
-#include "support/named_pipe_adapter.h"
 #include "support/sample_target.h"
+#include "vexilsim/pipe_adapter.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ class PipeTransport : public ::testing::Test {
         plat::SetWaitLimitForTesting(plat::INFINITE);
         plat::SetExtraDeviceInterfacesForTesting(VEXIL_INTERFACE_GUID, {});
     }
-    test::NamedPipeAdapter device{Adapter("2.04")};
+    vexilsim::PipeAdapter device{Adapter("2.04")};
 };
 
 TEST_F(PipeTransport, OpenWriteReadOverOverlappedPipes) {
@@ -115,7 +116,7 @@ TEST_F(PipeTransport, AdapterThatNeverAnswersFailsTheExchangeAndTheNextOneWorks)
 }
 
 TEST_F(PipeTransport, ConnectionListFindsPipeDevicesThroughSetupDi) {
-    test::NamedPipeAdapter second{Adapter("3.00")};
+    vexilsim::PipeAdapter second{Adapter("3.00")};
     plat::SetExtraDeviceInterfacesForTesting(VEXIL_INTERFACE_GUID, {device.path(), second.path()});
     ASSERT_EQ(ApiCreateConnect(), 1);
     int count = 0;
@@ -138,6 +139,25 @@ TEST_F(PipeTransport, ConnectionListFindsPipeDevicesThroughSetupDi) {
 
     // Without the seam SetupDi alone answers: no driver, no adapter.
     plat::SetExtraDeviceInterfacesForTesting(VEXIL_INTERFACE_GUID, {});
+    EXPECT_EQ(ApiCreateConnect(), 0);
+}
+
+// What a program run finds with VEXIL_PIPE_DEVICES: only local pipes that serve (under Wine
+// every process runs as the same user, so a pipe of another user cannot be shown refused).
+TEST_F(PipeTransport, EnumerationAddsThePipeDevicesTheVariableNames) {
+    const std::string list = "C:\\Windows;\\\\.\\pipe\\vexil-nobody-serves-this;" + device.path() +
+                             ";;\\\\elsewhere\\pipe\\vexil";
+    ASSERT_EQ(::_putenv_s("VEXIL_PIPE_DEVICES", list.c_str()), 0);
+    ASSERT_EQ(ApiCreateConnect(), 1);
+    int count = 0;
+    char path[256] = {};
+    uint32_t needed = 0;
+    EXPECT_TRUE(ApiGetTargetNum(&count) == 1 && count == 1);
+    ASSERT_EQ(ApiGetDevicePathStr(1, path, sizeof path, &needed), 1);
+    EXPECT_EQ(std::string(path), device.path());
+    EXPECT_EQ(ApiSysResetPlug(1), 1);
+    EXPECT_EQ(ApiDelConnect(), 1);
+    ASSERT_EQ(::_putenv_s("VEXIL_PIPE_DEVICES", ""), 0);
     EXPECT_EQ(ApiCreateConnect(), 0);
 }
 

@@ -1,4 +1,4 @@
-#include "support/named_pipe_adapter.h"
+#include "vexilsim/pipe_adapter.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -6,6 +6,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,7 +15,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-namespace test {
+namespace vexilsim {
 
 namespace {
 
@@ -32,16 +34,19 @@ bool Finish(HANDLE h, OVERLAPPED& ov, HANDLE stop, DWORD& n) {
 
 }  // namespace
 
-struct NamedPipeAdapter::Server {
-    std::shared_ptr<vexilsim::SimAdapter> adapter;
+struct PipeAdapter::Server {
+    std::shared_ptr<SimAdapter> adapter;
     std::string path;
+    std::string error;  // set before the listeners report ready
+    // Held while the firmware handles a frame, so a copy of the flash is never half written.
+    mutable std::mutex frameMutex;
     HANDLE stop = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     int opens = 0;  // guarded by mutex
 
     mutable std::mutex mutex;
     std::condition_variable replyReady;
     std::condition_variable progress;  // a frame was taken or the device opened
-    std::deque<vexilsim::ReplyFrame> replies;
+    std::deque<ReplyFrame> replies;
 
     std::mutex threadsMutex;
     std::vector<std::thread> threads;
@@ -51,8 +56,10 @@ struct NamedPipeAdapter::Server {
     std::condition_variable readyChanged;
     int listening = 0;
 
-    void NoteListening() {
+    void NoteListening(const std::string& failed = {}) {
         std::lock_guard<std::mutex> lock(readyMutex);
+        if (!failed.empty() && error.empty())
+            error = failed;
         ++listening;
         readyChanged.notify_all();
     }
@@ -64,17 +71,30 @@ struct NamedPipeAdapter::Server {
         constexpr int kSlots = 4;
         HANDLE pipes[kSlots] = {};
         OVERLAPPED waits[kSlots] = {};
+        // The first instance must be the name's first: never serve beside another program.
+        DWORD first = FILE_FLAG_FIRST_PIPE_INSTANCE;
         auto arm = [&](int i) {
-            pipes[i] = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                          mode | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 65536, 65536,
-                                          0, nullptr);
+            pipes[i] =
+                ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
+                                   mode | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
+            first = 0;
             waits[i] = OVERLAPPED{};
             waits[i].hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
             if (pipes[i] != INVALID_HANDLE_VALUE && !::ConnectNamedPipe(pipes[i], &waits[i]) &&
                 ::GetLastError() == ERROR_PIPE_CONNECTED)
                 ::SetEvent(waits[i].hEvent);
         };
-        for (int i = 0; i < kSlots; ++i)
+        arm(0);
+        if (pipes[0] == INVALID_HANDLE_VALUE) {
+            const DWORD code = ::GetLastError();
+            ::CloseHandle(waits[0].hEvent);
+            NoteListening(name + (code == ERROR_ACCESS_DENIED
+                                      ? " is served by another program"
+                                      : " cannot be created (error " + std::to_string(code) + ")"));
+            return;
+        }
+        for (int i = 1; i < kSlots; ++i)
             arm(i);
         NoteListening();
         for (;;) {
@@ -145,7 +165,11 @@ struct NamedPipeAdapter::Server {
             frame.insert(frame.end(), chunk.begin(), chunk.begin() + n);
             if (error == ERROR_MORE_DATA)
                 continue;
-            auto reply = adapter->HandleFrame(frame.data(), frame.size());
+            std::optional<ReplyFrame> reply;
+            {
+                std::lock_guard<std::mutex> lock(frameMutex);
+                reply = adapter->HandleFrame(frame.data(), frame.size());
+            }
             frame.clear();
             {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -166,7 +190,7 @@ struct NamedPipeAdapter::Server {
             DWORD available = 0;
             if (!::PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr))
                 return;
-            vexilsim::ReplyFrame reply;
+            ReplyFrame reply;
             {
                 std::unique_lock<std::mutex> lock(mutex);
                 replyReady.wait_for(lock, std::chrono::milliseconds(10),
@@ -196,11 +220,13 @@ struct NamedPipeAdapter::Server {
     }
 };
 
-NamedPipeAdapter::NamedPipeAdapter(std::shared_ptr<vexilsim::SimAdapter> adapter)
+PipeAdapter::PipeAdapter(std::shared_ptr<SimAdapter> adapter, std::string path)
     : server_(std::make_unique<Server>()) {
     server_->adapter = std::move(adapter);
-    server_->path = "\\\\.\\pipe\\quorvel-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                    std::to_string(++serial);
+    server_->path = !path.empty()
+                        ? std::move(path)
+                        : "\\\\.\\pipe\\vexil-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                              std::to_string(++serial);
     Server* s = server_.get();
     const DWORD bytes = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE;
     const DWORD messages = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE;
@@ -217,7 +243,7 @@ NamedPipeAdapter::NamedPipeAdapter(std::shared_ptr<vexilsim::SimAdapter> adapter
     s->readyChanged.wait(ready, [s] { return s->listening == 3; });
 }
 
-NamedPipeAdapter::~NamedPipeAdapter() {
+PipeAdapter::~PipeAdapter() {
     ::SetEvent(server_->stop);
     server_->replyReady.notify_all();
     // Listeners add serving threads until they see the stop: join until none is left.
@@ -235,35 +261,48 @@ NamedPipeAdapter::~NamedPipeAdapter() {
     ::CloseHandle(server_->stop);
 }
 
-const std::string& NamedPipeAdapter::path() const {
+bool PipeAdapter::serving() const {
+    return server_->error.empty();
+}
+
+const std::string& PipeAdapter::error() const {
+    return server_->error;
+}
+
+std::vector<uint8_t> PipeAdapter::FlashContents() const {
+    std::lock_guard<std::mutex> lock(server_->frameMutex);
+    return server_->adapter->chip().contents();
+}
+
+const std::string& PipeAdapter::path() const {
     return server_->path;
 }
 
-vexilsim::SimAdapter& NamedPipeAdapter::adapter() {
+SimAdapter& PipeAdapter::adapter() {
     return *server_->adapter;
 }
 
-int NamedPipeAdapter::deviceOpens() const {
+int PipeAdapter::deviceOpens() const {
     std::lock_guard<std::mutex> lock(server_->mutex);
     return server_->opens;
 }
 
-bool NamedPipeAdapter::WaitForFrames(uint32_t n) {
+bool PipeAdapter::WaitForFrames(uint32_t n) {
     std::unique_lock<std::mutex> lock(server_->mutex);
     return server_->progress.wait_for(lock, std::chrono::seconds(5), [this, n] {
         return server_->adapter->framesReceived() >= n;
     });
 }
 
-bool NamedPipeAdapter::WaitForDeviceOpens(int n) {
+bool PipeAdapter::WaitForDeviceOpens(int n) {
     std::unique_lock<std::mutex> lock(server_->mutex);
     return server_->progress.wait_for(lock, std::chrono::seconds(5),
                                       [this, n] { return server_->opens >= n; });
 }
 
-size_t NamedPipeAdapter::queuedReplies() const {
+size_t PipeAdapter::queuedReplies() const {
     std::lock_guard<std::mutex> lock(server_->mutex);
     return server_->replies.size();
 }
 
-}  // namespace test
+}  // namespace vexilsim

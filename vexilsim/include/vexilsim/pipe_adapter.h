@@ -1,29 +1,39 @@
 #pragma once
-// Windows build: an adapter of the simulator served over named pipes inside the test process,
-// so that CUsbPipe's real overlapped I/O runs against it. The device path is a pipe name
-// (\\.\pipe\...); the adapter's two bulk pipes are the pipes of that name with the \PIPE00 and
-// \PIPE01 suffixes that CUsbPipe appends. Every connection to the device name counts as an
-// open of the device.
+// Windows: an adapter of the simulator served over named pipes, to this process (tests) or to
+// other programs (vexil-pipe-sim). The device path is a pipe name (\\.\pipe\...); the adapter's
+// two bulk pipes are the pipes of that name with the \PIPE00 and \PIPE01 suffixes that
+// CUsbPipe appends. Every connection to the device name counts as an open of the device.
 //
 // Pipes carry no driver control codes: DeviceIoControl on these handles fails, so the
-// adapter never sees a bus reset or clear-feature request. The control-code tests stay with
-// the in-process devices of the POSIX build.
+// adapter never sees a bus reset or clear-feature request. Replies go back as soon as a frame
+// is handled (no timing model), and opens cannot be refused (a pipe client is connected before
+// its server sees it). The in-process devices and vexil-sim of the POSIX build have all that.
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "vexilsim/sim_adapter.h"
 
-namespace test {
+namespace vexilsim {
 
-class NamedPipeAdapter {
+class PipeAdapter {
   public:
-    explicit NamedPipeAdapter(std::shared_ptr<vexilsim::SimAdapter> adapter);
-    ~NamedPipeAdapter();
-    NamedPipeAdapter(const NamedPipeAdapter&) = delete;
-    NamedPipeAdapter& operator=(const NamedPipeAdapter&) = delete;
+    // Serves the adapter at path, or at a name of this process's own when path is empty.
+    explicit PipeAdapter(std::shared_ptr<SimAdapter> adapter, std::string path = {});
+    ~PipeAdapter();
+    PipeAdapter(const PipeAdapter&) = delete;
+    PipeAdapter& operator=(const PipeAdapter&) = delete;
+
+    // False when the pipes could not be created (for one, because another program serves a
+    // pipe of that name); error() says which.
+    bool serving() const;
+    const std::string& error() const;
 
     const std::string& path() const;
-    vexilsim::SimAdapter& adapter();
+    SimAdapter& adapter();
+    // The chip's flash between two frames.
+    std::vector<uint8_t> FlashContents() const;
     // Connections made to the device name so far.
     int deviceOpens() const;
     // The serving threads run behind the host: a host that gave up on an exchange may be
@@ -39,4 +49,4 @@ class NamedPipeAdapter {
     std::unique_ptr<Server> server_;
 };
 
-}  // namespace test
+}  // namespace vexilsim
