@@ -6,6 +6,8 @@
 set -euo pipefail
 prefix=${1:?prefix directory}
 shift
+# Wine takes only an absolute prefix.
+prefix=$(realpath -m "$prefix")
 
 wine=${WINE64:-}
 if [ -z "$wine" ]; then
