@@ -611,18 +611,10 @@ bool SimServer::DumpFlash(std::string& error) {
         return true;
     if (!MakeDirectories(options_.dumpDir, 0755, error))
         return false;
-    for (const auto& a : adapters_) {
-        const std::string path = options_.dumpDir + "/" + DumpFileName(a.name);
-        const std::vector<uint8_t>& bytes = a.adapter->chip().contents();
-        // Written beside, synced and renamed: a reader never sees half a dump.
-        uint32_t code = 0;
-        if (!plat::ReplaceFileContent(
-                path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                code)) {
-            error = "cannot write " + path + " (error " + std::to_string(code) + ")";
+    for (const auto& a : adapters_)
+        if (!WriteFlashDump(options_.dumpDir + "/" + DumpFileName(a.name),
+                            a.adapter->chip().contents(), error))
             return false;
-        }
-    }
     return true;
 }
 

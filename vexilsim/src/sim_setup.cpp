@@ -7,8 +7,10 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "platform/files.h"
+#include "platform/posix_file.h"
 #include "platform/private_profile.h"
 #include "target_info_file.h"
 
@@ -505,6 +507,17 @@ bool ParseFault(const std::string& text, FaultSetup& out, std::string& error) {
     }
     out.fault = std::move(f);
     return true;
+}
+
+bool WriteFlashDump(const std::string& path, const std::vector<uint8_t>& flash,
+                    std::string& error) {
+    uint32_t code = 0;
+    if (plat::ReplaceFileContent(
+            path, std::string_view(reinterpret_cast<const char*>(flash.data()), flash.size()),
+            code))
+        return true;
+    error = "cannot write " + path + " (error " + std::to_string(code) + ")";
+    return false;
 }
 
 bool LoadIntelHex(const std::string& path, SimChip& chip, std::string& error) {

@@ -58,18 +58,12 @@ bool DumpFlash(const std::string& dir, const std::vector<vexilsim::AdapterSetup>
         return true;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    for (size_t i = 0; i < adapters.size(); ++i) {
-        const std::vector<uint8_t> bytes =
-            i < served.size() ? served[i]->FlashContents() : adapters[i].adapter->chip().contents();
-        const std::string path = dir + "\\" + adapters[i].name + ".bin";
-        uint32_t code = 0;
-        if (!plat::ReplaceFileContent(
-                path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                code)) {
-            error = "cannot write " + path + " (error " + std::to_string(code) + ")";
+    for (size_t i = 0; i < adapters.size(); ++i)
+        if (!vexilsim::WriteFlashDump(dir + "\\" + adapters[i].name + ".bin",
+                                      i < served.size() ? served[i]->FlashContents()
+                                                        : adapters[i].adapter->chip().contents(),
+                                      error))
             return false;
-        }
-    }
     return true;
 }
 

@@ -31,6 +31,10 @@ bool ParseFault(const std::string& text, FaultSetup& out, std::string& error);
 // Loads an Intel HEX file into the chip's flash (bypassing NOR rules and protection).
 bool LoadIntelHex(const std::string& path, SimChip& chip, std::string& error);
 
+// Writes flash to path (byte i = flash address i), replacing the file atomically so that a
+// reader never sees half a dump.
+bool WriteFlashDump(const std::string& path, const std::vector<uint8_t>& flash, std::string& error);
+
 // The command kind of a name such as "write-flash" (any letter case); kInvalid if unknown.
 CommandKind CommandKindFromName(const std::string& name);
 
