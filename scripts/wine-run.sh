@@ -38,4 +38,13 @@ mkdir -p "$(dirname "$prefix")"
   fi
 ) 9>"$prefix.lock"
 
+# The prefix's server stays 10 s after its last program (Wine's default is 3 s): a test that
+# starts while it shuts down can lose its connection, and the next test need not wait for a
+# new server. Nothing happens when a server is running.
+server=$(dirname "$wine")/wineserver
+[ -x "$server" ] || server=$(command -v wineserver || true)
+if [ -n "$server" ]; then
+  "$server" -p10 </dev/null >/dev/null 2>&1 || true
+fi
+
 exec "$wine" "$@"
