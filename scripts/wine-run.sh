@@ -29,22 +29,22 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 
 mkdir -p "$(dirname "$prefix")"
+server=$(dirname "$wine")/wineserver
+[ -x "$server" ] || server=$(command -v wineserver)
 # Tests run in parallel: one of them creates the prefix, the others wait for it.
 (
   flock 9
   if [ ! -f "$prefix/.initialised" ]; then
-    "$wine" wineboot -i >/dev/null 2>&1
+    "$wine" wineboot -i 9>&- </dev/null >/dev/null 2>&1
     touch "$prefix/.initialised"
   fi
+  # A new server for the prefix stays 10 s after its last program (Wine's default is 3 s), so
+  # that the next test neither meets it shutting down nor waits for a new one. Its services
+  # start with the first program and live as long as it: a trivial program starts them here,
+  # away from the test's output, which they would otherwise hold open after the test ended.
+  if "$server" -p10 9>&- </dev/null >/dev/null 2>&1; then
+    "$wine" cmd.exe /c exit 9>&- </dev/null >/dev/null 2>&1 || true
+  fi
 ) 9>"$prefix.lock"
-
-# The prefix's server stays 10 s after its last program (Wine's default is 3 s): a test that
-# starts while it shuts down can lose its connection, and the next test need not wait for a
-# new server. Nothing happens when a server is running.
-server=$(dirname "$wine")/wineserver
-[ -x "$server" ] || server=$(command -v wineserver || true)
-if [ -n "$server" ]; then
-  "$server" -p10 </dev/null >/dev/null 2>&1 || true
-fi
 
 exec "$wine" "$@"

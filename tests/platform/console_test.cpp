@@ -23,23 +23,22 @@ using plat::ConsoleWait;
 HANDLE input = nullptr;
 
 // Standard input reads "x\n" from a pipe. Console control events need a console: the child
-// gets its own, and standard error is a pipe first and that console afterwards.
+// gets its own. Standard error is a pipe first, then that console.
 bool Prepare() {
-    HANDLE write = nullptr, errRead = nullptr, errWrite = nullptr;
+    HANDLE write = nullptr;
     DWORD n = 0;
     if (!::CreatePipe(&input, &write, nullptr, 0) || !::WriteFile(write, "x\n", 2, &n, nullptr) ||
-        !::CloseHandle(write) || !::CreatePipe(&errRead, &errWrite, nullptr, 0) ||
-        !::SetStdHandle(STD_ERROR_HANDLE, errWrite) || plat::StandardErrorIsTerminal())
+        !::CloseHandle(write) || !::SetStdHandle(STD_ERROR_HANDLE, input) ||
+        plat::StandardErrorIsTerminal())
         return false;
     ::FreeConsole();
-    if (!::AllocConsole() ||
-        !::SetStdHandle(STD_ERROR_HANDLE, ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                        OPEN_EXISTING, 0, nullptr)))
+    if (!::AllocConsole())
         return false;
+    ::SetStdHandle(STD_ERROR_HANDLE,
+                   ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
     return (plat::StandardErrorIsTerminal() ||
-            testing_support::KnownWineDifference(
-                "a console allocated under Wine answers no console mode")) &&
+            testing_support::KnownWineDifference("a console allocated under Wine has no mode")) &&
            ::SetStdHandle(STD_INPUT_HANDLE, input);
 }
 DWORD Unread() {
