@@ -432,12 +432,6 @@ Observed Run(const std::vector<Step>& script, InputAdapter* broken) {
 
 }  // namespace
 
-// Every input builds six simulated adapters and frees them again: ASan's default quarantine of
-// freed memory (256 MB) alone would pass the run's memory limit.
-extern "C" const char* __asan_default_options() {
-    return "quarantine_size_mb=32";
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const std::vector<Step> script = ReadScript(in);
