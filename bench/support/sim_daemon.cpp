@@ -14,7 +14,7 @@
 
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
-#include "target_info_file.h"
+#include "brindlex/trg_file.h"
 
 namespace bench {
 

@@ -6,13 +6,11 @@
 #include <string>
 
 #include "brindlex/target_info.h"
+#include "brindlex/trg_file.h"
 
 // Fills entry from the TRG file at path with the reader's rules; false when the file would be
 // skipped (not enabled, unsupported identity width or version, zero identity, too many ranges).
 bool ReadTargetFile(const char* path, uint8_t maxIdBits, CTargetInfo& entry);
-
-// The same for tools: any identity width, and a reason in error when the file cannot be used.
-bool ReadTargetInfoFileAt(const std::string& path, CTargetInfo& entry, std::string& error);
 
 // The number that a minimum firmware version text (at most size bytes) stands for: its points
 // removed, the rest read as a decimal integer, so blanks and a sign may lead and reading stops

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 
 namespace programdata {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/locked_file.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/win32_types.h"
 #include "support/temp_dir.h"
 

@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "platform/files.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/private_profile.h"
-#include "target_info_file.h"
+#include "brindlex/trg_file.h"
 
 namespace vexilsim {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "vexilsim/pipe_adapter.h"
 #include "vexilsim/sim_setup.h"
 

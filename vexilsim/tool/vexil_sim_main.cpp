@@ -11,7 +11,7 @@
 #include <string>
 
 #include "brindlex/trg_connect_ctrl.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/socket_device.h"
 #include "vexilsim/sim_server.h"
 

@@ -1,13 +1,13 @@
 // A file's content replaced in one step on Windows: a copy beside it is written, flushed to the
 // disk and moved over it with write-through, so after a crash either the old or the new file is
-// there, complete. The declaration is shared with the POSIX build (posix_file.h).
+// there, complete. The declaration is shared with the POSIX build (file_content.h).
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "file_beside.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/win32_types.h"
 // Win32 headers last (see win32_sys.h).
 #include "win32_sys.h"

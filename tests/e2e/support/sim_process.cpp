@@ -16,7 +16,7 @@
 #include <stdexcept>
 
 #include "brindlex/api.h"
-#include "target_info_file.h"
+#include "brindlex/trg_file.h"
 
 namespace e2e {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/win32_types.h"
 
 namespace plat {

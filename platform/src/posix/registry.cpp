@@ -27,7 +27,7 @@
 #include "platform/kernel_object.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 
 namespace plat {
 

@@ -15,7 +15,7 @@
 
 #include "files_common.h"
 #include "platform/kernel_object.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "wildcard.h"
 
 namespace plat {

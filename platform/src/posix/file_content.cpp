@@ -1,4 +1,4 @@
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 
 #include <fcntl.h>
 #include <limits.h>

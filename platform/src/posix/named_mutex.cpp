@@ -33,7 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 
 namespace plat {
 

@@ -21,7 +21,7 @@
 #include <set>
 
 #include "platform/device_io.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/socket_device.h"
 
 namespace plat {
