@@ -20,7 +20,7 @@
 #include <unordered_map>
 
 #include "brindlex/vexil_protocol.h"
-#include "platform/posix_file.h"
+#include "platform/file_content.h"
 #include "platform/socket_device.h"
 
 namespace vexilsim {
