@@ -6,30 +6,6 @@
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 
-uint32_t MessageIdOf(const std::string& text) {
-    uint32_t found = 0;
-    for (const StringTableEntry& entry : StringTableEntries()) {
-        const std::string_view pattern = entry.text;
-        const size_t slot = pattern.find("%1");
-        bool matches = pattern == text;
-        if (slot != std::string_view::npos) {
-            // "%1" stands for a file name: what is around it must match.
-            const std::string_view before = pattern.substr(0, slot);
-            const std::string_view after = pattern.substr(slot + 2);
-            matches = after.find("%1") == std::string_view::npos &&
-                      text.size() >= before.size() + after.size() && text.rfind(before, 0) == 0 &&
-                      text.compare(text.size() - after.size(), after.size(), after) == 0;
-        }
-        if (!matches)
-            continue;
-        // Two messages with one text: which one it was cannot be told.
-        if (found != 0)
-            return 0;
-        found = entry.id;
-    }
-    return found;
-}
-
 ConsoleView::ConsoleView(ConsoleAnswers answers, ConsoleReport& report)
     : answers_(std::move(answers)), report_(report) {}
 
@@ -68,17 +44,15 @@ void ConsoleView::ListDeleteRow(int id, int row) {
         --c.rows;
 }
 
-DialogResult ConsoleView::MessageBox(const std::string& text, const std::string& caption,
-                                     MsgIcon icon, MsgButtons buttons) {
-    const uint32_t id = MessageIdOf(text);
-    if (buttons == MsgButtons::Ok) {
-        report_.Message(caption, id, icon, text, std::nullopt);
+DialogResult ConsoleView::MessageBox(const MessageBoxSpec& box) {
+    if (box.buttons == MsgButtons::Ok) {
+        report_.Message(box.caption, box.id, box.icon, box.text, std::nullopt);
         return IDOK;
     }
     // Questions answer Cancel, the safe way out, unless a flag says otherwise.
     const DialogResult answer =
-        answers_.yes && id == IDS_SERIAL_AREA_OVERLAPS_FILES ? IDOK : IDCANCEL;
-    report_.Message(caption, id, icon, text, answer);
+        answers_.yes && box.id == IDS_SERIAL_AREA_OVERLAPS_FILES ? IDOK : IDCANCEL;
+    report_.Message(box.caption, box.id, box.icon, box.text, answer);
     return answer;
 }
 

@@ -75,8 +75,7 @@ class ConsoleView : public DialogView, public OperationObserver {
     void EnableMenuItem(int, bool) override {}
     void RedrawMenuBar() override {}
     int TrackPopupMenu(const std::vector<MenuItemSpec>&) override { return 0; }
-    DialogResult MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
-                            MsgButtons buttons) override;
+    DialogResult MessageBox(const MessageBoxSpec& box) override;
     std::optional<std::string> OpenFileDialog(const FileDialogSpec&) override { return {}; }
     std::optional<std::string> SaveFileDialog(const FileDialogSpec&) override { return {}; }
     SelectTargetResult RunSelectTargetDialog(const SelectTargetRequest&) override;
@@ -106,6 +105,3 @@ class ConsoleView : public DialogView, public OperationObserver {
     bool ended_ = false;
     DialogResult result_ = 0;
 };
-
-// The string-table id of a message text, also of one formatted with a file name; 0 for none.
-uint32_t MessageIdOf(const std::string& text);

@@ -905,15 +905,14 @@ int QtDialogView::TrackPopupMenu(const std::vector<MenuItemSpec>& items) {
     return it == commands.end() ? 0 : it->second;
 }
 
-DialogResult QtDialogView::MessageBox(const std::string& text, const std::string& caption,
-                                      MsgIcon icon, MsgButtons buttons) {
+DialogResult QtDialogView::MessageBox(const MessageBoxSpec& spec) {
     // Over the dialog that asked (a refused Serialization entry), not hidden behind it.
     QMessageBox box(DialogParent());
-    box.setWindowTitle(Q(caption));
+    box.setWindowTitle(Q(spec.caption));
     // Messages carry file names: "<" in a name is text, never markup.
     box.setTextFormat(Qt::PlainText);
-    box.setText(Q(text));
-    switch (icon) {
+    box.setText(Q(spec.text));
+    switch (spec.icon) {
         case MsgIcon::Error:
             box.setIcon(QMessageBox::Critical);
             break;
@@ -927,7 +926,7 @@ DialogResult QtDialogView::MessageBox(const std::string& text, const std::string
             box.setIcon(QMessageBox::Question);
             break;
     }
-    if (buttons == MsgButtons::OkCancel) {
+    if (spec.buttons == MsgButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
     } else {

@@ -24,9 +24,9 @@ int CQuorvelApp::Run(DialogView& view, InstanceChannel& channel) {
     // A path cut at the limit would name another directory, with its own Quorvel.ini and TRG
     // files, and garble the program's name, which is also its single-instance lock.
     if (!ExecutablePathIsWhole()) {
-        view.MessageBox(std::string(GetStringText(IDS_PROGRAM_PATH_TOO_LONG)),
-                        programName_.empty() ? kProductName : programName_, MsgIcon::Error,
-                        MsgButtons::Ok);
+        view.MessageBox(
+            {IDS_PROGRAM_PATH_TOO_LONG, std::string(GetStringText(IDS_PROGRAM_PATH_TOO_LONG)),
+             programName_.empty() ? kProductName : programName_, MsgIcon::Error, MsgButtons::Ok});
         return 1;
     }
     plat::HANDLE instance = plat::CreateMutexA(nullptr, true, programName_.c_str());

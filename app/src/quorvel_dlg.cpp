@@ -51,24 +51,25 @@ DialogResult CQuorvelDlg::DoModal() {
 // Reporting
 
 void CQuorvelDlg::ShowError(uint32_t id) {
-    view_.MessageBox(Text(id), programName_, MsgIcon::Error, MsgButtons::Ok);
+    view_.MessageBox({id, Text(id), programName_, MsgIcon::Error, MsgButtons::Ok});
 }
 
 void CQuorvelDlg::ShowWarning(uint32_t id) {
-    view_.MessageBox(Text(id), programName_, MsgIcon::Warning, MsgButtons::Ok);
+    view_.MessageBox({id, Text(id), programName_, MsgIcon::Warning, MsgButtons::Ok});
 }
 
 void CQuorvelDlg::ShowInformation(uint32_t id) {
-    view_.MessageBox(Text(id), programName_, MsgIcon::Information, MsgButtons::Ok);
+    view_.MessageBox({id, Text(id), programName_, MsgIcon::Information, MsgButtons::Ok});
 }
 
 void CQuorvelDlg::ShowFileError(uint32_t id, const std::string& fileName) {
-    view_.MessageBox(FormatStringText(id, fileName), programName_, MsgIcon::Error, MsgButtons::Ok);
+    view_.MessageBox(
+        {id, FormatStringText(id, fileName), programName_, MsgIcon::Error, MsgButtons::Ok});
 }
 
 bool CQuorvelDlg::AskOkCancel(uint32_t id) {
-    return view_.MessageBox(Text(id), programName_, MsgIcon::Question, MsgButtons::OkCancel) ==
-           IDOK;
+    return view_.MessageBox(
+               {id, Text(id), programName_, MsgIcon::Question, MsgButtons::OkCancel}) == IDOK;
 }
 
 bool CQuorvelDlg::AcquireAdapterMutex() {

@@ -1,44 +1,17 @@
 // The operation events the console view, the production record and the window's progress
 // band follow: started, one result per target, progress, the outcome, idle.
-#include <algorithm>
-#include <array>
-#include <cstring>
-
 #include "app/quorvel_dlg.h"
-#include "brindlex/api.h"
 #include "programdata/error_messages.h"
 #include "programdata/status_texts.h"
+#include "target_queries.h"
 
 using namespace programdata;
 
 namespace {
 
-int TargetCount() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0 || count < 0)
-        return 0;
-    return count;
-}
-
-bool IsEnabled(int target) {
-    int flag = 0;
-    return ApiGetEnableFlg(target, &flag) != 0 && flag == 1;
-}
-
 // Plug and Unplug concern every target, the flash operations the enabled ones.
 bool Concerns(int op, int target) {
-    return op == kOperationPlug || op == kOperationUnplug || IsEnabled(target);
-}
-
-std::string DevicePath(int target) {
-    uint32_t needed = 0;
-    if (ApiGetDevicePathStr(target, nullptr, 0, &needed) == 0 || needed == 0 || needed > 4096)
-        return {};
-    std::string path(needed, '\0');
-    if (ApiGetDevicePathStr(target, path.data(), needed, &needed) == 0)
-        return {};
-    path.resize(strnlen(path.data(), path.size()));
-    return path;
+    return op == kOperationPlug || op == kOperationUnplug || targets::Enabled(target);
 }
 
 }  // namespace
@@ -63,14 +36,13 @@ void CQuorvelDlg::BeginOperation(int op) {
 void CQuorvelDlg::ReportTargetResult(int op, int target, uint32_t durationMs) {
     if (!Concerns(op, target))
         return;
-    int status = 0;
-    ApiGetTargetStatus(target, &status);
-    NoteCycleResult(op, target, uint32_t(status));
+    const uint32_t status = uint32_t(targets::Status(target));
+    NoteCycleResult(op, target, status);
     TargetResult result;
     result.operation = op;
     result.target = target;
-    result.devicePath = DevicePath(target);
-    result.status = uint32_t(status);
+    result.devicePath = targets::DevicePath(target);
+    result.status = status;
     const bool numbered = target >= 1 && target <= kMaxTargets;
     // The cycle's line names what failed the board, not only how its last operation ended.
     if (op == kOperationProgram && numbered && cycle_.seen[size_t(target)])
@@ -84,10 +56,9 @@ void CQuorvelDlg::ReportTargetResult(int op, int target, uint32_t durationMs) {
         result.message.pop_back();
     if (settings_.serialOn != 0 &&
         (op == kOperationWrite || op == kOperationVerify || op == kOperationProgram)) {
-        std::array<uint8_t, kByteFieldSize> serial{};
         uint32_t length = 0;
-        if (ApiGetSerialNumber(target, serial.data(), uint32_t(serial.size()), &length) != 0 &&
-            length > 0)
+        const auto serial = targets::HeldSerialNumber(target, &length);
+        if (length > 0)
             result.serialNumber = FormatHexBytes(serial, settings_.serialLength);
     }
     result.durationMs = durationMs;
@@ -97,7 +68,7 @@ void CQuorvelDlg::ReportTargetResult(int op, int target, uint32_t durationMs) {
 
 void CQuorvelDlg::ReportTargetResults(int op, OperationClock::time_point start) {
     const uint32_t elapsed = MsSince(start);
-    const int count = TargetCount();
+    const int count = targets::Count();
     for (int n = 1; n <= count; ++n)
         ReportTargetResult(op, n, elapsed);
 }
@@ -112,14 +83,10 @@ void CQuorvelDlg::ReportOperationEnd(int op, OperationClock::time_point start) {
         op, EvaluateOperationOutcome(op), settings_.mode == 1, summary.cancelled);
     summary.resultText = shown.text;
     summary.resultCode = shown.code;
-    const int count = TargetCount();
-    for (int n = 1; n <= count; ++n) {
-        if (!Concerns(op, n))
-            continue;
-        int status = 0;
-        ApiGetTargetStatus(n, &status);
-        ++(status == 0 ? summary.passed : summary.failed);
-    }
+    const int count = targets::Count();
+    for (int n = 1; n <= count; ++n)
+        if (Concerns(op, n))
+            ++(targets::Status(n) == 0 ? summary.passed : summary.failed);
     summary.durationMs = MsSince(start);
     for (OperationObserver* o : observers_)
         o->OnOperationEnd(summary);

@@ -8,8 +8,12 @@
 #include "brindlex/target_info.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 using namespace programdata;
+using targets::Count;
+using targets::Enabled;
+using targets::PlugSucceeded;
 
 namespace {
 
@@ -18,36 +22,6 @@ constexpr int kConnectionSerialColumn = 2;
 constexpr int kCheckListSerialColumn = 1;
 constexpr size_t kConnectionSerialDigits = 32;
 constexpr size_t kCheckListSerialDigits = 16;
-constexpr int kTargetsInLowList = 16;
-
-int TargetCount() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0 || count < 0)
-        return 0;
-    return count;
-}
-
-bool IsEnabled(int target) {
-    int flag = 0;
-    return ApiGetEnableFlg(target, &flag) != 0 && flag == 1;
-}
-
-bool PlugSucceeded(int target) {
-    int flag = 0;
-    return ApiIsTargetPlugSuccess(target, &flag) != 0 && flag != 0;
-}
-
-std::string Rightmost(const std::string& text, size_t count) {
-    return text.size() > count ? text.substr(text.size() - count) : text;
-}
-
-// The serial number the library holds for a target, over length bytes.
-std::array<uint8_t, kByteFieldSize> HeldSerialNumber(int target) {
-    std::array<uint8_t, kByteFieldSize> bytes{};
-    uint32_t length = 0;
-    ApiGetSerialNumber(target, bytes.data(), uint32_t(bytes.size()), &length);
-    return bytes;
-}
 
 }  // namespace
 
@@ -55,10 +29,8 @@ std::array<uint8_t, kByteFieldSize> HeldSerialNumber(int target) {
 // Checks before an operation
 
 bool CQuorvelDlg::EnabledTargetCheck() {
-    const int count = TargetCount();
-    for (int n = 1; n <= count; ++n)
-        if (IsEnabled(n))
-            return true;
+    if (targets::AnyEnabled())
+        return true;
     ShowError(IDS_NO_ENABLED_TARGETS);
     return false;
 }
@@ -95,6 +67,11 @@ void CQuorvelDlg::EndOperation(int idleState) {
     view_.SetFocus(settings_.mode == 1 ? IDC_PROGRAM : IDC_PLUG);
 }
 
+void CQuorvelDlg::WriteFileLogLines(size_t row) {
+    WriteLogText("File Name: " + programData_.columnText(row, kColumnFileName) + "\n");
+    WriteLogText("Offset   : " + programData_.columnText(row, kColumnOffset) + "\n");
+}
+
 bool CQuorvelDlg::PumpAndCheckCancel() {
     view_.PumpMessages();
     return cancelRequested_ != 0;
@@ -127,8 +104,7 @@ bool CQuorvelDlg::LoadWriteImage() {
                 serialOverlapConfirmed_ = 1;
             }
         }
-        WriteLogText("File Name: " + programData_.columnText(i, kColumnFileName) + "\n");
-        WriteLogText("Offset   : " + programData_.columnText(i, kColumnOffset) + "\n");
+        WriteFileLogLines(i);
         ReadResult read;
         if (!programData_.ReadProgramRow(i, offset, programData_.writeImage(), read))
             return false;
@@ -139,7 +115,7 @@ bool CQuorvelDlg::LoadWriteImage() {
 
 bool CQuorvelDlg::HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& working) {
     bool overflowed = false;
-    const int count = TargetCount();
+    const int count = Count();
     for (int n = 1; n <= count; ++n) {
         if (!PlugSucceeded(n))
             continue;
@@ -189,20 +165,15 @@ bool CQuorvelDlg::WriteBlocks(const CTargetInfo& target) {
 }
 
 void CQuorvelDlg::ShowHeldSerialNumbers() {
-    const int count = TargetCount();
+    const int count = Count();
     for (int n = 1; n <= count; ++n) {
         if (!PlugSucceeded(n))
             continue;
-        const std::string text = FormatHexBytes(HeldSerialNumber(n), settings_.serialLength);
-        if (n - 1 < view_.ListRowCount(IDC_CONNECTION_LIST))
-            view_.ListSetCell(IDC_CONNECTION_LIST, n - 1, kConnectionSerialColumn,
-                              Rightmost(text, kConnectionSerialDigits));
-        const bool low = n <= kTargetsInLowList;
-        const int list = low ? IDC_CHECK_LIST_LOW : IDC_CHECK_LIST_HIGH;
-        const int row = low ? n - 1 : n - kTargetsInLowList - 1;
-        if (row < view_.ListRowCount(list))
-            view_.ListSetCell(list, row, kCheckListSerialColumn,
-                              Rightmost(text, kCheckListSerialDigits));
+        const std::string text =
+            FormatHexBytes(targets::HeldSerialNumber(n), settings_.serialLength);
+        SetTargetCells(n, kConnectionSerialColumn,
+                       targets::Rightmost(text, kConnectionSerialDigits), kCheckListSerialColumn,
+                       targets::Rightmost(text, kCheckListSerialDigits));
     }
 }
 
@@ -271,7 +242,7 @@ void CQuorvelDlg::RunWrite() {
     cancelRequested_ = 0;
     ShowProgressStatus(kOperationWrite);
     const bool completed = WriteBlocks(*target);
-    const int count = TargetCount();
+    const int count = Count();
     if (!completed) {
         WriteLogText("Processing has canceled!!\n");
         operationFailed_ = 1;
@@ -313,9 +284,7 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
     const TargetGeometry& g = data.geometry();
     uint32_t read = 0;
     ApiFlashRead(target, data.packedSize(), &read, data.packedBuffer());
-    int status = 0;
-    ApiGetTargetStatus(target, &status);
-    if (status != 0)
+    if (targets::Status(target) != 0)
         return VerifyStep::Next;
     // Bytes no file supplies compare equal: the write image starts as the flash content.
     data.flashImage().Fill(0xFF);
@@ -344,7 +313,7 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
             return VerifyStep::Failed;
         }
         if (settings_.serialOn != 0) {
-            const auto serial = HeldSerialNumber(target);
+            const auto serial = targets::HeldSerialNumber(target);
             for (uint32_t k = 0; k < settings_.serialLength; ++k) {
                 const uint64_t address = uint64_t(settings_.serialAddress) + k;
                 if (address < data.writeImage().size())
@@ -376,21 +345,19 @@ void CQuorvelDlg::OnVerify() {
     ShowProgressStatus(kOperationVerify);
     WriteLogHeader(kOperationVerify);
     // 3. The files and the checksum.
-    for (size_t i = 0; i < programData_.rowCount(); ++i) {
-        WriteLogText("File Name: " + programData_.columnText(i, kColumnFileName) + "\n");
-        WriteLogText("Offset   : " + programData_.columnText(i, kColumnOffset) + "\n");
-    }
+    for (size_t i = 0; i < programData_.rowCount(); ++i)
+        WriteFileLogLines(i);
     WriteLogText("Checksum : " + checksumText_ + "\n");
     // 4. One target after another.
-    const int count = TargetCount();
+    const int count = Count();
     int enabled = 0;
     for (int n = 1; n <= count; ++n)
-        enabled += IsEnabled(n) ? 1 : 0;
+        enabled += Enabled(n) ? 1 : 0;
     verifyDone_ = 0;
     verifyTotal_ = uint32_t(enabled) * uint32_t(programData_.rowCount());
     VerifyStep step = VerifyStep::Next;
     for (int n = 1; n <= count && step == VerifyStep::Next; ++n) {
-        if (!IsEnabled(n))
+        if (!Enabled(n))
             continue;
         const OperationClock::time_point targetStart = OperationClock::now();
         step = VerifyTarget(n);
@@ -436,7 +403,7 @@ void CQuorvelDlg::OnEraseMemory() {
     ReportProgress(kOperationErase, 0, 1);
     view_.PumpMessages();
     ApiChipEraseAll();
-    const int count = TargetCount();
+    const int count = Count();
     for (int n = 1; n <= count; ++n) {
         ShowTargetStatus(n, kOperationErase);
         ApiUpdateErrorTargetLED(n);

@@ -7,30 +7,9 @@
 #include "brindlex/target_info.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 using namespace programdata;
-
-namespace {
-
-int ConnectedTargets() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0 || count < 0)
-        return 0;
-    return count;
-}
-
-int StatusOf(int target) {
-    int status = 0;
-    ApiGetTargetStatus(target, &status);
-    return status;
-}
-
-bool PlugSucceeded(int target) {
-    int flag = 0;
-    return ApiIsTargetPlugSuccess(target, &flag) != 0 && flag != 0;
-}
-
-}  // namespace
 
 void CQuorvelDlg::OnPlugButton() {
     if (plugged_ != 0)
@@ -93,7 +72,7 @@ bool CQuorvelDlg::Plug() {
         return AbandonPlug(IDS_TOO_MANY_ADAPTERS);
     // 5. One row per target, every target enabled.
     BuildTargetRows();
-    const int count = ConnectedTargets();
+    const int count = targets::Count();
     if (count == 0)
         return AbandonPlug(0);
     // 6. Running.
@@ -103,7 +82,7 @@ bool CQuorvelDlg::Plug() {
     // 7. and 8. Identity and firmware of each target; the failed ones show why.
     if (RunTargetSequence()) {
         for (int n = 1; n <= count; ++n)
-            if (StatusOf(n) != 0)
+            if (targets::Status(n) != 0)
                 ShowTargetStatus(n, kOperationPlug);
     }
     // 9. Protection; the operator may have chosen to unplug everything.
@@ -137,23 +116,23 @@ bool CQuorvelDlg::Plug() {
 bool CQuorvelDlg::RunTargetSequence() {
     if (targetSet_ == nullptr)
         return false;
-    const int count = ConnectedTargets();
+    const int count = targets::Count();
     if (count == 0)
         return false;
     const std::string name = settings_.targetName;
     for (int n = 1; n <= count; ++n) {
         ApiSetTargetPlugStatus(n, PLUG_STARTED);
         ApiSysResetPlug(n);
-        if (StatusOf(n) != 0) {
+        if (targets::Status(n) != 0) {
             ApiUpdateErrorTargetLED(n);
             continue;
         }
         ApiCheckTargetName(n, targetSet_, name.c_str());
-        if (StatusOf(n) == 0)
+        if (targets::Status(n) == 0)
             ApiSetTargetPlugStatus(n, PLUG_IDENTIFIED);
         ApiUpdateErrorTargetLED(n);
         ApiCheckFirm(n);
-        if (StatusOf(n) != 0)
+        if (targets::Status(n) != 0)
             ApiUpdateErrorTargetLED(n);
     }
     return true;
@@ -162,7 +141,7 @@ bool CQuorvelDlg::RunTargetSequence() {
 void CQuorvelDlg::TickPluggedTargets(int count) {
     // The check-box rule: only a target that plugged stays ticked and enabled.
     for (int n = 1; n <= count; ++n) {
-        const bool plugged = PlugSucceeded(n);
+        const bool plugged = targets::PlugSucceeded(n);
         view_.ListSetRowCheck(IDC_CONNECTION_LIST, n - 1, plugged);
         ApiSetEnableFlg(n, plugged ? 1 : 0);
     }
@@ -209,7 +188,7 @@ void CQuorvelDlg::Unplug() {
     // 3. The number reached so far survives.
     SaveSerialSettings();
     // 4. Reset every target.
-    const int count = ConnectedTargets();
+    const int count = targets::Count();
     ResetAndReleaseTargets(count);
     // 5. One line per target.
     for (int n = 1; n <= count; ++n)
@@ -250,7 +229,7 @@ void CQuorvelDlg::OnConnectionCheck() {
 void CQuorvelDlg::ResetAllTargets() {
     if (plugged_ == 0)
         return;
-    ResetAndReleaseTargets(ConnectedTargets());
+    ResetAndReleaseTargets(targets::Count());
     plugged_ = 0;
 }
 

@@ -13,6 +13,7 @@
 #include "programdata/limits.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 using namespace programdata;
 
@@ -20,18 +21,6 @@ namespace {
 
 bool IsSpace(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-bool AnyTargetEnabled() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0)
-        return false;
-    for (int n = 1; n <= count; ++n) {
-        int flag = 0;
-        if (ApiGetEnableFlg(n, &flag) != 0 && flag == 1)
-            return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -116,7 +105,7 @@ void CQuorvelDlg::OnProgram() {
     SetBusyState(4);
     Plug();
     // 4. Nothing to work on is no success.
-    if (!AnyTargetEnabled()) {
+    if (!targets::AnyEnabled()) {
         ShowProgramFailure();
         operationStart_ = cycleStart;
         CloseBoardCycle();

@@ -13,17 +13,13 @@
 #include "programdata/production_record.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 using namespace programdata;
 
 namespace {
 
 constexpr uint32_t kChipNameSize = 64;
-
-bool PlugSucceeded(int target) {
-    int flag = 0;
-    return ApiIsTargetPlugSuccess(target, &flag) != 0 && flag != 0;
-}
 
 std::string DirectoryOf(const std::string& path) {
     char drive[3] = {}, dir[plat::MAX_PATH] = {};
@@ -98,10 +94,9 @@ void CQuorvelDlg::FetchChipNames(int count) {
     for (int n = 1; n <= count && n <= kMaxTargets; ++n) {
         // Only a target that answered: a silent adapter would cost a time-out per name.
         CFlashApi* adapter = list->GetIndexDevObj(n);
-        if (adapter == nullptr || !PlugSucceeded(n))
+        if (adapter == nullptr || !targets::PlugSucceeded(n))
             continue;
-        int status = 0;
-        ApiGetTargetStatus(n, &status);
+        const int status = targets::Status(n);
         char name[kChipNameSize] = {};
         if (adapter->GetChipName(name, sizeof name))
             chipNames_[size_t(n)].assign(name, strnlen(name, sizeof name));

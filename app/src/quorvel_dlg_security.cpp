@@ -1,6 +1,7 @@
 // The security ID check inside Plug: each protected target is unlocked with the remembered ID,
 // or with one the operator types, or skipped, or erased together with its security setting.
 #include <array>
+#include <charconv>
 #include <vector>
 
 #include "app/control_ids.h"
@@ -10,6 +11,7 @@
 #include "brindlex/quorvel_api.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 namespace {
 
@@ -19,15 +21,9 @@ constexpr uint32_t kDefaultSecurityIdBytes = 4;
 // Initialize leaves the chips with an all-ones ID of twelve words.
 constexpr uint32_t kErasedSecurityIdBytes = 24;
 
-int StatusOf(int target) {
-    int status = 0;
-    ApiGetTargetStatus(target, &status);
-    return status;
-}
-
 // 0 or "Security ID Check": the adapter itself answered; anything else is a failure.
 bool AdapterAnswered(int target) {
-    const int status = StatusOf(target);
+    const int status = targets::Status(target);
     return status == 0 || status == kSecurityCheckStatus;
 }
 
@@ -38,23 +34,15 @@ std::vector<uint16_t> WordsOf(const uint8_t* bytes, uint32_t byteCount) {
     return words;
 }
 
-// The typed ID: fields 1 to 12 up to the first that still holds a blank.
+// The typed ID: fields 1 to 12 up to the first that is not four hexadecimal digits (a blank
+// ends the ID).
 std::vector<uint16_t> TypedWords(const std::array<std::string, 12>& fields) {
     std::vector<uint16_t> words;
     for (const std::string& field : fields) {
-        if (field.size() != 4 || field.find(' ') != std::string::npos)
-            break;
         uint16_t word = 0;
-        bool hex = true;
-        for (char c : field) {
-            const int d = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                 : -1;
-            hex = hex && d >= 0;
-            word = uint16_t(word << 4 | (d < 0 ? 0 : d));
-        }
-        if (!hex)
+        const char* end = field.data() + field.size();
+        const auto [stop, error] = std::from_chars(field.data(), end, word, 16);
+        if (field.size() != 4 || error != std::errc() || stop != end)
             break;
         words.push_back(word);
     }
@@ -69,9 +57,7 @@ int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
 }  // namespace
 
 bool CQuorvelDlg::SecurityCheck() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0)
-        count = 0;
+    const int count = targets::Count();
     for (int n = 1; n <= count; ++n) {
         switch (CheckTargetSecurity(n, count)) {
             case SecurityVerdict::Unplug:
@@ -88,7 +74,7 @@ bool CQuorvelDlg::SecurityCheck() {
 }
 
 CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) {
-    if (StatusOf(n) != 0)
+    if (targets::Status(n) != 0)
         return SecurityVerdict::Next;
     uint16_t protect = 1;
     if (ApiObj.IsTargetProtected(n, protect) == 0 || !AdapterAnswered(n) || protect == 0)

@@ -8,15 +8,12 @@
 #include "brindlex/api.h"
 #include "programdata/address_text.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 namespace {
 
 constexpr int kSerialColumn = 2;
 constexpr size_t kShownSerialDigits = 32;
-
-std::string LastCharacters(const std::string& text, size_t count) {
-    return text.size() > count ? text.substr(text.size() - count) : text;
-}
 
 }  // namespace
 
@@ -95,8 +92,8 @@ void CQuorvelDlg::OnSerialization() {
 }
 
 void CQuorvelDlg::AssignSerialPreview() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0 || count <= 0)
+    const int count = targets::Count();
+    if (count == 0)
         return;
     const int rows = view_.ListRowCount(IDC_CONNECTION_LIST);
     if (settings_.serialOn == 0) {
@@ -107,12 +104,10 @@ void CQuorvelDlg::AssignSerialPreview() {
     }
     std::array<uint8_t, kByteFieldSize> next = settings_.serialNumber;
     for (int n = 1; n <= count; ++n) {
-        int ready = 0;
-        const bool plugged = ApiIsTargetPlugSuccess(n, &ready) != 0 && ready != 0;
         std::string shown;
-        if (plugged) {
-            shown =
-                LastCharacters(FormatHexBytes(next, settings_.serialLength), kShownSerialDigits);
+        if (targets::PlugSucceeded(n)) {
+            shown = targets::Rightmost(FormatHexBytes(next, settings_.serialLength),
+                                       kShownSerialDigits);
             if (connectionCheckActive_ == 0)
                 ApiSetSerialNumber(n, next.data(), settings_.serialLength);
             AddSerialIncrement(next, settings_.serialLength, settings_.increment,

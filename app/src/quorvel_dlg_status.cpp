@@ -12,6 +12,7 @@
 #include "programdata/limits.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "target_queries.h"
 
 using namespace programdata;
 
@@ -19,16 +20,8 @@ namespace {
 
 constexpr int kConnectionStatusColumn = 3;
 constexpr int kCheckListStatusColumn = 2;
-constexpr int kTargetsInLowList = 16;
 // Firmware version texts are a few characters ("1.23"); more is not a version.
 constexpr uint32_t kMaxFirmwareTextSize = 64;
-
-int TargetCount() {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0 || count < 0)
-        return 0;
-    return count;
-}
 
 }  // namespace
 
@@ -38,20 +31,16 @@ void CQuorvelDlg::MessageReporter::Report(int messageId, const std::string& file
     const MsgIcon shown = icon == MessageIcon::Error     ? MsgIcon::Error
                           : icon == MessageIcon::Warning ? MsgIcon::Warning
                                                          : MsgIcon::Information;
-    dlg_.view_.MessageBox(text, dlg_.programName_, shown, MsgButtons::Ok);
+    dlg_.view_.MessageBox({uint32_t(messageId), text, dlg_.programName_, shown, MsgButtons::Ok});
 }
 
 bool CQuorvelDlg::FirmwareVersionText(int target, std::string& text) {
-    uint32_t needed = 0;
-    if (ApiObj.GetFirmVerStr(target, nullptr, 0, needed) == 0 || needed == 0 ||
-        needed > kMaxFirmwareTextSize)
-        return false;
-    std::array<char, kMaxFirmwareTextSize> buffer{};
-    uint32_t again = 0;
-    if (ApiObj.GetFirmVerStr(target, buffer.data(), needed, again) == 0 || again > needed)
-        return false;
-    text.assign(buffer.data(), strnlen(buffer.data(), needed));
-    return true;
+    text = targets::FetchText(
+        [target](char* buffer, uint32_t size, uint32_t& needed) {
+            return ApiObj.GetFirmVerStr(target, buffer, size, needed);
+        },
+        kMaxFirmwareTextSize);
+    return !text.empty();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -75,10 +64,8 @@ bool CQuorvelDlg::WriteTargetLogBlock(int op, int target) {
     if (op != kOperationWrite || settings_.serialOn == 0)
         return log_.WriteTargetLogBlock(op, target);
     // The number this target was given, as the library holds it; missing bytes read as 0.
-    std::array<uint8_t, kByteFieldSize> serial{};
-    uint32_t length = 0;
-    ApiGetSerialNumber(target, serial.data(), uint32_t(serial.size()), &length);
-    return log_.WriteTargetLogBlock(op, target, FormatHexBytes(serial, settings_.serialLength));
+    return log_.WriteTargetLogBlock(
+        op, target, FormatHexBytes(targets::HeldSerialNumber(target), settings_.serialLength));
 }
 
 bool CQuorvelDlg::CloseOperationLog() {
@@ -108,18 +95,22 @@ void CQuorvelDlg::OnLogFileBrowse() {
 // ---------------------------------------------------------------------------------------------
 // Status texts
 
-void CQuorvelDlg::SetTargetStatusCells(int target, const std::string& text) {
+void CQuorvelDlg::SetTargetCells(int target, int connectionColumn,
+                                 const std::string& connectionText, int checkListColumn,
+                                 const std::string& checkListText) {
     if (target < 1)
         return;
     // Rows may be missing: Unplug empties the Connection List while the lists stay.
     const int row = target - 1;
     if (row < view_.ListRowCount(IDC_CONNECTION_LIST))
-        view_.ListSetCell(IDC_CONNECTION_LIST, row, kConnectionStatusColumn, text);
-    const bool low = target <= kTargetsInLowList;
-    const int list = low ? IDC_CHECK_LIST_LOW : IDC_CHECK_LIST_HIGH;
-    const int listRow = low ? target - 1 : target - kTargetsInLowList - 1;
-    if (listRow < view_.ListRowCount(list))
-        view_.ListSetCell(list, listRow, kCheckListStatusColumn, text);
+        view_.ListSetCell(IDC_CONNECTION_LIST, row, connectionColumn, connectionText);
+    const targets::CheckListRow small = targets::CheckListRowOf(target);
+    if (small.row < view_.ListRowCount(small.list))
+        view_.ListSetCell(small.list, small.row, checkListColumn, checkListText);
+}
+
+void CQuorvelDlg::SetTargetStatusCells(int target, const std::string& text) {
+    SetTargetCells(target, kConnectionStatusColumn, text, kCheckListStatusColumn, text);
 }
 
 void CQuorvelDlg::SetResultField(const std::string& text, int32_t state) {
@@ -136,14 +127,12 @@ void CQuorvelDlg::ShowProgressStatus(int op) {
         return;
     }
     const std::string label(ProgressLabel(op));
-    const int count = TargetCount();
+    const int count = targets::Count();
     for (int n = 1; n <= count; ++n) {
-        int enabled = 0;
-        if (ApiGetEnableFlg(n, &enabled) == 0 || enabled != 1)
+        if (!targets::Enabled(n))
             continue;
         SetTargetStatusCells(n, label);
-        int plugged = 0;
-        if (ApiIsTargetPlugSuccess(n, &plugged) != 0 && plugged != 0)
+        if (targets::PlugSucceeded(n))
             ApiSetTargetStatus(n, 0);
     }
     view_.UpdateWindow();

@@ -24,6 +24,16 @@ enum class MsgButtons { Ok, OkCancel };
 // The button that closed a message box or a modal dialog (IDOK, IDCANCEL, ...).
 using DialogResult = int;
 
+// A message box: the text as shown, and the string-table number it came from, so that views
+// which answer or log by number need not guess it from the text.
+struct MessageBoxSpec {
+    uint32_t id = 0;  // 0: a text of no number (the target properties)
+    std::string text;
+    std::string caption;
+    MsgIcon icon = MsgIcon::Information;
+    MsgButtons buttons = MsgButtons::Ok;
+};
+
 struct FontSpec {
     std::string face;
     int height = 0;  // negative: character height in pixels
@@ -204,9 +214,8 @@ class DialogView {
     // A pop-up menu at the cursor; the chosen command, or 0 when none was chosen.
     virtual int TrackPopupMenu(const std::vector<MenuItemSpec>& items) = 0;
 
-    // Message boxes, captioned with caption. Answers IDOK or IDCANCEL.
-    virtual DialogResult MessageBox(const std::string& text, const std::string& caption,
-                                    MsgIcon icon, MsgButtons buttons) = 0;
+    // Message boxes. Answers IDOK or IDCANCEL.
+    virtual DialogResult MessageBox(const MessageBoxSpec& box) = 0;
 
     // File dialogs: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> OpenFileDialog(const FileDialogSpec& dialog) = 0;

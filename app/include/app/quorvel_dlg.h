@@ -108,7 +108,7 @@ class CQuorvelDlg : public DialogEvents,
     void OnSaveMemory(int target);
     void ShowTargetProperties(int target);
 
-    // --- Program files and target selection (quorvel_dlg_files.cpp, quorvel_dlg_target.cpp)
+    // --- Program files and target selection (quorvel_dlg_files.cpp, quorvel_dlg_target_type.cpp)
     // List 1151 follows the file list through these.
     void RowInserted(size_t row) override;
     void RowRemoved(size_t row) override;
@@ -315,6 +315,8 @@ class CQuorvelDlg : public DialogEvents,
     const CTargetInfo* SelectedDescription() const;
     // The window back to idle after Write or Verify: Cancel forgotten, focus for the next step.
     void EndOperation(int idleState);
+    // A registered file's "File Name: " and "Offset   : " lines in the log.
+    void WriteFileLogLines(size_t row);
     // Runs the message pump; true when a Cancel was confirmed.
     bool PumpAndCheckCancel();
     // The write image from every file (with the overlap question 2069 and the log lines);
@@ -412,6 +414,9 @@ class CQuorvelDlg : public DialogEvents,
       private:
         CQuorvelDlg& dlg_;
     };
+    // A target's cells in the Connection List and in its list of simple mode.
+    void SetTargetCells(int target, int connectionColumn, const std::string& connectionText,
+                        int checkListColumn, const std::string& checkListText);
     void SetTargetStatusCells(int target, const std::string& text);
     // Result field text and display state; the field's colour follows the state.
     void SetResultField(const std::string& text, int32_t state);

@@ -352,7 +352,7 @@ TEST_F(SerializationDialogTest, ViewRunsBothDialogsModally) {
             boxParent = box->parentWidget() ? box->parentWidget()->objectName() : QString();
             box->button(QMessageBox::Ok)->click();
         });
-        view.MessageBox("refused", "Quorvel", MsgIcon::Error, MsgButtons::Ok);
+        view.MessageBox({0, "refused", "Quorvel", MsgIcon::Error, MsgButtons::Ok});
     };
     bool openAfterRefusal = false;
     QTimer::singleShot(0, [&] {

@@ -158,10 +158,9 @@ int FakeDialogView::TrackPopupMenu(const std::vector<MenuItemSpec>& items) {
     return PopOr(popupAnswers, 0);
 }
 
-DialogResult FakeDialogView::MessageBox(const std::string& text, const std::string& caption,
-                                        MsgIcon icon, MsgButtons buttons) {
-    DialogResult answer = buttons == MsgButtons::Ok ? 1 : PopOr(messageAnswers, defaultAnswer);
-    messages.push_back({text, caption, icon, buttons, answer});
+DialogResult FakeDialogView::MessageBox(const MessageBoxSpec& box) {
+    DialogResult answer = box.buttons == MsgButtons::Ok ? 1 : PopOr(messageAnswers, defaultAnswer);
+    messages.push_back({box.text, box.caption, box.icon, box.buttons, answer, box.id});
     return answer;
 }
 

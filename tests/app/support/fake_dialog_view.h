@@ -47,6 +47,7 @@ struct ShownMessage {
     MsgIcon icon;
     MsgButtons buttons;
     DialogResult answer;
+    uint32_t id = 0;
 };
 
 class FakeDialogView : public DialogView {
@@ -140,8 +141,7 @@ class FakeDialogView : public DialogView {
     void EnableMenuItem(int command, bool enabled) override { menu[command].enabled = enabled; }
     void RedrawMenuBar() override { ++menuRedraws; }
     int TrackPopupMenu(const std::vector<MenuItemSpec>& items) override;
-    DialogResult MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
-                            MsgButtons buttons) override;
+    DialogResult MessageBox(const MessageBoxSpec& box) override;
     std::optional<std::string> OpenFileDialog(const FileDialogSpec& dialog) override;
     std::optional<std::string> SaveFileDialog(const FileDialogSpec& dialog) override;
     SelectTargetResult RunSelectTargetDialog(const SelectTargetRequest& request) override;

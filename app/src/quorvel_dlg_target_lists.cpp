@@ -10,14 +10,11 @@
 #include "brindlex/api.h"
 #include "brindlex/flash_status.h"
 #include "brindlex/quorvel_api.h"
+#include "target_queries.h"
 
 namespace {
 
-// Simple mode splits the targets over two lists: 1 to 16 and 17 and up.
-constexpr int kTargetsPerSmallList = 16;
 constexpr uint32_t kIdentifyLightMs = 5000;
-// Device paths and version texts are short; anything longer is not a text we show.
-constexpr uint32_t kLongestText = 32 * 1024;
 
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kFailedRed{255, 0, 0};
@@ -29,26 +26,7 @@ bool IsTargetList(int listId) {
 }
 
 int TargetOfRow(int listId, int row) {
-    return listId == IDC_CHECK_LIST_HIGH ? row + kTargetsPerSmallList + 1 : row + 1;
-}
-
-bool PlugSucceeded(int target) {
-    int flag = 0;
-    return ApiIsTargetPlugSuccess(target, &flag) != 0 && flag != 0;
-}
-
-// The library's texts come in two calls: the size first, then the text.
-template <class Fetch>
-std::string FetchText(Fetch fetch) {
-    uint32_t needed = 0;
-    if (fetch(nullptr, 0, needed) == 0 || needed == 0 || needed > kLongestText)
-        return {};
-    std::string text(needed, '\0');
-    uint32_t again = needed;
-    if (fetch(text.data(), needed, again) == 0 || again > needed)
-        return {};
-    text.resize(strnlen(text.data(), needed));
-    return text;
+    return listId == IDC_CHECK_LIST_HIGH ? row + targets::kInLowList + 1 : row + 1;
 }
 
 }  // namespace
@@ -64,10 +42,10 @@ void CQuorvelDlg::BuildTargetRows() {
         view_.ListInsertRow(IDC_CONNECTION_LIST, n - 1, "");
         view_.ListSetCell(IDC_CONNECTION_LIST, n - 1, 1, "Target" + number);
         view_.ListSetRowCheck(IDC_CONNECTION_LIST, n - 1, false);
-        if (n <= kTargetsPerSmallList)
+        if (n <= targets::kInLowList)
             view_.ListInsertRow(IDC_CHECK_LIST_LOW, n - 1, number);
         else
-            view_.ListInsertRow(IDC_CHECK_LIST_HIGH, n - 1 - kTargetsPerSmallList, number);
+            view_.ListInsertRow(IDC_CHECK_LIST_HIGH, n - 1 - targets::kInLowList, number);
         ApiSetEnableFlg(n, 1);
     }
 }
@@ -79,14 +57,14 @@ std::optional<Rgb> CQuorvelDlg::OnListRowColour(int listId, int row) {
     int status = 0;
     if (ApiGetTargetStatus(target, &status) == 0 || status == 0)
         return kWhite;
-    return PlugSucceeded(target) ? kFailedRed : kNotPluggedGrey;
+    return targets::PlugSucceeded(target) ? kFailedRed : kNotPluggedGrey;
 }
 
 void CQuorvelDlg::OnListCheckChanged(int listId, int row, bool checked) {
     if (listId != IDC_CONNECTION_LIST || row < 0)
         return;
     const int target = row + 1;
-    if (checked && PlugSucceeded(target)) {
+    if (checked && targets::PlugSucceeded(target)) {
         ApiSetEnableFlg(target, 1);
         return;
     }
@@ -104,7 +82,7 @@ void CQuorvelDlg::OnAllCheck() {
         allCheckToggle_ = 1;
     } else {
         for (int row = 0; row < rows; ++row)
-            if (PlugSucceeded(row + 1))
+            if (targets::PlugSucceeded(row + 1))
                 view_.ListSetRowCheck(IDC_CONNECTION_LIST, row, true);
         allCheckToggle_ = 0;
     }
@@ -116,7 +94,7 @@ void CQuorvelDlg::OnListRightClick(int listId, int row) {
         return;
     const int target = row + 1;
     int enabled = 0, status = -1;
-    const bool canSave = PlugSucceeded(target) && ApiGetEnableFlg(target, &enabled) != 0 &&
+    const bool canSave = targets::PlugSucceeded(target) && ApiGetEnableFlg(target, &enabled) != 0 &&
                          enabled == 1 && ApiGetTargetStatus(target, &status) != 0 && status == 0;
     view_.ListSelectRow(listId, row);
     const int command = view_.TrackPopupMenu({
@@ -130,16 +108,13 @@ void CQuorvelDlg::OnListRightClick(int listId, int row) {
 }
 
 void CQuorvelDlg::ShowTargetProperties(int target) {
-    const std::string firmware = FetchText([target](char* buffer, uint32_t size, uint32_t& need) {
-        return ApiObj.GetFirmVerStr(target, buffer, size, need);
-    });
-    const std::string path = FetchText([target](char* buffer, uint32_t size, uint32_t& need) {
-        return ApiGetDevicePathStr(target, buffer, size, &need);
-    });
+    std::string firmware;
+    FirmwareVersionText(target, firmware);
+    const std::string path = targets::DevicePath(target);
     const std::string text = "Target No." + std::to_string(target) + "\n" +
                              "Firmware Version: " + firmware + "\n" + "USB Device Path: " + path +
                              "\n" + "\n";
-    view_.MessageBox(text, programName_, MsgIcon::Information, MsgButtons::Ok);
+    view_.MessageBox({0, text, programName_, MsgIcon::Information, MsgButtons::Ok});
 }
 
 void CQuorvelDlg::OnListDoubleClick(int listId, int row) {
