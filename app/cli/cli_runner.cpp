@@ -1,11 +1,9 @@
 #include "cli_runner.h"
 
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 
 #include "app/control_ids.h"
@@ -17,7 +15,6 @@
 #include "cli_options.h"
 #include "console_report.h"
 #include "console_view.h"
-#include "programdata/error_messages.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 
@@ -100,22 +97,11 @@ class WatchedLock : public AdapterLock {
     const std::string& name_;
 };
 
-// The device path each target plugged with.
-struct PlugPaths : OperationObserver {
-    void OnTargetResult(const TargetResult& r) override {
-        if (r.operation == kOperationPlug)
-            paths[r.target] = r.devicePath;
-    }
-    std::map<int, std::string> paths;
-};
-
 class Session {
   public:
     Session(CQuorvelDlg& dialog, const CliOptions& options, ConsoleReport& report,
             const CliEnvironment& env, const std::string& name)
-        : dialog_(dialog), o_(options), report_(report), env_(env), name_(name) {
-        dialog_.AddOperationObserver(&plugPaths_);
-    }
+        : dialog_(dialog), o_(options), report_(report), env_(env), name_(name) {}
 
     void Run() {
         // A message while starting (a program file, the TRG files) leaves nothing to run.
@@ -216,26 +202,7 @@ class Session {
                                std::to_string(count));
             return;
         }
-        const auto start = std::chrono::steady_clock::now();
-        const int errors = report_.Errors();
         dialog_.SaveTargetMemory(n, o_.savePath);
-        int status = 0;
-        ApiGetTargetStatus(n, &status);
-        const uint32_t ms = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now() - start)
-                                         .count());
-        const bool ok = status == 0 && report_.Errors() == errors;
-        // A file that could not be made leaves the target as it was: only the outcome fails.
-        if (status != 0 || ok) {
-            std::string message = GetErrorMessage(uint32_t(status));
-            while (!message.empty() && message.back() == '\n')
-                message.pop_back();
-            report_.OnTargetResult(
-                {kOperationSave, n, plugPaths_.paths[n], "", uint32_t(status), message, ms});
-        }
-        report_.OnOperationEnd({kOperationSave, ok ? "Save SUCCESS" : "Save FAILURE",
-                                ok ? kResultSuccess : kResultFailure, ok ? 1 : 0, ok ? 0 : 1, false,
-                                ms});
     }
 
     CQuorvelDlg& dialog_;
@@ -243,7 +210,6 @@ class Session {
     ConsoleReport& report_;
     const CliEnvironment& env_;
     const std::string& name_;
-    PlugPaths plugPaths_;
 };
 
 }  // namespace

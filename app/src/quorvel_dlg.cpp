@@ -193,8 +193,8 @@ void CQuorvelDlg::SetUpListViews() {
 }
 
 void CQuorvelDlg::SetUnpluggedState() {
-    SetBusyState(2);
-    SetIdleState(2);
+    SetBusyState(BusyKind::StartUnplug);
+    SetIdleState(IdleState::Unplugged);
     view_.SetControlText(IDC_PLUG, "&Plug");
     plugged_ = 0;
 }

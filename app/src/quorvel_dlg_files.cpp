@@ -141,14 +141,14 @@ bool CQuorvelDlg::AddFromDialog() {
     const AddFileResult added = programData_.AddProgramFile(entered.fileName, offset);
     if (added.ok)
         AfterFileAdded(added);
-    SetIdleState(plugged_ != 0 ? 3 : 2);
+    SetIdleState(plugged_ != 0 ? IdleState::AfterPlug : IdleState::Unplugged);
     RefreshChecksum();
     return added.ok;
 }
 
 void CQuorvelDlg::DeleteRows(const std::vector<int>& rows) {
     DeleteFileRows(rows);
-    SetIdleState(plugged_ != 0 ? 3 : 2);
+    SetIdleState(plugged_ != 0 ? IdleState::AfterPlug : IdleState::Unplugged);
     RefreshChecksum();
 }
 

@@ -5,6 +5,8 @@
 #include "programdata/memory_save.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
+#include "programdata/targets.h"
+#include "operation_run.h"
 
 using namespace programdata;
 
@@ -18,37 +20,42 @@ void CQuorvelDlg::OnSaveMemory(int target) {
     const std::optional<std::string> path = view_.SaveFileDialog(dialog);
     if (!path.has_value())
         return;
-    SetBusyState(1);
     SaveTargetMemory(target, *path);
-    SetIdleState(1);
     UpdateData(false);
 }
 
-void CQuorvelDlg::SaveTargetMemory(int target, const std::string& path) {
+bool CQuorvelDlg::SaveTargetMemory(int target, const std::string& path) {
+    OperationRun run(*this, kOperationSave);
+    run.OnlyTarget(target);
+    run.IdleAfterwards(IdleState::AfterEraseSave);
+    SetBusyState(BusyKind::EraseSave);
     const uint32_t size = programData_.packedSize();
     uint32_t count = 0;
     const int read = ApiFlashRead(target, size, &count, programData_.packedBuffer());
-    int status = 0;
-    if (ApiGetTargetStatus(target, &status) == 0)
-        status = 0;
-    if (status != 0) {
+    if (targets::Status(target) != 0) {
         ShowTargetStatus(target, kOperationSave);
-        return;
+        run.Finish(Ending::Completed);
+        return false;
     }
     // A refused or short read leaves the buffer as an earlier read filled it: that is not this
     // target's flash and must not be saved as such.
     if (read == 0 || count < size) {
         ShowError(IDS_HEX_WRITE_FAILED);
-        return;
+        run.Finish(Ending::Failed);
+        return false;
     }
-    SaveMemoryHexFile(path, programData_.geometry(), programData_.packedBuffer(), size,
-                      logReporter_);
+    const bool saved = SaveMemoryHexFile(path, programData_.geometry(),
+                                         programData_.packedBuffer(), size, logReporter_);
+    run.Finish(saved ? Ending::Completed : Ending::Failed);
+    return saved;
 }
 
 bool CQuorvelDlg::CompareImages(uint32_t first, uint32_t last, uint32_t& differences) {
     const ComparePump pump = [this] {
+        if (run_ != nullptr)
+            return run_->Cancelled();
         view_.PumpMessages();
-        return cancelRequested_ != 0;
+        return false;
     };
     return programdata::CompareImages(programData_.geometry(), programData_.writeImage(),
                                       programData_.flashImage(), first, last, log_, pump,

@@ -8,16 +8,13 @@
 #include "brindlex/target_info.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "operation_run.h"
+#include "target_cells.h"
 
 using namespace programdata;
-using targets::Count;
-using targets::Enabled;
-using targets::PlugSucceeded;
 
 namespace {
 
-constexpr int kVerifyDifferences = 0x2006;
 constexpr int kConnectionSerialColumn = 2;
 constexpr int kCheckListSerialColumn = 1;
 constexpr size_t kConnectionSerialDigits = 32;
@@ -61,10 +58,30 @@ const CTargetInfo* CQuorvelDlg::SelectedDescription() const {
     return &targetSet_->entries[selectedTarget_];
 }
 
-void CQuorvelDlg::EndOperation(int idleState) {
-    SetIdleState(idleState);
-    cancelRequested_ = 0;
-    view_.SetFocus(settings_.mode == 1 ? IDC_PROGRAM : IDC_PLUG);
+CQuorvelDlg::Ending CQuorvelDlg::Refused() {
+    lastEnding_ = Ending::Failed;
+    return Ending::Failed;
+}
+
+void CQuorvelDlg::FocusAfter(int op) {
+    switch (op) {
+        case kOperationWrite:
+        case kOperationVerify:
+        case kOperationErase:
+        case kOperationProgram:
+            view_.SetFocus(settings_.mode == 1 ? IDC_PROGRAM : IDC_PLUG);
+            break;
+        case kOperationPlug:
+            if (settings_.mode != 1)
+                view_.SetFocus(programData_.rowCount() > 0 ? IDC_WRITE : IDC_FILE_BROWSE);
+            break;
+        case kOperationUnplug:
+            if (settings_.mode != 1)
+                view_.SetFocus(IDC_PLUG);
+            break;
+        default:
+            break;
+    }
 }
 
 void CQuorvelDlg::WriteFileLogLines(size_t row) {
@@ -72,14 +89,9 @@ void CQuorvelDlg::WriteFileLogLines(size_t row) {
     WriteLogText("Offset   : " + programData_.columnText(row, kColumnOffset) + "\n");
 }
 
-bool CQuorvelDlg::PumpAndCheckCancel() {
-    view_.PumpMessages();
-    return cancelRequested_ != 0;
-}
-
 void CQuorvelDlg::OnCancelOperation() {
     if (AskOkCancel(IDS_CONFIRM_CANCEL))
-        cancelRequested_ = 1;
+        RequestCancel();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -115,14 +127,11 @@ bool CQuorvelDlg::LoadWriteImage() {
 
 bool CQuorvelDlg::HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& working) {
     bool overflowed = false;
-    const int count = Count();
-    for (int n = 1; n <= count; ++n) {
-        if (!PlugSucceeded(n))
-            continue;
+    for (int n : targets::PluggedOnes()) {
         // A number that wrapped around would repeat one already given out.
         if (overflowed)
             return false;
-        if (connectionCheckActive_ == 0)
+        if (!InConnectionCheck())
             ApiSetSerialNumber(n, working.data(), settings_.serialLength);
         overflowed = AddSerialIncrement(working, settings_.serialLength, settings_.increment,
                                         settings_.incrementLength);
@@ -130,13 +139,13 @@ bool CQuorvelDlg::HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& work
     return true;
 }
 
-bool CQuorvelDlg::WriteBlocks(const CTargetInfo& target) {
+bool CQuorvelDlg::WriteBlocks(OperationRun& run, const CTargetInfo& target) {
     const uint32_t blockSize = uint32_t(target.blockSize);
     const uint32_t blocks = programData_.geometry().flashLimit / blockSize + 1;
     const uint8_t* image = programData_.writeImage().data();
     const uint32_t areaCount = std::min<uint32_t>(target.areaCount, 256);
     for (uint32_t b = 0; b < blocks; ++b) {
-        if (PumpAndCheckCancel())
+        if (run.Cancelled())
             return false;
         const uint64_t blockFirst = uint64_t(b) * blockSize;
         const uint64_t blockLast = blockFirst + blockSize - 1;
@@ -159,110 +168,60 @@ bool CQuorvelDlg::WriteBlocks(const CTargetInfo& target) {
             else
                 ApiFlashWriteAll(first, last, first, image);
         }
-        ReportProgress(kOperationWrite, b + 1, blocks);
+        run.Progress(b + 1, blocks);
     }
-    return cancelRequested_ == 0;
+    return !run.CancelRequested();
 }
 
 void CQuorvelDlg::ShowHeldSerialNumbers() {
-    const int count = Count();
-    for (int n = 1; n <= count; ++n) {
-        if (!PlugSucceeded(n))
-            continue;
-        const std::string text =
-            FormatHexBytes(targets::HeldSerialNumber(n), settings_.serialLength);
-        SetTargetCells(n, kConnectionSerialColumn,
-                       targets::Rightmost(text, kConnectionSerialDigits), kCheckListSerialColumn,
-                       targets::Rightmost(text, kCheckListSerialDigits));
+    for (int n : targets::PluggedOnes()) {
+        const std::string text = FormatHexBytes(HeldSerialNumber(n), settings_.serialLength);
+        SetTargetCells(n, kConnectionSerialColumn, Rightmost(text, kConnectionSerialDigits),
+                       kCheckListSerialColumn, Rightmost(text, kCheckListSerialDigits));
     }
 }
 
-void CQuorvelDlg::OnWrite() {
-    // A Write of its own (with its Verify) is a cycle of boards; in a Program cycle it is one
-    // step of the cycle.
-    const bool ownCycle = !cycle_.open;
-    if (ownCycle) {
-        stoppedByCancel_ = false;
-        OpenBoardCycle();
-    }
-    RunWrite();
-    if (ownCycle)
-        CloseBoardCycle();
-}
-
-void CQuorvelDlg::RunWrite() {
+CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     // 1. to 4. Checks, the log, busy.
-    if (!EnabledTargetCheck()) {
-        operationFailed_ = 1;
-        return;
-    }
+    if (!EnabledTargetCheck())
+        return Refused();
     settingsFile_.ReadSerialSettings(settings_);
     const CTargetInfo* target = SelectedDescription();
-    if (!SerialAreaCheck() || !OpenOperationLog()) {
-        operationFailed_ = 1;
-        return;
-    }
-    BeginOperation(kOperationWrite);
-    cancelRequested_ = 0;
+    if (!SerialAreaCheck() || !OpenOperationLog())
+        return Refused();
+    OperationRun run(*this, kOperationWrite);
+    run.IdleAfterwards(IdleState::AfterWriteVerify);
     UpdateData(true);
     WriteLogHeader(kOperationWrite);
-    SetBusyState(0);
-    auto stop = [this] {
-        CloseOperationLog();
-        operationFailed_ = 1;
-        ReportOperationFailure(kOperationWrite);
-        EndOperation(0);
-    };
+    SetBusyState(BusyKind::WriteVerify);
     // A description without a usable block size cannot be written block by block.
     if (target == nullptr || target->blockSize <= 0 || programData_.writeImage().size() == 0) {
         ShowError(IDS_TARGET_NOT_SUPPORTED);
-        return stop();
+        return run.Finish(Ending::Failed);
     }
     // 5. to 9. The image: the fill, then every file; the checksum and fill in the log.
     programData_.PrepareBaseImage(programData_.writeImage());
     std::array<uint8_t, kByteFieldSize> working = settings_.serialNumber;
     if (!LoadWriteImage())
-        return stop();
+        return run.Finish(Ending::Failed);
     WriteLogText("Checksum : " + checksumText_ + "\n");
     WriteLogText(std::string("Filling Data: ") +
                  (settings_.fillType == 1 ? "Content of Flash Memory\n" : "0xFF\n"));
     // 10. Each plugged target's number; one that would repeat a number asks first.
     if (settings_.serialOn != 0 && !HandOutSerialNumbers(working)) {
         const bool openDialog = AskOkCancel(IDS_SERIAL_OVERFLOW);
-        CloseOperationLog();
-        operationFailed_ = 1;
-        ReportOperationFailure(kOperationWrite);
+        run.Finish(Ending::Failed);
         if (openDialog)
             OnSerialization();
         else if (settings_.mode != 1)
             Unplug();
-        return EndOperation(plugged_ != 0 ? 0 : 2);
+        run.IdleAfterwards(plugged_ != 0 ? IdleState::AfterWriteVerify : IdleState::Unplugged);
+        return Ending::Failed;
     }
-    // 11. to 13. Block by block; a Cancel stops at the next block.
-    cancelRequested_ = 0;
+    // 11. to 14. Block by block; a Cancel stops at the next block. The result.
     ShowProgressStatus(kOperationWrite);
-    const bool completed = WriteBlocks(*target);
-    const int count = Count();
-    if (!completed) {
-        WriteLogText("Processing has canceled!!\n");
-        operationFailed_ = 1;
-        stoppedByCancel_ = true;
-    } else {
-        for (int n = 1; n <= count; ++n) {
-            ShowTargetStatus(n, kOperationWrite);
-            ApiUpdateErrorTargetLED(n);
-            WriteTargetLogBlock(kOperationWrite, n);
-        }
-        ReportTargetResults(kOperationWrite, operationStart_);
-    }
-    // 14. Close; the result.
-    CloseOperationLog();
-    if (settings_.mode != 1)
-        ShowOperationResult(kOperationWrite);
-    if (completed)
-        ReportOperationEnd(kOperationWrite, operationStart_);
-    else
-        ReportOperationFailure(kOperationWrite, true);
+    const bool completed = WriteBlocks(run, *target);
+    run.Finish(completed ? Ending::Completed : Ending::Stopped);
     // 16. The number reached stays in memory until Unplug; show what each target got.
     if (settings_.serialOn != 0) {
         settings_.serialNumber = working;
@@ -271,15 +230,16 @@ void CQuorvelDlg::RunWrite() {
     }
     // 17. Verify follows in detail mode when asked for.
     if (completed && writeWithVerify_ != 0 && settings_.mode != 1)
-        OnVerify();
-    // 18. Idle.
-    EndOperation(0);
+        RunVerify();
+    // 18. Idle as the run ends.
+    return run.Overall();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Verify
 
-CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
+CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(OperationRun& run, int target,
+                                                  VerifyProgress& progress) {
     ProgramData& data = programData_;
     const TargetGeometry& g = data.geometry();
     uint32_t read = 0;
@@ -294,9 +254,9 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
     std::copy_n(data.flashImage().data(), copied, data.writeImage().data());
 
     for (size_t i = 0; i < data.rowCount(); ++i) {
-        ReportProgress(kOperationVerify, verifyDone_ + uint32_t(i), verifyTotal_, target,
-                       data.columnText(i, kColumnFileName));
-        if (PumpAndCheckCancel())
+        run.Progress(progress.done + uint32_t(i), progress.total, target,
+                     data.columnText(i, kColumnFileName));
+        if (run.Cancelled())
             return VerifyStep::Cancelled;
         uint32_t start = 0, end = 0;
         int32_t offset = 0;
@@ -305,15 +265,15 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
         // A file that cannot be compared fails the target: it was not verified.
         if (!data.RowValues(i, start, end, offset, &failed)) {
             ShowError(uint32_t(failed));
-            ApiSetTargetStatus(target, kVerifyDifferences);
+            targets::SetStatus(target, FLASH_VERIFY_DIFFERENCE);
             return VerifyStep::Failed;
         }
         if (!data.ReadProgramRow(i, offset, data.writeImage(), result)) {
-            ApiSetTargetStatus(target, kVerifyDifferences);
+            targets::SetStatus(target, FLASH_VERIFY_DIFFERENCE);
             return VerifyStep::Failed;
         }
         if (settings_.serialOn != 0) {
-            const auto serial = targets::HeldSerialNumber(target);
+            const auto serial = HeldSerialNumber(target);
             for (uint32_t k = 0; k < settings_.serialLength; ++k) {
                 const uint64_t address = uint64_t(settings_.serialAddress) + k;
                 if (address < data.writeImage().size())
@@ -326,22 +286,20 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(int target) {
         // A cancelled compare answers true, but what it listed before still counts.
         if (first <= last &&
             (!CompareImages(uint32_t(first), uint32_t(last), differences) || differences > 0))
-            ApiSetTargetStatus(target, kVerifyDifferences);
-        if (cancelRequested_ != 0)
+            targets::SetStatus(target, FLASH_VERIFY_DIFFERENCE);
+        if (run.CancelRequested())
             return VerifyStep::Cancelled;
     }
     return VerifyStep::Next;
 }
 
-void CQuorvelDlg::OnVerify() {
+CQuorvelDlg::Ending CQuorvelDlg::RunVerify() {
     // 1. and 2. Checks, the log, busy.
-    if (!EnabledTargetCheck() || !SerialAreaCheck() || !OpenOperationLog()) {
-        operationFailed_ = 1;
-        return;
-    }
-    BeginOperation(kOperationVerify);
-    cancelRequested_ = 0;
-    SetBusyState(0);
+    if (!EnabledTargetCheck() || !SerialAreaCheck() || !OpenOperationLog())
+        return Refused();
+    OperationRun run(*this, kOperationVerify);
+    run.IdleAfterwards(IdleState::AfterWriteVerify);
+    SetBusyState(BusyKind::WriteVerify);
     ShowProgressStatus(kOperationVerify);
     WriteLogHeader(kOperationVerify);
     // 3. The files and the checksum.
@@ -349,76 +307,43 @@ void CQuorvelDlg::OnVerify() {
         WriteFileLogLines(i);
     WriteLogText("Checksum : " + checksumText_ + "\n");
     // 4. One target after another.
-    const int count = Count();
-    int enabled = 0;
-    for (int n = 1; n <= count; ++n)
-        enabled += Enabled(n) ? 1 : 0;
-    verifyDone_ = 0;
-    verifyTotal_ = uint32_t(enabled) * uint32_t(programData_.rowCount());
+    const uint32_t files = uint32_t(programData_.rowCount());
+    VerifyProgress progress;
+    for ([[maybe_unused]] int n : targets::EnabledOnes())
+        progress.total += files;
     VerifyStep step = VerifyStep::Next;
-    for (int n = 1; n <= count && step == VerifyStep::Next; ++n) {
-        if (!Enabled(n))
-            continue;
-        const OperationClock::time_point targetStart = OperationClock::now();
-        step = VerifyTarget(n);
-        verifyDone_ += uint32_t(programData_.rowCount());
-        if (step == VerifyStep::Next || step == VerifyStep::Failed) {
-            ShowTargetStatus(n, kOperationVerify);
-            WriteTargetLogBlock(kOperationVerify, n);
-            ReportTargetResult(kOperationVerify, n, MsSince(targetStart));
-        }
+    for (int n : targets::EnabledOnes()) {
+        const OperationClock::time_point targetStart = now_();
+        step = VerifyTarget(run, n, progress);
+        progress.done += files;
+        if (step != VerifyStep::Cancelled)
+            run.CloseTarget(n, uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            now_() - targetStart)
+                                            .count()));
+        if (step != VerifyStep::Next)
+            break;
     }
-    // 5. and 6.
-    if (step != VerifyStep::Next)
-        operationFailed_ = 1;
-    if (step == VerifyStep::Cancelled || cancelRequested_ != 0) {
-        WriteLogText("Processing has canceled!!\n");
-        stoppedByCancel_ = true;
-    } else {
-        for (int n = 1; n <= count; ++n)
-            ApiUpdateErrorTargetLED(n);
-    }
-    CloseOperationLog();
-    if (settings_.mode != 1)
-        ShowOperationResult(kOperationVerify);
-    if (step == VerifyStep::Next && cancelRequested_ == 0)
-        ReportOperationEnd(kOperationVerify, operationStart_);
-    else
-        ReportOperationFailure(kOperationVerify, cancelRequested_ != 0);
-    EndOperation(0);
+    // 5. and 6. The result.
+    if (step == VerifyStep::Cancelled || run.CancelRequested())
+        return run.Finish(Ending::Stopped);
+    return run.Finish(step == VerifyStep::Failed ? Ending::Failed : Ending::Completed);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Erase Memory
 
-void CQuorvelDlg::OnEraseMemory() {
-    if (!EnabledTargetCheck() || !OpenOperationLog()) {
-        operationFailed_ = 1;
-        return;
-    }
-    BeginOperation(kOperationErase);
-    SetBusyState(1);
+CQuorvelDlg::Ending CQuorvelDlg::RunErase() {
+    if (!EnabledTargetCheck() || !OpenOperationLog())
+        return Refused();
+    OperationRun run(*this, kOperationErase);
+    run.IdleAfterwards(IdleState::AfterEraseSave);
+    SetBusyState(BusyKind::EraseSave);
     ShowProgressStatus(kOperationErase);
     WriteLogHeader(kOperationErase);
-    ReportProgress(kOperationErase, 0, 1);
-    view_.PumpMessages();
-    ApiChipEraseAll();
-    const int count = Count();
-    for (int n = 1; n <= count; ++n) {
-        ShowTargetStatus(n, kOperationErase);
-        ApiUpdateErrorTargetLED(n);
-        WriteTargetLogBlock(kOperationErase, n);
-    }
-    ReportTargetResults(kOperationErase, operationStart_);
-    CloseOperationLog();
-    if (settings_.mode != 1)
-        ShowOperationResult(kOperationErase);
-    ReportOperationEnd(kOperationErase, operationStart_);
+    run.Progress(0, 1);
     // Erase cannot be interrupted, but a confirmed Cancel still ends a Program cycle.
-    if (cancelRequested_ != 0) {
-        operationFailed_ = 1;
-        stoppedByCancel_ = true;
-    }
-    SetIdleState(1);
-    view_.SetFocus(settings_.mode == 1 ? IDC_PROGRAM : IDC_PLUG);
+    run.Cancelled();
+    ApiChipEraseAll();
+    return run.Finish(run.CancelRequested() ? Ending::Stopped : Ending::Completed,
+                      OperationRun::Targets::Worked);
 }

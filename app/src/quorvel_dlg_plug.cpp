@@ -7,7 +7,8 @@
 #include "brindlex/target_info.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "operation_run.h"
+#include "target_cells.h"
 
 using namespace programdata;
 
@@ -33,15 +34,13 @@ void CQuorvelDlg::ReleaseAdapters() {
     adapterMutexHeld_ = false;
 }
 
-bool CQuorvelDlg::AbandonPlug(uint32_t messageId) {
+bool CQuorvelDlg::AbandonPlug(OperationRun& run, uint32_t messageId) {
     if (messageId != 0)
         ShowError(messageId);
-    CloseOperationLog();
-    ReportOperationFailure(kOperationPlug);
+    run.Finish(Ending::Failed);
     // Another program must not stay locked out by a plug that did not happen.
     ReleaseAdapters();
     ReallocateImages();
-    operationFailed_ = 1;
     return false;
 }
 
@@ -50,66 +49,65 @@ void CQuorvelDlg::ReallocateImages() {
         programData_.AllocateImages();
 }
 
+bool CQuorvelDlg::InConnectionCheck() const {
+    for (const OperationRun* run = run_; run != nullptr; run = run->parent())
+        if (run->op() == kOperationConnectionCheck)
+            return true;
+    return false;
+}
+
 bool CQuorvelDlg::Plug() {
     // 1. The log.
     if (!OpenOperationLog()) {
-        operationFailed_ = 1;
+        Refused();
         return false;
     }
-    BeginOperation(kOperationPlug);
+    OperationRun run(*this, kOperationPlug);
     // 2. The previous connection and the images (back at every end of the plug).
-    if (connectionCheckActive_ == 0)
+    if (!InConnectionCheck())
         ApiDelConnect();
     programData_.ReleaseImages();
     // 3. The adapters for this program alone.
     if (!TakeAdapters())
-        return AbandonPlug(0);
+        return AbandonPlug(run, 0);
     // 4. Connect.
     const int connected = ApiCreateConnect();
     if (connected == 0)
-        return AbandonPlug(IDS_NO_ADAPTER);
+        return AbandonPlug(run, IDS_NO_ADAPTER);
     if (connected < 0)
-        return AbandonPlug(IDS_TOO_MANY_ADAPTERS);
+        return AbandonPlug(run, IDS_TOO_MANY_ADAPTERS);
     // 5. One row per target, every target enabled.
     BuildTargetRows();
     const int count = targets::Count();
     if (count == 0)
-        return AbandonPlug(0);
+        return AbandonPlug(run, 0);
     // 6. Running.
     ShowProgressStatus(kOperationPlug);
     WriteLogHeader(kOperationPlug);
-    SetBusyState(3);
+    SetBusyState(BusyKind::Plug);
     // 7. and 8. Identity and firmware of each target; the failed ones show why.
     if (RunTargetSequence()) {
-        for (int n = 1; n <= count; ++n)
+        for (int n : targets::All())
             if (targets::Status(n) != 0)
                 ShowTargetStatus(n, kOperationPlug);
     }
     // 9. Protection; the operator may have chosen to unplug everything.
     if (!SecurityCheck()) {
-        UnplugAfterFailedSecurityCheck(count);
+        run.Finish(Ending::Failed, OperationRun::Targets::ResultsOnly);
+        RunUnplug(UnplugCause::RefusedSecurity);
         return false;
     }
     // 10. Plugged.
     TickPluggedTargets(count);
-    if (connectionCheckActive_ == 0)
+    if (!InConnectionCheck())
         FetchChipNames(count);
     settingsFile_.ReadSerialSettings(settings_);
     AssignSerialPreview();
-    SetIdleState(3);
     view_.SetControlText(IDC_PLUG, "Un&plug");
-    cancelRequested_ = 0;
     plugged_ = 1;
     ReallocateImages();
-    for (int n = 1; n <= count; ++n)
-        WriteTargetLogBlock(kOperationPlug, n);
-    ReportTargetResults(kOperationPlug, operationStart_);
-    CloseOperationLog();
-    ReportOperationEnd(kOperationPlug, operationStart_);
-    if (settings_.mode != 1) {
-        ShowOperationResult(kOperationPlug);
-        view_.SetFocus(programData_.rowCount() > 0 ? IDC_WRITE : IDC_FILE_BROWSE);
-    }
+    run.IdleAfterwards(IdleState::AfterPlug);
+    run.Finish(Ending::Completed);
     return true;
 }
 
@@ -141,7 +139,7 @@ bool CQuorvelDlg::RunTargetSequence() {
 void CQuorvelDlg::TickPluggedTargets(int count) {
     // The check-box rule: only a target that plugged stays ticked and enabled.
     for (int n = 1; n <= count; ++n) {
-        const bool plugged = targets::PlugSucceeded(n);
+        const bool plugged = targets::Plugged(n);
         view_.ListSetRowCheck(IDC_CONNECTION_LIST, n - 1, plugged);
         ApiSetEnableFlg(n, plugged ? 1 : 0);
     }
@@ -153,77 +151,54 @@ void CQuorvelDlg::ResetAndReleaseTargets(int count) {
         ApiSetTargetPlugStatus(n, PLUG_NONE);
 }
 
-void CQuorvelDlg::UnplugAfterFailedSecurityCheck(int count) {
-    ReportTargetResults(kOperationPlug, operationStart_);
-    ReportOperationFailure(kOperationPlug);
-    BeginOperation(kOperationUnplug);
-    ShowProgressStatus(kOperationUnplug);
-    WriteLogHeader(kOperationUnplug);
-    ResetAndReleaseTargets(count);
-    for (int n = 1; n <= count; ++n)
-        WriteTargetLogBlock(kOperationUnplug, n);
-    ReportTargetResults(kOperationUnplug, operationStart_);
-    CloseOperationLog();
-    ReportOperationEnd(kOperationUnplug, operationStart_);
-    SetIdleState(2);
-    view_.SetControlText(IDC_PLUG, "&Plug");
-    plugged_ = 0;
-    if (settings_.mode != 1)
-        ShowOperationResult(kOperationUnplug);
-    operationFailed_ = 1;
-    ReleaseAdapters();
-    ReallocateImages();
+void CQuorvelDlg::Unplug() {
+    RunUnplug(UnplugCause::Operator);
 }
 
-void CQuorvelDlg::Unplug() {
-    // 1. The log.
-    if (!OpenOperationLog())
+void CQuorvelDlg::RunUnplug(UnplugCause cause) {
+    // 1. The log. After a refused security check the targets are released all the same.
+    const bool operatorUnplug = cause == UnplugCause::Operator;
+    if (!OpenOperationLog() && operatorUnplug)
         return;
-    BeginOperation(kOperationUnplug);
+    OperationRun run(*this, kOperationUnplug);
+    run.IdleAfterwards(IdleState::Unplugged);
     // 2. Running; detail mode empties the Connection List.
-    SetBusyState(2);
-    if (settings_.mode != 1)
+    if (operatorUnplug)
+        SetBusyState(BusyKind::StartUnplug);
+    if (!operatorUnplug || settings_.mode != 1)
         ShowProgressStatus(kOperationUnplug);
     WriteLogHeader(kOperationUnplug);
-    // 3. The number reached so far survives.
-    SaveSerialSettings();
+    // 3. The number reached so far survives; a refused plug reached none.
+    if (operatorUnplug)
+        SaveSerialSettings();
     // 4. Reset every target.
-    const int count = targets::Count();
-    ResetAndReleaseTargets(count);
-    // 5. One line per target.
-    for (int n = 1; n <= count; ++n)
-        WriteTargetLogBlock(kOperationUnplug, n);
-    ReportTargetResults(kOperationUnplug, operationStart_);
-    SetIdleState(2);
+    ResetAndReleaseTargets(targets::Count());
     view_.SetControlText(IDC_PLUG, "&Plug");
     plugged_ = 0;
     // 6. The start serial number as stored.
-    uint32_t serialOn = 0;
-    if (!settingsFile_.ReadSerialFlag(serialOn) || serialOn == 0 ||
-        !settingsFile_.ReadSerialNumberText(serialText_))
-        serialText_.clear();
-    // 7. Done: the adapters belong to every program again.
-    CloseOperationLog();
-    ReportOperationEnd(kOperationUnplug, operationStart_);
-    if (settings_.mode != 1)
-        ShowOperationResult(kOperationUnplug);
+    if (operatorUnplug) {
+        uint32_t serialOn = 0;
+        if (!settingsFile_.ReadSerialFlag(serialOn) || serialOn == 0 ||
+            !settingsFile_.ReadSerialNumberText(serialText_))
+            serialText_.clear();
+    }
+    // 5. and 7. One line per target; done: the adapters belong to every program again.
+    run.Finish(Ending::Completed);
     ReleaseAdapters();
-    UpdateData(false);
-    if (settings_.mode != 1)
-        view_.SetFocus(IDC_PLUG);
+    if (!operatorUnplug)
+        ReallocateImages();
 }
 
 void CQuorvelDlg::OnConnectionCheck() {
-    connectionCheckActive_ = 1;
-    operationFailed_ = 0;
-    ApiDelConnect();
-    Plug();
-    if (operationFailed_ == 0) {
-        ShowOperationResult(kOperationConnectionCheck);
-        Unplug();
+    {
+        OperationRun check(*this, kOperationConnectionCheck);
+        ApiDelConnect();
+        if (Plug()) {
+            check.Finish(Ending::Completed, OperationRun::Targets::NotReached);
+            Unplug();
+        }
     }
     view_.SetFocus(IDC_CONNECTION_CHECK);
-    connectionCheckActive_ = 0;
 }
 
 void CQuorvelDlg::ResetAllTargets() {
@@ -235,6 +210,5 @@ void CQuorvelDlg::ResetAllTargets() {
 
 void CQuorvelDlg::ReleaseImagesAndConnection() {
     programData_.ReleaseImages();
-    if (connectionCheckActive_ == 0)
-        ApiDelConnect();
+    ApiDelConnect();
 }

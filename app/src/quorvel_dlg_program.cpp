@@ -13,7 +13,8 @@
 #include "programdata/limits.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "operation_run.h"
+#include "target_cells.h"
 
 using namespace programdata;
 
@@ -77,12 +78,6 @@ std::string CQuorvelDlg::ResolveCommandFileName(const std::string& name) {
     return name;
 }
 
-void CQuorvelDlg::ShowProgramFailure() {
-    const OperationResultDisplay shown =
-        OperationResultText(kOperationProgram, kResultFailure, settings_.mode == 1, false);
-    SetResultField(shown.text, shown.code);
-}
-
 void CQuorvelDlg::OnProgram() {
     UpdateData(true);
     // 1. and 2. The command file, held against writers for the whole cycle.
@@ -91,59 +86,43 @@ void CQuorvelDlg::OnProgram() {
     std::vector<char> text;
     if (!commandFile.Open(settings_.commandFileName, text)) {
         ShowFileError(IDS_COMMAND_FILE_OPEN_FAILED, settings_.commandFileName);
-        SetIdleState(4);
+        Refused();
+        SetIdleState(IdleState::AfterProgram);
         view_.SetFocus(IDC_PROGRAM);
         return;
     }
     // 3. Plug.
-    const OperationClock::time_point cycleStart = OperationClock::now();
-    for (OperationObserver* o : observers_)
-        o->OnOperationStart(kOperationProgram);
-    operationFailed_ = 0;
-    stoppedByCancel_ = false;
-    OpenBoardCycle();
-    SetBusyState(4);
-    Plug();
+    OperationRun cycle(*this, kOperationProgram);
+    cycle.IdleAfterwards(IdleState::AfterProgram);
+    SetBusyState(BusyKind::ProgramCycle);
+    Ending ending = Plug() ? Ending::Completed : Ending::Failed;
     // 4. Nothing to work on is no success.
     if (!targets::AnyEnabled()) {
-        ShowProgramFailure();
-        operationStart_ = cycleStart;
-        CloseBoardCycle();
-        ReportOperationFailure(kOperationProgram);
+        cycle.ShowFailureWhenFinished();
+        cycle.Finish(Ending::Failed);
         Unplug();
-        SetIdleState(4);
-        view_.SetFocus(IDC_PROGRAM);
         return;
     }
     // 5. and 6. The commands, until one fails or the file ends.
     for (const std::string& line : SplitCommandLines(std::string_view(text.data(), text.size()))) {
-        if (operationFailed_ != 0)
+        if (ending != Ending::Completed)
             break;
         if (line.empty())
             continue;
         if (line == "WRITE") {
-            OnWrite();
+            ending = RunWrite();
         } else if (line == "VERIFY") {
-            OnVerify();
+            ending = RunVerify();
         } else if (line == "ERASE") {
-            OnEraseMemory();
+            ending = RunErase();
         } else {
             ShowFileError(IDS_COMMAND_ERROR, line);
             break;
         }
     }
     // 7. The result of what ran.
-    if (operationFailed_ == 0)
-        ShowOperationResult(kOperationProgram);
-    ReportTargetResults(kOperationProgram, cycleStart);
-    CloseBoardCycle();
-    operationStart_ = cycleStart;
-    if (operationFailed_ == 0)
-        ReportOperationEnd(kOperationProgram, cycleStart);
-    else
-        ReportOperationFailure(kOperationProgram, stoppedByCancel_);
+    cycle.Finish(ending, ending == Ending::Completed ? OperationRun::Targets::Worked
+                                                     : OperationRun::Targets::ResultsOnly);
     // 8. Unplugged whatever happened.
     Unplug();
-    SetIdleState(4);
-    view_.SetFocus(settings_.mode == 1 ? IDC_PROGRAM : IDC_PLUG);
 }

@@ -1,25 +1,17 @@
 // The production record and the yield counters: the Setting menu's record file, the chip
 // names the record names, and the boards each cycle counts.
-#include <cstring>
-
 #include "app/control_ids.h"
 #include "app/quorvel_dlg.h"
-#include "brindlex/api.h"
-#include "brindlex/flash_api.h"
-#include "brindlex/quorvel_api.h"
-#include "brindlex/trg_connect_ctrl.h"
 #include "platform/files.h"
 #include "programdata/limits.h"
 #include "programdata/production_record.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "target_cells.h"
 
 using namespace programdata;
 
 namespace {
-
-constexpr uint32_t kChipNameSize = 64;
 
 std::string DirectoryOf(const std::string& path) {
     char drive[3] = {}, dir[plat::MAX_PATH] = {};
@@ -88,46 +80,8 @@ void CQuorvelDlg::OnResetYield() {
 
 void CQuorvelDlg::FetchChipNames(int count) {
     chipNames_.fill(std::string());
-    CTrgConnectCtrl* list = ApiObj.GetTrgConnect();
-    if (list == nullptr)
-        return;
-    for (int n = 1; n <= count && n <= kMaxTargets; ++n) {
-        // Only a target that answered: a silent adapter would cost a time-out per name.
-        CFlashApi* adapter = list->GetIndexDevObj(n);
-        if (adapter == nullptr || !targets::PlugSucceeded(n))
-            continue;
-        const int status = targets::Status(n);
-        char name[kChipNameSize] = {};
-        if (adapter->GetChipName(name, sizeof name))
-            chipNames_[size_t(n)].assign(name, strnlen(name, sizeof name));
-        // Reading the name resets the adapter object's status: the plug's outcome stays.
-        ApiSetTargetStatus(n, status);
-    }
-}
-
-void CQuorvelDlg::OpenBoardCycle() {
-    cycle_ = BoardCycle{};
-    cycle_.open = true;
-}
-
-void CQuorvelDlg::NoteCycleResult(int op, int target, uint32_t status) {
-    if (!cycle_.open || target < 1 || target > kMaxTargets ||
-        (op != kOperationWrite && op != kOperationVerify && op != kOperationErase))
-        return;
-    cycle_.seen[size_t(target)] = true;
-    if (cycle_.firstFailure[size_t(target)] == 0)
-        cycle_.firstFailure[size_t(target)] = status;
-}
-
-void CQuorvelDlg::CloseBoardCycle() {
-    cycle_.open = false;
-    // Boards of a stopped cycle are neither good nor bad: they will be programmed again.
-    if (stoppedByCancel_)
-        return;
-    std::vector<YieldCounters::Board> boards;
-    for (int n = 1; n <= kMaxTargets; ++n)
-        if (cycle_.seen[size_t(n)])
-            boards.push_back({n, cycle_.firstFailure[size_t(n)] != 0});
-    if (!boards.empty())
-        band_.CountBoards(boards);
+    // Only a target that answered: a silent adapter would cost a time-out per name.
+    for (int n : targets::PluggedOnes())
+        if (n <= count && n <= kMaxTargets)
+            chipNames_[size_t(n)] = targets::ChipName(n);
 }

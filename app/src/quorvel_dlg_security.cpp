@@ -11,11 +11,10 @@
 #include "brindlex/quorvel_api.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "target_cells.h"
 
 namespace {
 
-constexpr int kSecurityCheckStatus = 0x2005;
 // A stored size of 0 means the four bytes of the oldest adapters' IDs.
 constexpr uint32_t kDefaultSecurityIdBytes = 4;
 // Initialize leaves the chips with an all-ones ID of twelve words.
@@ -24,7 +23,7 @@ constexpr uint32_t kErasedSecurityIdBytes = 24;
 // 0 or "Security ID Check": the adapter itself answered; anything else is a failure.
 bool AdapterAnswered(int target) {
     const int status = targets::Status(target);
-    return status == 0 || status == kSecurityCheckStatus;
+    return status == FLASH_OK || status == FLASH_PROTECTED;
 }
 
 std::vector<uint16_t> WordsOf(const uint8_t* bytes, uint32_t byteCount) {
@@ -50,7 +49,7 @@ std::vector<uint16_t> TypedWords(const std::array<std::string, 12>& fields) {
 }
 
 int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
-    ApiSetTargetStatus(target, 0);
+    targets::SetStatus(target, FLASH_OK);
     return ApiObj.SetSecID(target, uint8_t(words.size()), words.data(), protect);
 }
 
@@ -92,12 +91,12 @@ CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) 
     }
 
     while (protect != 0) {
-        ApiSetTargetStatus(n, 0);
+        targets::SetStatus(n, FLASH_OK);
         uint16_t type = 0;
         ApiGetSecType(n, &type);
         const SecurityIdResult answer = view_.RunSecurityIdDialog({n, type != 1});
         if (answer.button == IDSKIP) {
-            ApiSetTargetStatus(n, kSecurityCheckStatus);
+            targets::SetStatus(n, FLASH_PROTECTED);
             return SecurityVerdict::Next;
         }
         // Unplug, and any way of closing the dialog that chose neither OK nor Skip.
@@ -128,7 +127,7 @@ CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) 
 void CQuorvelDlg::InitializeProtectedTargets(int count) {
     for (int k = 1; k <= count; ++k)
         if (AdapterAnswered(k))
-            ApiSetTargetStatus(k, 0);
+            targets::SetStatus(k, FLASH_OK);
     ApiChipEraseAll();
     for (int k = 1; k <= count; ++k) {
         ShowTargetStatus(k, programdata::kOperationPlug);

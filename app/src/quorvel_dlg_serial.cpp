@@ -8,7 +8,7 @@
 #include "brindlex/api.h"
 #include "programdata/address_text.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "target_cells.h"
 
 namespace {
 
@@ -105,10 +105,10 @@ void CQuorvelDlg::AssignSerialPreview() {
     std::array<uint8_t, kByteFieldSize> next = settings_.serialNumber;
     for (int n = 1; n <= count; ++n) {
         std::string shown;
-        if (targets::PlugSucceeded(n)) {
-            shown = targets::Rightmost(FormatHexBytes(next, settings_.serialLength),
+        if (targets::Plugged(n)) {
+            shown = Rightmost(FormatHexBytes(next, settings_.serialLength),
                                        kShownSerialDigits);
-            if (connectionCheckActive_ == 0)
+            if (!InConnectionCheck())
                 ApiSetSerialNumber(n, next.data(), settings_.serialLength);
             AddSerialIncrement(next, settings_.serialLength, settings_.increment,
                                settings_.incrementLength);

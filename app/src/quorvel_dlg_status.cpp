@@ -12,7 +12,7 @@
 #include "programdata/limits.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "target_queries.h"
+#include "target_cells.h"
 
 using namespace programdata;
 
@@ -65,7 +65,7 @@ bool CQuorvelDlg::WriteTargetLogBlock(int op, int target) {
         return log_.WriteTargetLogBlock(op, target);
     // The number this target was given, as the library holds it; missing bytes read as 0.
     return log_.WriteTargetLogBlock(
-        op, target, FormatHexBytes(targets::HeldSerialNumber(target), settings_.serialLength));
+        op, target, FormatHexBytes(HeldSerialNumber(target), settings_.serialLength));
 }
 
 bool CQuorvelDlg::CloseOperationLog() {
@@ -104,7 +104,7 @@ void CQuorvelDlg::SetTargetCells(int target, int connectionColumn,
     const int row = target - 1;
     if (row < view_.ListRowCount(IDC_CONNECTION_LIST))
         view_.ListSetCell(IDC_CONNECTION_LIST, row, connectionColumn, connectionText);
-    const targets::CheckListRow small = targets::CheckListRowOf(target);
+    const CheckListRow small = CheckListRowOf(target);
     if (small.row < view_.ListRowCount(small.list))
         view_.ListSetCell(small.list, small.row, checkListColumn, checkListText);
 }
@@ -113,7 +113,7 @@ void CQuorvelDlg::SetTargetStatusCells(int target, const std::string& text) {
     SetTargetCells(target, kConnectionStatusColumn, text, kCheckListStatusColumn, text);
 }
 
-void CQuorvelDlg::SetResultField(const std::string& text, int32_t state) {
+void CQuorvelDlg::SetResultField(const std::string& text, ResultCode state) {
     resultDisplayState_ = state;
     view_.SetControlText(IDC_RESULT_EDIT, text);
     view_.UpdateWindow();
@@ -127,13 +127,10 @@ void CQuorvelDlg::ShowProgressStatus(int op) {
         return;
     }
     const std::string label(ProgressLabel(op));
-    const int count = targets::Count();
-    for (int n = 1; n <= count; ++n) {
-        if (!targets::Enabled(n))
-            continue;
+    for (int n : targets::EnabledOnes()) {
         SetTargetStatusCells(n, label);
-        if (targets::PlugSucceeded(n))
-            ApiSetTargetStatus(n, 0);
+        if (targets::Plugged(n))
+            targets::SetStatus(n, FLASH_OK);
     }
     view_.UpdateWindow();
 }
@@ -144,16 +141,15 @@ bool CQuorvelDlg::ShowTargetStatus(int target, int op) {
         return false;
     if (enabled != 1)
         return true;
-    int status = 0;
-    ApiGetTargetStatus(target, &status);
-    SetTargetStatusCells(target, TargetStatusText(op, uint32_t(status), settings_.mode == 1));
+    SetTargetStatusCells(target, TargetStatusText(op, targets::Status(target), settings_.mode == 1));
     UpdateData(false);
     view_.UpdateWindow();
     return true;
 }
 
-void CQuorvelDlg::ShowOperationResult(int op) {
-    const OperationResultDisplay shown = OperationResultText(
-        op, EvaluateOperationOutcome(op), settings_.mode == 1, cancelRequested_ != 0);
+void CQuorvelDlg::ShowOperationResult(int op, bool stopped, std::optional<ResultCode> outcome) {
+    const OperationResultDisplay shown =
+        OperationResultText(op, outcome ? *outcome : EvaluateOperationOutcome(op),
+                            settings_.mode == 1, stopped);
     SetResultField(shown.text, shown.code);
 }

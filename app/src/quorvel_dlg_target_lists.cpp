@@ -10,7 +10,7 @@
 #include "brindlex/api.h"
 #include "brindlex/flash_status.h"
 #include "brindlex/quorvel_api.h"
-#include "target_queries.h"
+#include "target_cells.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ bool IsTargetList(int listId) {
 }
 
 int TargetOfRow(int listId, int row) {
-    return listId == IDC_CHECK_LIST_HIGH ? row + targets::kInLowList + 1 : row + 1;
+    return listId == IDC_CHECK_LIST_HIGH ? row + kTargetsInLowList + 1 : row + 1;
 }
 
 }  // namespace
@@ -34,18 +34,15 @@ int TargetOfRow(int listId, int row) {
 void CQuorvelDlg::BuildTargetRows() {
     for (int id : {IDC_CONNECTION_LIST, IDC_CHECK_LIST_LOW, IDC_CHECK_LIST_HIGH})
         view_.ListDeleteAllRows(id);
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0)
-        count = 0;
-    for (int n = 1; n <= count; ++n) {
+    for (int n : targets::All()) {
         const std::string number = std::to_string(n);
         view_.ListInsertRow(IDC_CONNECTION_LIST, n - 1, "");
         view_.ListSetCell(IDC_CONNECTION_LIST, n - 1, 1, "Target" + number);
         view_.ListSetRowCheck(IDC_CONNECTION_LIST, n - 1, false);
-        if (n <= targets::kInLowList)
+        if (n <= kTargetsInLowList)
             view_.ListInsertRow(IDC_CHECK_LIST_LOW, n - 1, number);
         else
-            view_.ListInsertRow(IDC_CHECK_LIST_HIGH, n - 1 - targets::kInLowList, number);
+            view_.ListInsertRow(IDC_CHECK_LIST_HIGH, n - 1 - kTargetsInLowList, number);
         ApiSetEnableFlg(n, 1);
     }
 }
@@ -54,17 +51,16 @@ std::optional<Rgb> CQuorvelDlg::OnListRowColour(int listId, int row) {
     if (!IsTargetList(listId) || row < 0)
         return std::nullopt;
     const int target = TargetOfRow(listId, row);
-    int status = 0;
-    if (ApiGetTargetStatus(target, &status) == 0 || status == 0)
+    if (targets::Status(target) == FLASH_OK)
         return kWhite;
-    return targets::PlugSucceeded(target) ? kFailedRed : kNotPluggedGrey;
+    return targets::Plugged(target) ? kFailedRed : kNotPluggedGrey;
 }
 
 void CQuorvelDlg::OnListCheckChanged(int listId, int row, bool checked) {
     if (listId != IDC_CONNECTION_LIST || row < 0)
         return;
     const int target = row + 1;
-    if (checked && targets::PlugSucceeded(target)) {
+    if (checked && targets::Plugged(target)) {
         ApiSetEnableFlg(target, 1);
         return;
     }
@@ -82,7 +78,7 @@ void CQuorvelDlg::OnAllCheck() {
         allCheckToggle_ = 1;
     } else {
         for (int row = 0; row < rows; ++row)
-            if (targets::PlugSucceeded(row + 1))
+            if (targets::Plugged(row + 1))
                 view_.ListSetRowCheck(IDC_CONNECTION_LIST, row, true);
         allCheckToggle_ = 0;
     }
@@ -93,9 +89,8 @@ void CQuorvelDlg::OnListRightClick(int listId, int row) {
     if (listId != IDC_CONNECTION_LIST || row < 0 || row >= view_.ListRowCount(listId))
         return;
     const int target = row + 1;
-    int enabled = 0, status = -1;
-    const bool canSave = targets::PlugSucceeded(target) && ApiGetEnableFlg(target, &enabled) != 0 &&
-                         enabled == 1 && ApiGetTargetStatus(target, &status) != 0 && status == 0;
+    const bool canSave = targets::Plugged(target) && targets::Enabled(target) &&
+                         targets::Status(target) == FLASH_OK;
     view_.ListSelectRow(listId, row);
     const int command = view_.TrackPopupMenu({
         {ID_TARGET_SAVE_MEMORY, "Save Memory", !canSave},

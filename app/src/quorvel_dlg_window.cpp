@@ -145,7 +145,7 @@ void CQuorvelDlg::SetViewMode(int mode) {
         view_.CheckMenuItem(ID_VIEW_SIMPLE_MODE, true);
         view_.EnableMenuItem(ID_FILE_SET_COMMAND_FILE, true);
     }
-    SetIdleState(detail ? 2 : 4);
+    SetIdleState(detail ? IdleState::Unplugged : IdleState::AfterProgram);
     for (int id : kNeverShown)
         view_.ShowControl(id, false);
 }
@@ -171,41 +171,42 @@ void CQuorvelDlg::OnViewSimpleMode() {
 // ---------------------------------------------------------------------------------------------
 // Busy and idle
 
-void CQuorvelDlg::SetBusyState(int kind) {
+void CQuorvelDlg::SetBusyState(BusyKind kind) {
     busy_ = true;
     for (int id : kOperationControls)
         view_.EnableControl(id, false);
-    if (kind == 0)
+    if (kind == BusyKind::WriteVerify)
         view_.EnableControl(IDC_CANCEL_OPERATION, true);
-    if (kind == 2)
+    if (kind == BusyKind::StartUnplug)
         view_.EnableControl(IDC_CONNECTION_CHECK, true);
     switch (kind) {
-        case 0:
-        case 1:
-        case 4:
+        case BusyKind::WriteVerify:
+        case BusyKind::EraseSave:
+        case BusyKind::ProgramCycle:
             for (int command : kAllMenuCommands)
                 view_.EnableMenuItem(command, false);
             break;
-        case 2:
+        case BusyKind::StartUnplug:
             for (int command : kAllMenuCommands)
                 if (command != ID_FILE_SET_COMMAND_FILE)
                     view_.EnableMenuItem(command, true);
             break;
-        case 3:
+        case BusyKind::Plug:
             for (int command : kUnpluggedMenuCommands)
                 view_.EnableMenuItem(command, false);
             break;
-        default:
-            break;
     }
     for (int command : kRecordMenuCommands)
-        view_.EnableMenuItem(command, kind == 2);
+        view_.EnableMenuItem(command, kind == BusyKind::StartUnplug);
     view_.RedrawMenuBar();
 }
 
-void CQuorvelDlg::SetIdleState(int state) {
+void CQuorvelDlg::SetIdleState(IdleState state) {
+    if (state == IdleState::Unchanged)
+        return;
     busy_ = false;
-    const bool plugged = state == 0 || state == 1 || state == 3;
+    const bool plugged = state == IdleState::AfterWriteVerify ||
+                         state == IdleState::AfterEraseSave || state == IdleState::AfterPlug;
 
     view_.EnableControl(IDC_TARGET_COMBO, !plugged);
     for (int id : kIdleControls)
@@ -253,19 +254,20 @@ bool CQuorvelDlg::OnWindowCommand(int id) {
     }
 }
 
-Rgb CQuorvelDlg::ResultFieldColour(int32_t resultDisplayState) {
+Rgb CQuorvelDlg::ResultFieldColour(programdata::ResultCode resultDisplayState) {
     switch (resultDisplayState) {
-        case 0:
+        case programdata::kResultSuccess:
             return {0, 255, 0};
-        case 1:
+        case programdata::kResultPartialSuccess:
             return {255, 255, 0};
-        case 2:
+        case programdata::kResultFailure:
             return {255, 0, 0};
-        case 10:
+        case programdata::kResultStopped:
             return {0, 0, 255};
-        default:
+        case programdata::kResultRunning:
             return {255, 255, 255};
     }
+    return {255, 255, 255};
 }
 
 std::optional<Rgb> CQuorvelDlg::OnControlColour(int id) {

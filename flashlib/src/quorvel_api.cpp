@@ -503,6 +503,18 @@ int CQuorvelApi::GetFirmVerStr(int n, char* buffer, uint32_t size, uint32_t& nee
     return 1;
 }
 
+int CQuorvelApi::GetChipName(int n, char* buffer, uint32_t size) {
+    CFlashApi* t = Target(n);
+    if (t == nullptr || buffer == nullptr || size == 0) {
+        return 0;
+    }
+    const FlashStatus status = t->getStatus();
+    const int read = t->GetChipName(buffer, size);
+    t->setStatus(status);
+    buffer[size - 1] = '\0';
+    return read;
+}
+
 int CQuorvelApi::UpdateErrorTargetLED(int n) {
     CFlashApi* t = Target(n);
     if (t == nullptr) {

@@ -103,8 +103,9 @@ ResultCode EvaluateOperationOutcome(int op) {
 
 OperationResultDisplay OperationResultText(int op, ResultCode outcome, bool simpleMode,
                                            bool cancelled) {
-    OperationResultDisplay result{simpleMode ? std::string() : std::string(OperationName(op)),
-                                  outcome};
+    // Save Memory has no log of its own, so no log name; its result still names it.
+    const std::string_view name = op == kOperationSave ? "Save" : OperationName(op);
+    OperationResultDisplay result{simpleMode ? std::string() : std::string(name), outcome};
     if (cancelled) {
         result.text += simpleMode ? "STOP" : " STOP";
         result.code = kResultStopped;

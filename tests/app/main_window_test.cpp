@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, BusyStatesDisableTheOperationControlsAndLeaveTheRest) {
         // From a fully usable window: exactly the operation controls go, but the exception.
         SetAllControls(view, true);
         const int redraws = view.menuRedraws;
-        dialog.SetBusyState(kind);
+        dialog.SetBusyState(CQuorvelDlg::BusyKind(kind));
         EXPECT_TRUE(dialog.IsBusy());
         std::set<int> expected;
         for (const ControlSpec& c : MainWindowControls())
@@ -119,7 +119,7 @@ TEST_F(MainWindowTest, BusyStatesDisableTheOperationControlsAndLeaveTheRest) {
         // From a fully disabled window: only the exception comes back; kind 2 brings back every
         // menu command but Set Command File, kind 3 none.
         SetAllControls(view, false);
-        dialog.SetBusyState(kind);
+        dialog.SetBusyState(CQuorvelDlg::BusyKind(kind));
         EXPECT_EQ(EnabledControls(view), stillUsable);
         const std::set<int> menusAfterDisabled =
             kind == 2 ? std::set<int>{32775, 32776, 32779, 32780, 32783, 32784} : std::set<int>{};
@@ -146,8 +146,8 @@ TEST_F(MainWindowTest, IdleStatesFollowPluggingFilesFileNameAndMode) {
                             view.ListInsertRow(IDC_FILE_LIST, 0, "/p/a.hex");
                         view.SetControlText(IDC_FILE_NAME_EDIT, name);
                         SetAllControls(view, false);
-                        dialog.SetBusyState(1);
-                        dialog.SetIdleState(state);
+                        dialog.SetBusyState(CQuorvelDlg::BusyKind(1));
+                        dialog.SetIdleState(CQuorvelDlg::IdleState(state));
                         EXPECT_FALSE(dialog.IsBusy());
 
                         const bool plugged = state == 0 || state == 1 || state == 3;
@@ -183,7 +183,7 @@ TEST_F(MainWindowTest, ProgramNeedsACommandFileName) {
     FakeDialogView view;
     CQuorvelDlg dialog(view, "Quorvel", lock_);
     view.ListInsertRow(IDC_FILE_LIST, 0, "/p/a.hex");
-    dialog.SetIdleState(4);
+    dialog.SetIdleState(CQuorvelDlg::IdleState(4));
     EXPECT_FALSE(view.Control(IDC_PROGRAM).enabled);
     EXPECT_TRUE(view.Control(IDC_DELETE_FROM_LIST).enabled);
 }
@@ -240,10 +240,10 @@ TEST_F(MainWindowTest, ViewModesShowHideAndPlaceTheirControls) {
         EXPECT_EQ(view.Control(IDC_FILE_NAME_EDIT).text, "/typed/by/hand.hex");
 
         // While an operation runs, the View menu does nothing.
-        dialog.SetBusyState(0);
+        dialog.SetBusyState(CQuorvelDlg::BusyKind(0));
         e.OnCommand(ID_VIEW_SIMPLE_MODE);
         EXPECT_EQ(dialog.Settings().mode, 0);
-        dialog.SetIdleState(2);
+        dialog.SetIdleState(CQuorvelDlg::IdleState(2));
     });
 }
 
@@ -486,11 +486,11 @@ TEST_F(MainWindowTest, DoubleClickLightsTheTargetForFiveSecondsWithoutSleeping) 
         lock_.heldElsewhere = false;
 
         // Not while an operation runs: it would pull the connection from under it.
-        dialog.SetBusyState(4);
+        dialog.SetBusyState(CQuorvelDlg::BusyKind(4));
         e.OnListDoubleClick(IDC_CHECK_LIST_LOW, 0);
         EXPECT_EQ(waits.size(), 2u);
         EXPECT_EQ(bench.adapter(0).errorIndications(), 0u);
-        dialog.SetIdleState(4);
+        dialog.SetIdleState(CQuorvelDlg::IdleState(4));
     });
 }
 
@@ -504,7 +504,7 @@ TEST_F(MainWindowTest, ResultFieldColourFollowsTheResultDisplayState) {
     };
     EXPECT_EQ(e.OnControlColour(IDC_RESULT_EDIT), (Rgb{255, 255, 255})) << "3 at start";
     for (const auto& [state, colour] : cases) {
-        dialog.SetResultDisplayState(state);
+        dialog.SetResultDisplayState(programdata::ResultCode(state));
         EXPECT_EQ(e.OnControlColour(IDC_RESULT_EDIT), colour) << state;
     }
     EXPECT_EQ(e.OnControlColour(IDC_CHECKSUM_EDIT), std::nullopt);

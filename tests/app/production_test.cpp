@@ -120,9 +120,9 @@ TEST_F(ProductionTest, AnUnwritableRecordIsReportedOncePerOperationAndStopsNothi
         e.OnCommand(ID_SETTING_RECORD_FILE);
         EXPECT_EQ(env_.Key("RECORDFILENAME"), (env_.root / "line 7.csv").string());
         EXPECT_TRUE(view.menu[ID_SETTING_RECORD_ON].checked);
-        dialog.SetBusyState(0);
+        dialog.SetBusyState(CQuorvelDlg::BusyKind(0));
         EXPECT_FALSE(view.menu[ID_SETTING_RECORD_FILE].enabled);
-        dialog.SetIdleState(0);
+        dialog.SetIdleState(CQuorvelDlg::IdleState(0));
         e.OnCommand(IDC_ERASE_MEMORY);
     });
     EXPECT_EQ(ReadCsvWithPython((env_.root / "line 7.csv").string()).size(), 4u);

@@ -23,11 +23,6 @@
 namespace fs = std::filesystem;
 using namespace programdata;
 
-// The cancel flag is set by the Cancel button of a running operation.
-struct CQuorvelDlgTestAccess {
-    static void RequestCancel(CQuorvelDlg& dlg) { dlg.cancelRequested_ = 1; }
-};
-
 namespace {
 
 std::string ReadFile(const fs::path& path) {
@@ -197,9 +192,8 @@ TEST_F(StatusTextsTest, ResultTextsAndStatesInDetailMode) {
     EXPECT_EQ(Result(), "Erase FAILURE");
     EXPECT_EQ(dlg.ResultDisplayState(), kResultFailure);
 
-    CQuorvelDlgTestAccess::RequestCancel(dlg);
     const int updates = view_.updates;
-    dlg.ShowOperationResult(kOperationWrite);
+    dlg.ShowOperationResult(kOperationWrite, true);
     EXPECT_EQ(Result(), "Write STOP");
     EXPECT_EQ(dlg.ResultDisplayState(), kResultStopped);
     EXPECT_GT(view_.updates, updates);
@@ -217,8 +211,7 @@ TEST_F(StatusTextsTest, ResultTextsAndStatesInSimpleMode) {
     dlg.ShowOperationResult(kOperationProgram);
     EXPECT_EQ(Result(), "FAILURE");
     EXPECT_EQ(dlg.ResultDisplayState(), kResultFailure);
-    CQuorvelDlgTestAccess::RequestCancel(dlg);
-    dlg.ShowOperationResult(kOperationProgram);
+    dlg.ShowOperationResult(kOperationProgram, true);
     EXPECT_EQ(Result(), "STOP");
     EXPECT_EQ(dlg.ResultDisplayState(), kResultStopped);
 }

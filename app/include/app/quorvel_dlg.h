@@ -19,9 +19,11 @@
 #include "programdata/operation_log.h"
 #include "programdata/program_data.h"
 #include "programdata/reporter.h"
+#include "programdata/status_texts.h"
 
 struct TRGINFO;
 class CTargetInfo;
+class OperationRun;
 
 // A command file's lines, trimmed of white space and in upper case.
 std::vector<std::string> SplitCommandLines(std::string_view text);
@@ -84,16 +86,30 @@ class CQuorvelDlg : public DialogEvents,
     // --- Main window: view modes, enable states, target lists, About ---------------------
     // mode 0: detail, otherwise simple.
     void SetViewMode(int mode);
-    // kind 0 Write/Verify, 1 Erase/Save Memory, 2 start-up/unplug, 3 plug, 4 Program cycle.
-    void SetBusyState(int kind);
-    // states 0, 1 and 3 give the plugged layout, 2 and 4 the not-plugged one.
-    void SetIdleState(int state);
+    // What the window allows while an operation runs.
+    enum class BusyKind {
+        WriteVerify,    // Cancel stays usable
+        EraseSave,      // nothing
+        StartUnplug,    // start-up and Unplug: the connection check and the menus stay usable
+        Plug,           // the menus that do not change the target type or the layout
+        ProgramCycle,   // nothing
+    };
+    void SetBusyState(BusyKind kind);
+    // The layout between operations: the first two and AfterPlug are the plugged layout.
+    enum class IdleState {
+        AfterWriteVerify,
+        AfterEraseSave,
+        Unplugged,
+        AfterPlug,
+        AfterProgram,  // the not-plugged layout of simple mode
+        Unchanged,     // an operation that ends where it began
+    };
+    void SetIdleState(IdleState state);
     bool IsBusy() const { return busy_; }
     // Rows for targets 1 .. ApiGetTargetNum in the three target lists, every target enabled.
     void BuildTargetRows();
-    // 0 success, 1 partial success, 2 failure, 3 running, 10 stopped.
-    void SetResultDisplayState(int32_t state) { resultDisplayState_ = state; }
-    static Rgb ResultFieldColour(int32_t resultDisplayState);
+    void SetResultDisplayState(programdata::ResultCode state) { resultDisplayState_ = state; }
+    static Rgb ResultFieldColour(programdata::ResultCode resultDisplayState);
     // The About box's two lines.
     static AboutInfo MakeAboutInfo();
     // How the identification waits while an adapter's light is on (tests replace it).
@@ -133,17 +149,25 @@ class CQuorvelDlg : public DialogEvents,
     // --- Plug, Unplug and the connection check (quorvel_dlg_plug.cpp) ---
     // The Plug/Unplug button: Unplug while plugged, Plug otherwise.
     void OnPlugButton();
-    // True when the targets are plugged. Every failure sets OperationFailed and gives the
-    // adapters back to other programs.
+    // True when the targets are plugged. Every failure gives the adapters back to other
+    // programs.
     bool Plug();
     void Unplug();
     void OnConnectionCheck();
-    bool IsConnectionCheckActive() const { return connectionCheckActive_ != 0; }
-    bool OperationFailed() const { return operationFailed_ != 0; }
-    bool StoppedByCancel() const { return stoppedByCancel_; }
+    // How an operation ended: its targets were worked on (whatever their statuses), it failed
+    // as a whole before that, or the operator stopped it.
+    enum class Ending { Completed, Failed, Stopped };
+    // The last operation (or Program cycle) failed as a whole or was stopped.
+    bool OperationFailed() const { return lastEnding_ != Ending::Completed; }
+    bool StoppedByCancel() const { return lastEnding_ == Ending::Stopped; }
     // A Cancel from outside the window (the console view's signals); no question is asked.
-    void RequestCancel() { cancelRequested_ = 1; }
+    void RequestCancel();
     bool HoldsAdapters() const { return adapterMutexHeld_; }
+    // The clock operations are timed with (tests replace it).
+    using OperationClock = std::chrono::steady_clock;
+    void SetOperationClock(std::function<OperationClock::time_point()> now) {
+        now_ = std::move(now);
+    }
 
     // --- Security ID check (quorvel_dlg_security.cpp) ---
     // Unlocks every protected target; false when the operator chose to unplug everything.
@@ -159,11 +183,11 @@ class CQuorvelDlg : public DialogEvents,
     static constexpr const char* kWriteWithSerialCaption = "&Write with \nSerial No.";
 
     // --- Write, Verify and Erase Memory (quorvel_dlg_operations.cpp) ---
-    // Each sets OperationFailed when it stops before working on the targets or is cancelled;
-    // a target's own failure lives in its status.
-    void OnWrite();
-    void OnVerify();
-    void OnEraseMemory();
+    // Each fails when it stops before working on the targets; a target's own failure lives in
+    // its status.
+    void OnWrite() { RunWrite(); }
+    void OnVerify() { RunVerify(); }
+    void OnEraseMemory() { RunErase(); }
     // Cancel: asks 211; OK stops Write at the next block and Verify after the current file.
     void OnCancelOperation();
     // 2061 and false when no target is enabled.
@@ -230,17 +254,19 @@ class CQuorvelDlg : public DialogEvents,
     void ShowProgressStatus(int op);
     // One target's cells after its operation; false only when its enable flag cannot be read.
     bool ShowTargetStatus(int target, int op);
-    // The overall result text and its display state (STOP when a cancel was requested).
-    void ShowOperationResult(int op);
+    // The overall result text and its display state: STOP when stopped; otherwise outcome, or
+    // without one the targets' statuses as the library holds them.
+    void ShowOperationResult(int op, bool stopped = false,
+                             std::optional<programdata::ResultCode> outcome = std::nullopt);
     // "..." next to "Log File".
     void OnLogFileBrowse();
-    int32_t ResultDisplayState() const { return resultDisplayState_; }
+    programdata::ResultCode ResultDisplayState() const { return resultDisplayState_; }
     void SetLogClock(programdata::LocalTimeSource clock) { log_.SetClock(std::move(clock)); }
 
     // --- Memory save and difference report (quorvel_dlg_memory.cpp) ---
     // Reads the target's whole flash and writes it to path; a failed read shows only in the
-    // target's status cells and leaves no file.
-    void SaveTargetMemory(int target, const std::string& path);
+    // target's status cells and leaves no file. False when no file was written.
+    bool SaveTargetMemory(int target, const std::string& path);
     // Verify's comparison of the write image with the flash image over [first, last], into the
     // open log, pumping messages so that Cancel is seen; false when bytes differ.
     bool CompareImages(uint32_t first, uint32_t last, uint32_t& differences);
@@ -276,14 +302,20 @@ class CQuorvelDlg : public DialogEvents,
     // Plug's steps of their own.
     bool TakeAdapters();
     void ReleaseAdapters();
-    // A plug that ends before the targets were checked: message (0 for none), log closed,
-    // adapters released, images back; answers false.
-    bool AbandonPlug(uint32_t messageId);
+    // A plug that ends before the targets were checked: message (0 for none), adapters
+    // released, images back; answers false.
+    bool AbandonPlug(OperationRun& run, uint32_t messageId);
     void ReallocateImages();
     bool RunTargetSequence();
     void TickPluggedTargets(int count);
     void ResetAndReleaseTargets(int count);
-    void UnplugAfterFailedSecurityCheck(int count);
+    // Unplug by the operator, or after the Security ID dialog's Unplug (the serial number
+    // reached is not saved then: nothing was written).
+    enum class UnplugCause { Operator, RefusedSecurity };
+    void RunUnplug(UnplugCause cause);
+    // The connection check runs Plug and Unplug without touching the connection list's
+    // serial numbers or the chip names.
+    bool InConnectionCheck() const;
 
     enum class SecurityVerdict { Next, Unplug, Initialized };
     SecurityVerdict CheckTargetSecurity(int target, int count);
@@ -310,15 +342,18 @@ class CQuorvelDlg : public DialogEvents,
         CQuorvelDlg& dlg_;
     };
 
-    // Write, Verify and Erase steps of their own.
-    void RunWrite();
+    // Write, Verify and Erase; each answers how it ended (a Program cycle goes on only after
+    // Completed).
+    Ending RunWrite();
+    Ending RunVerify();
+    Ending RunErase();
+    // A check before an operation failed: nothing began.
+    Ending Refused();
     const CTargetInfo* SelectedDescription() const;
-    // The window back to idle after Write or Verify: Cancel forgotten, focus for the next step.
-    void EndOperation(int idleState);
+    // Where the keyboard goes once an operation is over.
+    void FocusAfter(int op);
     // A registered file's "File Name: " and "Offset   : " lines in the log.
     void WriteFileLogLines(size_t row);
-    // Runs the message pump; true when a Cancel was confirmed.
-    bool PumpAndCheckCancel();
     // The write image from every file (with the overlap question 2069 and the log lines);
     // false after its message.
     bool LoadWriteImage();
@@ -326,34 +361,27 @@ class CQuorvelDlg : public DialogEvents,
     // wrapped around.
     bool HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& working);
     // Erases and programs every block that meets an area; false when cancelled.
-    bool WriteBlocks(const CTargetInfo& target);
+    bool WriteBlocks(OperationRun& run, const CTargetInfo& target);
     void ShowHeldSerialNumbers();
     enum class VerifyStep { Next, Failed, Cancelled };
-    VerifyStep VerifyTarget(int target);
-    // The Program cycle's result when it had nothing to work on.
-    void ShowProgramFailure();
+    struct VerifyProgress {
+        uint32_t done = 0;
+        uint32_t total = 0;
+    };
+    VerifyStep VerifyTarget(OperationRun& run, int target, VerifyProgress& progress);
 
-    // Operation events.
-    using OperationClock = std::chrono::steady_clock;
-    static uint32_t MsSince(OperationClock::time_point start);
-    void BeginOperation(int op);
-    // One result per target the operation concerns, each with the time since start.
-    void ReportTargetResult(int op, int target, uint32_t durationMs);
-    void ReportTargetResults(int op, OperationClock::time_point start);
-    void ReportOperationEnd(int op, OperationClock::time_point start);
-    // An operation that failed as a whole (or was stopped), whatever its targets' statuses.
-    void ReportOperationFailure(int op, bool cancelled = false);
-    void ReportProgress(int op, uint32_t done, uint32_t total, int target = 0,
-                        const std::string& file = std::string());
+    // Operation events (quorvel_dlg_events.cpp): what the observers are told.
+    void NotifyStart(int op);
+    void NotifyTargetResult(const TargetResult& result);
+    void NotifyEnd(const OperationSummary& summary);
+    void NotifyProgress(const OperationProgress& progress);
     void ReportIdle();
+    // A target's result as the events carry it; status is the board's outcome.
+    TargetResult MakeTargetResult(int op, int target, uint32_t status, uint32_t durationMs) const;
 
     // Production record and yield counters.
     // The chip name each plugged target's adapter reports, read once at plug time.
     void FetchChipNames(int count);
-    // A Program cycle, or a Write started on its own: each target's first failure in it.
-    void OpenBoardCycle();
-    void CloseBoardCycle();
-    void NoteCycleResult(int op, int target, uint32_t status);
     std::string YieldStatePath() const;
     void WriteRecordSettings();
     void OnRecordWriteFailed(const std::string& path);
@@ -379,10 +407,7 @@ class CQuorvelDlg : public DialogEvents,
     std::string fillText_ = "0xFF";
     int32_t writeWithVerify_ = 1;
     int32_t plugged_ = 0;
-    int32_t cancelRequested_ = 0;
-    int32_t operationFailed_ = 0;
-    int32_t connectionCheckActive_ = 0;
-    int32_t resultDisplayState_ = 3;
+    programdata::ResultCode resultDisplayState_ = programdata::kResultRunning;
     int32_t serialOverlapConfirmed_ = 0;
     std::string serialText_;
     std::string checksumText_;
@@ -392,11 +417,12 @@ class CQuorvelDlg : public DialogEvents,
     int32_t allCheckToggle_ = 0;  // 0: the next All Check clears every box
     bool busy_ = false;
     bool adapterMutexHeld_ = false;
-    // The last operation ended because the operator cancelled it (a Program cycle reports
-    // itself as stopped then).
-    bool stoppedByCancel_ = false;
+    // The innermost operation going on, and how the last one ended.
+    friend class OperationRun;
+    OperationRun* run_ = nullptr;
+    Ending lastEnding_ = Ending::Completed;
+    std::function<OperationClock::time_point()> now_ = OperationClock::now;
     std::vector<OperationObserver*> observers_;
-    OperationClock::time_point operationStart_ = OperationClock::now();
     WaitFunction identifyWait_;
     std::optional<RunOverrides> runOverrides_;
     // Set once initialisation got past reading the target descriptions; an abandoned start
@@ -419,10 +445,9 @@ class CQuorvelDlg : public DialogEvents,
                         int checkListColumn, const std::string& checkListText);
     void SetTargetStatusCells(int target, const std::string& text);
     // Result field text and display state; the field's colour follows the state.
-    void SetResultField(const std::string& text, int32_t state);
+    void SetResultField(const std::string& text, programdata::ResultCode state);
     // The adapter's firmware version text for the log (two-call size protocol).
     static bool FirmwareVersionText(int target, std::string& text);
-    friend struct CQuorvelDlgTestAccess;
     MessageReporter logReporter_{*this};
     programdata::OperationLog log_{logReporter_, programdata::SystemLocalTime,
                                    &CQuorvelDlg::FirmwareVersionText};
@@ -433,15 +458,6 @@ class CQuorvelDlg : public DialogEvents,
     // --- Production record and yield counters ---
     static constexpr int kMaxTargets = 32;
     std::array<std::string, kMaxTargets + 1> chipNames_;  // by target number
-    struct BoardCycle {
-        bool open = false;
-        std::array<bool, kMaxTargets + 1> seen{};
-        std::array<uint32_t, kMaxTargets + 1> firstFailure{};
-    };
-    BoardCycle cycle_;
-    // Verify's comparisons so far and in all, for its progress.
-    uint32_t verifyDone_ = 0;
-    uint32_t verifyTotal_ = 0;
     ProductionBand band_{view_};
     ProductionRecorder recorder_{[this] { return RecordFilePath(); },
                                  [this](const std::string& path) { OnRecordWriteFailed(path); }};

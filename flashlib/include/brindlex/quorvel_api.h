@@ -52,6 +52,9 @@ class BRINDLEX_API CQuorvelApi {
     int GetTargetPlugStatus(int n, PlugStatus& plugStatus);
     int SetTargetPlugStatus(int n, PlugStatus plugStatus);
     int GetFirmVerStr(int n, char* buffer, uint32_t size, uint32_t& needed);
+    // The chip name the adapter reports, NUL-terminated within size bytes; the target's status
+    // stays as it was, whatever the exchange gives.
+    int GetChipName(int n, char* buffer, uint32_t size);
     int UpdateErrorTargetLED(int n);
     int ErrorTargetLED(int n);
     int GetSerialNumber(int n, uint8_t* buffer, uint32_t size, uint32_t& length);

@@ -275,7 +275,7 @@ TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
 
         // A plugged window after a write with mixed outcomes.
         dialog.BuildTargetRows();
-        dialog.SetBusyState(3);
+        dialog.SetBusyState(CQuorvelDlg::BusyKind(3));
         ApiSetTargetStatus(3, 0x6000);
         ApiSetTargetStatus(7, 0x5005);
         for (int n = 1; n <= 20; ++n) {
@@ -299,8 +299,8 @@ TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
         view.ListSetCell(IDC_FILE_LIST, 0, 3, " 00000H");
         view.ListSetCell(IDC_FILE_LIST, 0, 4, "00000H");
         view.SetControlText(IDC_RESULT_EDIT, "PARTIAL SUCCESS");
-        dialog.SetResultDisplayState(1);
-        dialog.SetIdleState(3);
+        dialog.SetResultDisplayState(programdata::ResultCode(1));
+        dialog.SetIdleState(CQuorvelDlg::IdleState(3));
         view.SetControlText(IDC_CHECKSUM_EDIT, "5A3C");
         view.SetControlText(IDC_PLUG, "Un&plug");
         view.SetControlText(IDC_WRITE, "&Write with \nSerial No.");
@@ -314,10 +314,10 @@ TEST_F(MainWindowQtTest, BothModesAreTidyAndGrabbedToPng) {
         Save(window, "main_detail.png");
 
         // Simple mode after a Program cycle.
-        dialog.SetIdleState(2);
+        dialog.SetIdleState(CQuorvelDlg::IdleState(2));
         events.OnCommand(ID_VIEW_SIMPLE_MODE);
         view.SetControlText(IDC_RESULT_EDIT, "SUCCESS");
-        dialog.SetResultDisplayState(0);
+        dialog.SetResultDisplayState(programdata::ResultCode(0));
         view.SetControlText(IDC_TARGET_NAME_EDIT, "QX16A064");
         view.SetControlText(IDC_SERIAL_TEXT_EDIT, "00000031");
         EXPECT_EQ(window->size(), QSize(704, 746));
