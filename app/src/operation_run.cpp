@@ -9,52 +9,37 @@ namespace targets = programdata::targets;
 namespace {
 
 // What each operation's closing sequence does.
-struct Closing {
-    bool cells = false;        // each target's status cells
-    bool light = false;        // each target's error light, with its cells
-    bool lightsAfter = false;  // every target's light once all are done (not when stopped)
-    bool block = false;        // each target's log block
-    bool cancelLine = false;   // "Processing has canceled!!" when stopped
-    bool ownLog = false;       // the operation opened the log and closes it
-    enum Shown { Never, DetailMode, Always } result = Never;
-    bool resultWhenFailed = false;
-    bool resultWhenStopped = false;
+enum Step : unsigned {
+    kCells = 1,          // each target's status cells
+    kLight = 2,          // each target's error light, with its cells
+    kLightsAfter = 4,    // every target's light once all are done (not when stopped)
+    kBlock = 8,          // each target's log block
+    kCancelLine = 16,    // "Processing has canceled!!" when stopped
+    kOwnLog = 32,        // the operation opened the log and closes it
+    kResultDetail = 64,  // the result field in detail mode
+    kResultAlways = 128,
+    kResultWhenFailed = 256,
+    kResultWhenStopped = 512,
 };
 
-Closing ClosingOf(int op) {
+unsigned ClosingOf(int op) {
     switch (op) {
         case kOperationPlug:
         case kOperationUnplug:
-            return {.block = true, .ownLog = true, .result = Closing::DetailMode};
+            return kBlock | kOwnLog | kResultDetail;
         case kOperationWrite:
-            return {.cells = true,
-                    .light = true,
-                    .block = true,
-                    .cancelLine = true,
-                    .ownLog = true,
-                    .result = Closing::DetailMode,
-                    .resultWhenStopped = true};
+            return kCells | kLight | kBlock | kCancelLine | kOwnLog | kResultDetail |
+                   kResultWhenStopped;
         case kOperationVerify:
-            return {.cells = true,
-                    .lightsAfter = true,
-                    .block = true,
-                    .cancelLine = true,
-                    .ownLog = true,
-                    .result = Closing::DetailMode,
-                    .resultWhenFailed = true,
-                    .resultWhenStopped = true};
+            return kCells | kLightsAfter | kBlock | kCancelLine | kOwnLog | kResultDetail |
+                   kResultWhenFailed | kResultWhenStopped;
         case kOperationErase:
-            return {.cells = true,
-                    .light = true,
-                    .block = true,
-                    .ownLog = true,
-                    .result = Closing::DetailMode,
-                    .resultWhenStopped = true};
+            return kCells | kLight | kBlock | kOwnLog | kResultDetail | kResultWhenStopped;
         case kOperationProgram:
         case kOperationConnectionCheck:
-            return {.result = Closing::Always};
+            return kResultAlways;
         default:  // Save Memory shows its target's failure itself
-            return {};
+            return 0;
     }
 }
 
@@ -101,18 +86,8 @@ uint32_t OperationRun::ElapsedMs() const {
         std::chrono::duration_cast<std::chrono::milliseconds>(dlg_.now_() - start_).count());
 }
 
-OperationRun* OperationRun::Root() {
-    OperationRun* run = this;
-    while (run->parent_ != nullptr)
-        run = run->parent_;
-    return run;
-}
-
-const OperationRun* OperationRun::Root() const {
-    const OperationRun* run = this;
-    while (run->parent_ != nullptr)
-        run = run->parent_;
-    return run;
+OperationRun* OperationRun::Root() const {
+    return parent_ != nullptr ? parent_->Root() : const_cast<OperationRun*>(this);
 }
 
 OperationRun* OperationRun::Cycle() {
@@ -162,24 +137,24 @@ uint32_t OperationRun::StatusOf(int target) {
 void OperationRun::CloseTarget(int target, uint32_t durationMs) {
     if (target < 1 || target > kMaxTargets || outcomes_[size_t(target)].closed)
         return;
-    const Closing closing = ClosingOf(op_);
-    if (closing.cells)
+    const unsigned closing = ClosingOf(op_);
+    if (closing & kCells)
         dlg_.ShowTargetStatus(target, op_);
-    if (closing.light)
+    if (closing & kLight)
         ApiUpdateErrorTargetLED(target);
-    if (closing.block)
+    if (closing & kBlock)
         dlg_.WriteTargetLogBlock(op_, target);
     Outcome& outcome = outcomes_[size_t(target)];
-    outcome = {true, targets::Enabled(target), StatusOf(target)};
+    outcome = {true, {targets::Enabled(target), StatusOf(target)}};
     // The board's first failure in its cycle wins.
     OperationRun* cycle = Cycle();
     if (cycle != nullptr && WorksOnFlash(op_)) {
         cycle->boardSeen_[size_t(target)] = true;
         uint32_t& first = cycle->boardFirstFailure_[size_t(target)];
         if (first == 0)
-            first = outcome.status;
+            first = outcome.state.status;
     }
-    dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, target, outcome.status, durationMs));
+    dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, target, outcome.state.status, durationMs));
 }
 
 CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
@@ -187,7 +162,7 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
         return ending_;
     finished_ = true;
     ending_ = ending;
-    const Closing closing = ClosingOf(op_);
+    const unsigned closing = ClosingOf(op_);
     if (targetsDone != Targets::NotReached) {
         const uint32_t elapsed = ElapsedMs();
         for (int n : targets::All()) {
@@ -199,80 +174,56 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
                 dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, n, StatusOf(n), elapsed));
         }
     }
-    if (closing.lightsAfter && ending != Ending::Stopped)
+    if ((closing & kLightsAfter) && ending != Ending::Stopped)
         for (int n : targets::All())
             ApiUpdateErrorTargetLED(n);
-    if (closing.cancelLine && ending == Ending::Stopped)
+    if ((closing & kCancelLine) && ending == Ending::Stopped)
         dlg_.WriteLogText("Processing has canceled!!\n");
-    if (closing.ownLog)
+    if (closing & kOwnLog)
         dlg_.CloseOperationLog();
-    ShowResult(ending);
-    Summarise(ending, targetsDone);
+    // Worked on its targets, the outcome counts them; otherwise the operation failed as a whole.
+    const bool stopped = ending == Ending::Stopped;
+    const bool counted = ending == Ending::Completed || (stopped && targetsDone == Targets::Worked);
+    const std::vector<TargetState> states = States();
+    const ResultCode outcome = counted ? EvaluateOperationOutcome(op_, states) : kResultFailure;
+    // The result field.
+    const bool simple = dlg_.settings_.mode == 1;
+    const bool shown = (closing & kResultAlways) || ((closing & kResultDetail) && !simple);
+    if (shown && failureShown_)
+        dlg_.ShowOperationResult(op_, false, kResultFailure);
+    else if (shown && (ending == Ending::Completed ||
+                       (ending == Ending::Failed && (closing & kResultWhenFailed)) ||
+                       (stopped && (closing & kResultWhenStopped))))
+        dlg_.ShowOperationResult(op_, stopped, EvaluateOperationOutcome(op_, states));
+    // The summary. The window shows no result for Save: its summary names the operation in
+    // either mode.
+    const OperationResultDisplay text =
+        OperationResultText(op_, outcome, simple && op_ != kOperationSave, stopped);
+    OperationSummary summary{.operation = op_,
+                             .resultText = text.text,
+                             .resultCode = text.code,
+                             .cancelled = stopped,
+                             .durationMs = ElapsedMs()};
+    for (size_t i = 0; counted && i < states.size(); ++i)
+        if (Concerns(int(i) + 1))
+            ++(states[i].status == 0 ? summary.passed : summary.failed);
+    dlg_.NotifyEnd(summary);
     return ending_;
 }
 
-ResultCode OperationRun::Evaluate() const {
+std::vector<TargetState> OperationRun::States() const {
     // Targets closed by this run stand as they were then; the others as the library has them.
-    ResultCode outcome = kResultSuccess;
+    // Save Memory counts its one target only.
+    std::vector<TargetState> states;
     for (int n : targets::All()) {
         const bool closed = n <= kMaxTargets && outcomes_[size_t(n)].closed;
-        const uint32_t status = closed ? outcomes_[size_t(n)].status : targets::Status(n);
-        if (onlyTarget_ != 0 && n != onlyTarget_)
-            continue;
-        if (EveryTarget(op_) || onlyTarget_ != 0) {
-            if (status != 0)
-                return kResultFailure;
-            continue;
-        }
-        const bool enabled = closed ? outcomes_[size_t(n)].enabled : targets::Enabled(n);
-        if (!enabled)
-            outcome = kResultPartialSuccess;
-        else if (status != 0)
-            return kResultFailure;
+        TargetState state = closed ? outcomes_[size_t(n)].state
+                                   : TargetState{targets::Enabled(n), targets::Status(n)};
+        if (onlyTarget_ != 0)
+            state = n == onlyTarget_ ? TargetState{true, state.status} : TargetState{true, 0};
+        states.push_back(state);
     }
-    return outcome;
-}
-
-void OperationRun::ShowResult(Ending ending) {
-    const Closing closing = ClosingOf(op_);
-    const bool simple = dlg_.settings_.mode == 1;
-    if (closing.result == Closing::Never || (closing.result == Closing::DetailMode && simple))
-        return;
-    if (failureShown_) {
-        dlg_.ShowOperationResult(op_, false, kResultFailure);
-        return;
-    }
-    if ((ending == Ending::Failed && !closing.resultWhenFailed) ||
-        (ending == Ending::Stopped && !closing.resultWhenStopped))
-        return;
-    dlg_.ShowOperationResult(op_, ending == Ending::Stopped, Evaluate());
-}
-
-void OperationRun::Summarise(Ending ending, Targets targetsDone) {
-    const bool stopped = ending == Ending::Stopped;
-    // Worked on every target, the outcome counts them; otherwise the operation failed as a
-    // whole.
-    const bool counted =
-        ending == Ending::Completed || (stopped && targetsDone == Targets::Worked);
-    // The window shows no result for Save: its summary names the operation in either mode.
-    const bool simple = dlg_.settings_.mode == 1 && op_ != kOperationSave;
-    const OperationResultDisplay shown =
-        OperationResultText(op_, counted ? Evaluate() : kResultFailure, simple, stopped);
-    OperationSummary summary{.operation = op_,
-                             .resultText = shown.text,
-                             .resultCode = shown.code,
-                             .cancelled = stopped,
-                             .durationMs = ElapsedMs()};
-    if (counted) {
-        for (int n : targets::All()) {
-            if (!Concerns(n))
-                continue;
-            const bool closed = n <= kMaxTargets && outcomes_[size_t(n)].closed;
-            const uint32_t status = closed ? outcomes_[size_t(n)].status : targets::Status(n);
-            ++(status == 0 ? summary.passed : summary.failed);
-        }
-    }
-    dlg_.NotifyEnd(summary);
+    return states;
 }
 
 void OperationRun::CountBoards() {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/quorvel_dlg.h"
 #include "programdata/status_texts.h"
@@ -64,19 +65,16 @@ class OperationRun {
   private:
     struct Outcome {
         bool closed = false;
-        bool enabled = false;
-        uint32_t status = 0;
+        programdata::TargetState state;
     };
-    OperationRun* Root();
-    const OperationRun* Root() const;
+    OperationRun* Root() const;
     // The run that keeps this run's boards, or null: a Program cycle, or a Write on its own.
     OperationRun* Cycle();
     bool Concerns(int target) const;
     // The status that stands for the target in this run: for a Program cycle its first failure.
     uint32_t StatusOf(int target);
-    programdata::ResultCode Evaluate() const;
-    void ShowResult(Ending ending);
-    void Summarise(Ending ending, Targets targets);
+    // Every connected target as the outcome counts it.
+    std::vector<programdata::TargetState> States() const;
     void CountBoards();
 
     CQuorvelDlg& dlg_;

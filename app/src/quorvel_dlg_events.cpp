@@ -52,7 +52,7 @@ TargetResult CQuorvelDlg::MakeTargetResult(int op, int target, uint32_t status,
     const bool numbered = target >= 1 && target <= kMaxTargets;
     return {.operation = op,
             .target = target,
-            .devicePath = targets::DevicePath(target),
+            .devicePath = targets::DevicePath(target).value_or(""),
             .serialNumber = serial,
             .status = status,
             .message = message,

@@ -1,12 +1,12 @@
 // "Save Memory" of the Connection List's menu and Verify's difference report.
 #include "app/quorvel_dlg.h"
 #include "brindlex/api.h"
+#include "operation_run.h"
 #include "programdata/difference_report.h"
 #include "programdata/memory_save.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 #include "programdata/targets.h"
-#include "operation_run.h"
 
 using namespace programdata;
 
@@ -44,8 +44,8 @@ bool CQuorvelDlg::SaveTargetMemory(int target, const std::string& path) {
         run.Finish(Ending::Failed);
         return false;
     }
-    const bool saved = SaveMemoryHexFile(path, programData_.geometry(),
-                                         programData_.packedBuffer(), size, logReporter_);
+    const bool saved = SaveMemoryHexFile(path, programData_.geometry(), programData_.packedBuffer(),
+                                         size, logReporter_);
     run.Finish(saved ? Ending::Completed : Ending::Failed);
     return saved;
 }

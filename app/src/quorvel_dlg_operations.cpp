@@ -6,9 +6,9 @@
 #include "app/quorvel_dlg.h"
 #include "brindlex/api.h"
 #include "brindlex/target_info.h"
+#include "operation_run.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "operation_run.h"
 #include "target_cells.h"
 
 using namespace programdata;
@@ -317,9 +317,10 @@ CQuorvelDlg::Ending CQuorvelDlg::RunVerify() {
         step = VerifyTarget(run, n, progress);
         progress.done += files;
         if (step != VerifyStep::Cancelled)
-            run.CloseTarget(n, uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            now_() - targetStart)
-                                            .count()));
+            run.CloseTarget(
+                n,
+                uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(now_() - targetStart)
+                             .count()));
         if (step != VerifyStep::Next)
             break;
     }

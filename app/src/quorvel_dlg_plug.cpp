@@ -5,9 +5,9 @@
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
 #include "brindlex/target_info.h"
+#include "operation_run.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "operation_run.h"
 #include "target_cells.h"
 
 using namespace programdata;

@@ -8,12 +8,12 @@
 #include "app/program_paths.h"
 #include "app/quorvel_dlg.h"
 #include "brindlex/api.h"
+#include "operation_run.h"
 #include "platform/files.h"
 #include "platform/locked_file.h"
 #include "programdata/limits.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
-#include "operation_run.h"
 #include "target_cells.h"
 
 using namespace programdata;

@@ -2,6 +2,7 @@
 // names the record names, and the boards each cycle counts.
 #include "app/control_ids.h"
 #include "app/quorvel_dlg.h"
+#include "brindlex/quorvel_api.h"
 #include "platform/files.h"
 #include "programdata/limits.h"
 #include "programdata/production_record.h"
@@ -12,6 +13,8 @@
 using namespace programdata;
 
 namespace {
+
+constexpr uint32_t kChipNameSize = 64;
 
 std::string DirectoryOf(const std::string& path) {
     char drive[3] = {}, dir[plat::MAX_PATH] = {};
@@ -81,7 +84,9 @@ void CQuorvelDlg::OnResetYield() {
 void CQuorvelDlg::FetchChipNames(int count) {
     chipNames_.fill(std::string());
     // Only a target that answered: a silent adapter would cost a time-out per name.
-    for (int n : targets::PluggedOnes())
-        if (n <= count && n <= kMaxTargets)
-            chipNames_[size_t(n)] = targets::ChipName(n);
+    for (int n : targets::PluggedOnes()) {
+        char name[kChipNameSize] = {};
+        if (n <= count && n <= kMaxTargets && ApiObj.GetChipName(n, name, sizeof name) != 0)
+            chipNames_[size_t(n)] = name;
+    }
 }

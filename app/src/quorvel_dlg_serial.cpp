@@ -106,8 +106,7 @@ void CQuorvelDlg::AssignSerialPreview() {
     for (int n = 1; n <= count; ++n) {
         std::string shown;
         if (targets::Plugged(n)) {
-            shown = Rightmost(FormatHexBytes(next, settings_.serialLength),
-                                       kShownSerialDigits);
+            shown = Rightmost(FormatHexBytes(next, settings_.serialLength), kShownSerialDigits);
             if (!InConnectionCheck())
                 ApiSetSerialNumber(n, next.data(), settings_.serialLength);
             AddSerialIncrement(next, settings_.serialLength, settings_.increment,

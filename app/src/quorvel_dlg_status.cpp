@@ -36,10 +36,11 @@ void CQuorvelDlg::MessageReporter::Report(int messageId, const std::string& file
 
 bool CQuorvelDlg::FirmwareVersionText(int target, std::string& text) {
     text = targets::FetchText(
-        [target](char* buffer, uint32_t size, uint32_t& needed) {
-            return ApiObj.GetFirmVerStr(target, buffer, size, needed);
-        },
-        kMaxFirmwareTextSize);
+               [target](char* buffer, uint32_t size, uint32_t& needed) {
+                   return ApiObj.GetFirmVerStr(target, buffer, size, needed);
+               },
+               kMaxFirmwareTextSize)
+               .value_or("");
     return !text.empty();
 }
 
@@ -141,15 +142,15 @@ bool CQuorvelDlg::ShowTargetStatus(int target, int op) {
         return false;
     if (enabled != 1)
         return true;
-    SetTargetStatusCells(target, TargetStatusText(op, targets::Status(target), settings_.mode == 1));
+    SetTargetStatusCells(target,
+                         TargetStatusText(op, targets::Status(target), settings_.mode == 1));
     UpdateData(false);
     view_.UpdateWindow();
     return true;
 }
 
 void CQuorvelDlg::ShowOperationResult(int op, bool stopped, std::optional<ResultCode> outcome) {
-    const OperationResultDisplay shown =
-        OperationResultText(op, outcome ? *outcome : EvaluateOperationOutcome(op),
-                            settings_.mode == 1, stopped);
+    const OperationResultDisplay shown = OperationResultText(
+        op, outcome ? *outcome : EvaluateOperationOutcome(op), settings_.mode == 1, stopped);
     SetResultField(shown.text, shown.code);
 }

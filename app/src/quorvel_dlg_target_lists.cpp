@@ -89,8 +89,8 @@ void CQuorvelDlg::OnListRightClick(int listId, int row) {
     if (listId != IDC_CONNECTION_LIST || row < 0 || row >= view_.ListRowCount(listId))
         return;
     const int target = row + 1;
-    const bool canSave = targets::Plugged(target) && targets::Enabled(target) &&
-                         targets::Status(target) == FLASH_OK;
+    const bool canSave =
+        targets::Plugged(target) && targets::Enabled(target) && targets::Status(target) == FLASH_OK;
     view_.ListSelectRow(listId, row);
     const int command = view_.TrackPopupMenu({
         {ID_TARGET_SAVE_MEMORY, "Save Memory", !canSave},
@@ -105,7 +105,7 @@ void CQuorvelDlg::OnListRightClick(int listId, int row) {
 void CQuorvelDlg::ShowTargetProperties(int target) {
     std::string firmware;
     FirmwareVersionText(target, firmware);
-    const std::string path = targets::DevicePath(target);
+    const std::string path = targets::DevicePath(target).value_or("");
     const std::string text = "Target No." + std::to_string(target) + "\n" +
                              "Firmware Version: " + firmware + "\n" + "USB Device Path: " + path +
                              "\n" + "\n";

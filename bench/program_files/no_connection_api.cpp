@@ -18,6 +18,17 @@ int ApiGetTargetStatus(int, int* status) {
         *status = 0;
     return 0;
 }
+int ApiIsTargetPlugSuccess(int, int* flag) {
+    if (flag != nullptr)
+        *flag = 0;
+    return 0;
+}
+int ApiSetTargetStatus(int, int) {
+    return 0;
+}
+int ApiGetDevicePathStr(int, char*, uint32_t, uint32_t*) {
+    return 0;
+}
 int ApiFlashRead(int, uint32_t, uint32_t* count, uint8_t*) {
     if (count != nullptr)
         *count = 0;

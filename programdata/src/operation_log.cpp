@@ -6,16 +6,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "brindlex/api.h"
 #include "programdata/error_messages.h"
 #include "programdata/limits.h"
+#include "programdata/targets.h"
 
 namespace programdata {
 
 namespace {
-
-// Device paths are short; a larger answer is a fault of the library, not a path.
-constexpr uint32_t kMaxDevicePathSize = 32768;
 
 // The operation name as the log writes it: two blanks separate it from what follows.
 std::string LogName(int op) {
@@ -27,19 +24,6 @@ std::string Hex4(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%04X", unsigned(value));
     return text;
-}
-
-bool DevicePath(int target, std::string& path) {
-    uint32_t needed = 0;
-    if (ApiGetDevicePathStr(target, nullptr, 0, &needed) == 0 || needed == 0 ||
-        needed > kMaxDevicePathSize)
-        return false;
-    std::vector<char> buffer(needed, '\0');
-    uint32_t again = 0;
-    if (ApiGetDevicePathStr(target, buffer.data(), needed, &again) == 0 || again > needed)
-        return false;
-    path.assign(buffer.data(), strnlen(buffer.data(), needed));
-    return true;
 }
 
 // Reading or writing these would block or fail in ways the open cannot see.
@@ -135,27 +119,15 @@ std::string OperationLog::LogHeaderText(int op) const {
     std::tm now{};
     if (clock_ && clock_(now) && std::strftime(time, sizeof time, "%Y/%m/%d %H:%M:%S", &now) == 0)
         time[0] = '\0';
-    int total = 0;
-    if (ApiGetTargetNum(&total) == 0)
-        total = 0;
     int count = 0;
-    if (op == kOperationUnplug) {
-        count = total;
-    } else {
-        for (int n = 1; n <= total; ++n) {
-            int flag = 0;
-            if (ApiGetEnableFlg(n, &flag) != 0 && flag == 1)
-                ++count;
-        }
-    }
+    for ([[maybe_unused]] int n : op == kOperationUnplug ? targets::All() : targets::EnabledOnes())
+        ++count;
     return "\n" + LogName(op) + time + "\nNumber of Target: " + std::to_string(count) + "\n";
 }
 
 std::string OperationLog::TargetLogBlockText(int op, int target,
                                              std::optional<std::string_view> serialDigits) const {
-    int read = 0;
-    ApiGetTargetStatus(target, &read);
-    const uint32_t status = uint32_t(read);
+    const uint32_t status = targets::Status(target);
     std::string line = "\tTarget " + std::to_string(target) + ": ";
     if (status == 0) {
         line += LogName(op) + GetErrorMessage(0) + "\n";
@@ -176,9 +148,8 @@ std::string OperationLog::TargetLogBlockText(int op, int target,
         }
     }
     if (op == kOperationPlug) {
-        std::string path;
-        if (DevicePath(target, path))
-            line += "\t\tUSB Device Path: " + path + "\n";
+        if (const std::optional<std::string> path = targets::DevicePath(target))
+            line += "\t\tUSB Device Path: " + *path + "\n";
         else
             line += "USB Device Path: \n";
     }
@@ -200,12 +171,8 @@ bool OperationLog::WriteLogText(std::string_view text) {
 
 bool OperationLog::WriteTargetLogBlock(int op, int target,
                                        std::optional<std::string_view> serialDigits) {
-    if (op != kOperationPlug && op != kOperationUnplug) {
-        int enabled = 0;
-        ApiGetEnableFlg(target, &enabled);
-        if (enabled == 0)
-            return true;
-    }
+    if (op != kOperationPlug && op != kOperationUnplug && !targets::Enabled(target))
+        return true;
     return Append(TargetLogBlockText(op, target, serialDigits));
 }
 

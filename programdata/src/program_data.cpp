@@ -7,6 +7,7 @@
 
 #include "brindlex/api.h"
 #include "programdata/address_text.h"
+#include "programdata/targets.h"
 
 namespace programdata {
 
@@ -55,27 +56,17 @@ void ProgramData::PrepareBaseImage(ProgramImage& image) {
         image.Fill(0xFF);
         return;
     }
-    int count = 0;
-    ApiGetTargetNum(&count);
-    int target = 0;
-    for (int n = 1; n <= count; ++n) {
-        int flag = 0;
-        if (ApiGetEnableFlg(n, &flag) != 0 && flag == 1) {
-            target = n;
-            break;
-        }
-    }
-    if (target == 0) {  // no enabled target: the same base as a failed read
+    const targets::Range enabled = targets::EnabledOnes();
+    if (enabled.empty()) {  // no enabled target: the same base as a failed read
         image.Fill(0xFF);
         return;
     }
+    const int target = *enabled.begin();
     uint32_t got = 0;
     ApiFlashRead(target, geometry_.packedSize, &got, packed_.data());
-    int status = 0;
-    bool statusKnown = ApiGetTargetStatus(target, &status) != 0;
     // A refused read (target not ready) leaves the status at 0 but delivers nothing: only a
     // full read may replace the base, never stale buffer content.
-    if (statusKnown && status == 0 && got >= geometry_.packedSize) {
+    if (targets::Status(target) == FLASH_OK && got >= geometry_.packedSize) {
         UnpackFlashContent(packed_.data(), geometry_.packedSize, image);
     } else {
         image.Fill(0xFF);

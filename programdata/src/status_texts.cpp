@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
-#include "brindlex/api.h"
+#include <vector>
+
 #include "programdata/error_messages.h"
+#include "programdata/targets.h"
 
 namespace programdata {
 
@@ -76,29 +78,24 @@ std::string TargetStatusText(int op, uint32_t status, bool simpleMode) {
     return text;
 }
 
-ResultCode EvaluateOperationOutcome(int op) {
-    int count = 0;
-    if (ApiGetTargetNum(&count) == 0)
-        count = 0;
+ResultCode EvaluateOperationOutcome(int op, std::span<const TargetState> states) {
     const bool everyTarget =
         op == kOperationPlug || op == kOperationUnplug || op == kOperationConnectionCheck;
     ResultCode outcome = kResultSuccess;
-    for (int n = 1; n <= count; ++n) {
-        int status = 0;
-        ApiGetTargetStatus(n, &status);
-        if (everyTarget) {
-            if (status != 0)
-                return kResultFailure;
-            continue;
-        }
-        int enabled = 0;
-        ApiGetEnableFlg(n, &enabled);
-        if (enabled == 0)
-            outcome = kResultPartialSuccess;
-        else if (status != 0)
+    for (const TargetState& t : states) {
+        if (t.status != 0 && (everyTarget || t.enabled))
             return kResultFailure;
+        if (!everyTarget && !t.enabled)
+            outcome = kResultPartialSuccess;
     }
     return outcome;
+}
+
+ResultCode EvaluateOperationOutcome(int op) {
+    std::vector<TargetState> states;
+    for (int n : targets::All())
+        states.push_back({targets::Enabled(n), targets::Status(n)});
+    return EvaluateOperationOutcome(op, states);
 }
 
 OperationResultDisplay OperationResultText(int op, ResultCode outcome, bool simpleMode,

@@ -1,7 +1,6 @@
 #include "programdata/targets.h"
 
 #include "brindlex/api.h"
-#include "brindlex/quorvel_api.h"
 
 namespace programdata::targets {
 
@@ -9,7 +8,6 @@ namespace {
 
 // Device paths are short; anything longer is a fault of the library, not a path.
 constexpr uint32_t kLongestDevicePath = 32 * 1024;
-constexpr uint32_t kLongestChipName = 64;
 
 }  // namespace
 
@@ -42,22 +40,15 @@ void SetStatus(int target, uint32_t status) {
 }
 
 bool AnyEnabled() {
-    return EnabledOnes().begin() != EnabledOnes().end();
+    return !EnabledOnes().empty();
 }
 
-std::string DevicePath(int target) {
+std::optional<std::string> DevicePath(int target) {
     return FetchText(
         [target](char* buffer, uint32_t size, uint32_t& needed) {
             return ApiGetDevicePathStr(target, buffer, size, &needed);
         },
         kLongestDevicePath);
-}
-
-std::string ChipName(int target) {
-    char name[kLongestChipName] = {};
-    if (ApiObj.GetChipName(target, name, sizeof name) == 0)
-        return {};
-    return std::string(name);
 }
 
 int Range::Next(int from) const {

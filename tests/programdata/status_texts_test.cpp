@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "programdata/error_messages.h"
+#include "programdata/targets.h"
 #include "support/fake_flat_api.h"
 
 using namespace programdata;
@@ -98,6 +101,31 @@ TEST(StatusTexts, OutcomeOverTheTargets) {
     EXPECT_EQ(EvaluateOperationOutcome(kOperationUnplug), kResultSuccess);
     fakeapi::Reset();
     EXPECT_EQ(EvaluateOperationOutcome(kOperationErase), kResultSuccess);
+}
+
+TEST(Targets, RangesSkipWhatTheirFilterLeavesOutAndARefusedQueryCountsAsNo) {
+    auto& t = fakeapi::Connect(4).targets;
+    t[0].enableFlg = 0;
+    t[1].plugStatus = fakeapi::kPlugNone;
+    t[3].enableFlg = 0;
+    auto listed = [](const targets::Range& range) {
+        std::vector<int> numbers;
+        for (int n : range)
+            numbers.push_back(n);
+        return numbers;
+    };
+    EXPECT_EQ(listed(targets::EnabledOnes()), (std::vector<int>{2, 3}));
+    EXPECT_EQ(listed(targets::PluggedOnes()), (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(listed(targets::All()), (std::vector<int>{1, 2, 3, 4}));
+    t[2].enableFlg = 0;
+    t[1].enableFlg = 0;
+    EXPECT_TRUE(targets::EnabledOnes().empty());
+    EXPECT_FALSE(targets::AnyEnabled());
+    fakeapi::Reset();
+    EXPECT_TRUE(targets::All().empty());
+    EXPECT_EQ(targets::Status(1), FLASH_OK);
+    EXPECT_FALSE(targets::Enabled(1));
+    EXPECT_EQ(targets::DevicePath(1), std::nullopt);
 }
 
 }  // namespace

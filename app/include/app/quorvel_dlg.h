@@ -88,11 +88,11 @@ class CQuorvelDlg : public DialogEvents,
     void SetViewMode(int mode);
     // What the window allows while an operation runs.
     enum class BusyKind {
-        WriteVerify,    // Cancel stays usable
-        EraseSave,      // nothing
-        StartUnplug,    // start-up and Unplug: the connection check and the menus stay usable
-        Plug,           // the menus that do not change the target type or the layout
-        ProgramCycle,   // nothing
+        WriteVerify,   // Cancel stays usable
+        EraseSave,     // nothing
+        StartUnplug,   // start-up and Unplug: the connection check and the menus stay usable
+        Plug,          // the menus that do not change the target type or the layout
+        ProgramCycle,  // nothing
     };
     void SetBusyState(BusyKind kind);
     // The layout between operations: the first two and AfterPlug are the plugged layout.

@@ -2,6 +2,7 @@
 // Operation codes shared by the log and the status texts, and the texts the target lists and
 // the "Operation Result" field show while an operation runs and when it ends.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -38,9 +39,17 @@ enum ResultCode : int {
     kResultStopped = 10,
 };
 
-// The outcome over the connected targets, read through the library: Plug, Unplug and the
-// connection check fail on any non-zero status; the others fail on an enabled target with a
-// non-zero status and are a partial success when some target is disabled.
+// One connected target as an operation's outcome counts it.
+struct TargetState {
+    bool enabled = false;
+    uint32_t status = 0;
+};
+
+// The outcome over the connected targets (target n at n - 1): Plug, Unplug and the connection
+// check fail on any non-zero status; the others fail on an enabled target with a non-zero
+// status and are a partial success when some target is disabled.
+ResultCode EvaluateOperationOutcome(int op, std::span<const TargetState> targets);
+// The same over the targets as the library holds them now.
 ResultCode EvaluateOperationOutcome(int op);
 
 struct OperationResultDisplay {

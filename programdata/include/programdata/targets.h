@@ -2,6 +2,7 @@
 // The connected targets as the writer asks about them, one way everywhere: through the
 // library's flat functions, with a refused call counting as "no", "none" or 0.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "brindlex/flash_status.h"
@@ -16,22 +17,20 @@ bool Plugged(int target);
 FlashStatus Status(int target);
 void SetStatus(int target, uint32_t status);
 bool AnyEnabled();
-// The adapter's device path; empty when the library holds none.
-std::string DevicePath(int target);
-// The adapter's chip name, as it reports it; the target's status stays as it was.
-std::string ChipName(int target);
+// The adapter's device path; nothing when the library holds none.
+std::optional<std::string> DevicePath(int target);
 
 // The library's texts come in two calls: the size first, then the text. Anything longer than
 // longest is no text we show. fetch(buffer, size, needed) answers the library's 1/0.
 template <class Fetch>
-std::string FetchText(Fetch fetch, uint32_t longest) {
+std::optional<std::string> FetchText(Fetch fetch, uint32_t longest) {
     uint32_t needed = 0;
     if (fetch(nullptr, 0, needed) == 0 || needed == 0 || needed > longest)
-        return {};
+        return std::nullopt;
     std::string text(needed, '\0');
     uint32_t again = needed;
     if (fetch(text.data(), needed, again) == 0 || again > needed)
-        return {};
+        return std::nullopt;
     text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
     return text;
 }
@@ -59,6 +58,7 @@ class Range {
     explicit Range(Filter filter) : filter_(filter), count_(Count()) {}
     iterator begin() const { return {this, Next(1)}; }
     iterator end() const { return {this, count_ + 1}; }
+    bool empty() const { return Next(1) > count_; }
 
   private:
     int Next(int from) const;
