@@ -90,7 +90,7 @@ class ConsoleReportTest : public ::testing::Test {
     void LongWrite(ConsoleReport& report) {
         for (uint32_t block = 1; block <= 4000; ++block) {
             now_ += std::chrono::milliseconds(5);
-            report.OnProgress({kOperationWrite, block, 4000, 0, "", 0});
+            report.OnProgress({.operation = kOperationWrite, .done = block, .total = 4000});
         }
     }
 };
@@ -106,7 +106,8 @@ TEST_F(ConsoleReportTest, ALongWriteGivesALineATenthOrASecondOrOneRedrawnLine) {
 
     ConsoleReport terminal = Report(true);
     LongWrite(terminal);
-    terminal.OnTargetResult({kOperationWrite, 1, "", "", 0, "OK", 20000});
+    terminal.OnTargetResult(
+        {.operation = kOperationWrite, .target = 1, .message = "OK", .durationMs = 20000});
     const std::string screen = Read(screen_);
     EXPECT_EQ(std::count(screen.begin(), screen.end(), '\n'), 1) << "only the result ends a line";
     EXPECT_NE(screen.find("\rWrite: block"), std::string::npos);
@@ -115,12 +116,12 @@ TEST_F(ConsoleReportTest, ALongWriteGivesALineATenthOrASecondOrOneRedrawnLine) {
 TEST_F(ConsoleReportTest, ExitStatusFollowsWhatReachedTheTargets) {
     ConsoleReport r = Report(false);
     EXPECT_EQ(r.ExitCode(), kExitNothingRan) << "no plug reached a target";
-    r.OnTargetResult({kOperationPlug, 1, "", "", 0, "OK", 1});
+    r.OnTargetResult({.operation = kOperationPlug, .target = 1, .message = "OK", .durationMs = 1});
     r.Message("q", IDS_WRONG_SECURITY_ID, MsgIcon::Error, "", std::nullopt);
     EXPECT_EQ(r.ExitCode(), kExitSuccess) << "a wrong ID tried is no failure by itself";
     r.Message("q", IDS_DUPLICATE_ADDRESSES, MsgIcon::Error, "", std::nullopt);
     EXPECT_EQ(r.ExitCode(), kExitNothingRan) << "the files stopped Write before any block";
-    r.OnTargetResult({kOperationWrite, 1, "", "", 0, "OK", 1});
+    r.OnTargetResult({.operation = kOperationWrite, .target = 1, .message = "OK", .durationMs = 1});
     EXPECT_EQ(r.ExitCode(), kExitFailed) << "a later command did not run";
 }
 
