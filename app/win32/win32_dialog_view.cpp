@@ -75,6 +75,31 @@ LRESULT CALLBACK ProgressTextProc(HWND window, UINT message, WPARAM wParam, LPAR
     return result;
 }
 
+// A disabled edit draws its text grey whatever its colours: the result field, disabled while
+// nothing is plugged, draws itself so that the last result stays readable on its colour.
+LRESULT CALLBACK ResultFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR) {
+    if (message != WM_PAINT || IsWindowEnabled(field))
+        return DefSubclassProc(field, message, wParam, lParam);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(field, &paint);
+    HWND parent = GetParent(field);
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+        parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(field)));
+    RECT client;
+    GetClientRect(field, &client);
+    FillRect(dc, &client, brush != nullptr ? brush : GetSysColorBrush(COLOR_3DFACE));
+    RECT text;
+    SendMessageW(field, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(field, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    const std::wstring value = Wide(WindowText(field));
+    DrawTextW(dc, value.c_str(), -1, &text, DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    EndPaint(field, &paint);
+    return 0;
+}
+
 }  // namespace
 
 Win32DialogView::Win32DialogView(HINSTANCE instance) : instance_(instance) {}
@@ -188,6 +213,7 @@ void Win32DialogView::OnCreated(HWND window) {
     // controller (a chosen file) stays whole, so that it is refused rather than cut.
     for (int id : {IDC_FILE_NAME_EDIT, IDC_LOG_FILE_EDIT})
         SendMessageW(Control(id), EM_LIMITTEXT, programdata::kMaxStoredPath, 0);
+    SetWindowSubclass(Control(IDC_RESULT_EDIT), ResultFieldProc, 1, 0);
     BuildMenuBar();
     CreateBand();
 }
