@@ -13,7 +13,9 @@ packages=(
 for extra in "$@"; do
   case "$extra" in
     windows)
-      packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+      # nsis builds the installer; xdotool and imagemagick drive and grab the window under Xvfb.
+      packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis xdotool
+        imagemagick)
       ;;
     *)
       echo "install-deps.sh: unknown extra '$extra'" >&2

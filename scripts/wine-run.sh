@@ -3,6 +3,8 @@
 # created on first use: quietly (WINEDEBUG=-all), without a display and without the dialogs
 # that offer to install Mono or Gecko.
 # Usage: wine-run.sh <prefix directory> <program.exe> [arguments...]
+# A window needs an X display: WINE_RUN_DISPLAY names the one to use (the caller's DISPLAY is
+# never taken, so that no test draws on the desktop of whoever runs it).
 set -euo pipefail
 prefix=${1:?prefix directory}
 shift
@@ -27,6 +29,10 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
+# Set before the prefix's server starts: its desktop draws where its first program does.
+if [ -n "${WINE_RUN_DISPLAY:-}" ]; then
+  export DISPLAY=$WINE_RUN_DISPLAY
+fi
 
 mkdir -p "$(dirname "$prefix")"
 server=$(dirname "$wine")/wineserver
