@@ -34,14 +34,22 @@ Options for this run only (the settings file keeps its own values):
   --command FILE        command file (program)
 
 Serial numbers:
-  --serial HEX          start serial number (serialization must be on). It is saved in
-                        the settings file, and every Unplug saves the number reached, so
-                        later runs go on from there
+  --serial HEX          start serial number of the first Write (serialization must be
+                        on). Each Write stores the first number after its boards before
+                        anything is erased, so later runs go on from there and no number
+                        is handed out twice; a start below the stored number is refused
+  --serial-rewind       allow a --serial below the stored number (numbers may repeat)
 
 Repeating the Program cycle:
   --cycles N            N cycles, waiting for Enter before each further one
   --loop                cycles until Ctrl+C, or end of input at the prompt
   --interval SECONDS    wait this long between cycles instead of for Enter
+  --keep-going          go on after a cycle whose record or log could not be written
+                        (otherwise the run stops after that cycle with exit status 1)
+
+Program files:
+  --allow-outside       program data outside the target's flash is dropped after a note
+                        (otherwise such a file is refused)
 
 Questions and dialogs (without these: Cancel, and a locked target is skipped):
   --yes                 OK to question 2069 (the serial number overlaps a program file)
@@ -226,6 +234,15 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         } else if (arg == "--allow-initialize") {
             if (!flag(o.allowInitialize))
                 return false;
+        } else if (arg == "--serial-rewind") {
+            if (!flag(o.serialRewind))
+                return false;
+        } else if (arg == "--allow-outside") {
+            if (!flag(o.allowOutside))
+                return false;
+        } else if (arg == "--keep-going") {
+            if (!flag(o.keepGoing))
+                return false;
         } else {
             error = "unknown option " + arg;
             return false;
@@ -270,6 +287,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
     }
     if (o.commandFile && o.command != CliCommand::Program) {
         error = "--command belongs to the program command";
+        return false;
+    }
+    if (o.serialRewind && !o.serial) {
+        error = "--serial-rewind needs --serial";
+        return false;
+    }
+    if (o.keepGoing && !repeats) {
+        error = "--keep-going needs --cycles or --loop";
         return false;
     }
     return true;

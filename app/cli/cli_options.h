@@ -24,6 +24,9 @@ struct CliOptions {
     std::optional<std::string> logFile;
     std::optional<std::string> commandFile;
     std::optional<std::string> serial;  // hexadecimal start serial number
+    bool serialRewind = false;          // --serial may lie below the stored number
+    bool allowOutside = false;          // program files may hold data outside the flash
+    bool keepGoing = false;             // cycles go on after the record could not be written
 
     int cycles = 1;
     bool loop = false;

@@ -53,8 +53,10 @@ bool SettingsFileUsable(const std::string& path, std::string& error) {
     return writable;
 }
 
-// --serial: the start number, stored as the Serialization dialog stores it.
-bool StoreStartSerial(const std::string& path, const std::string& text, std::string& error) {
+// --serial: the start number of the first Write, checked now against the stored number, which
+// it may not go below without --serial-rewind. It is stored when that Write takes its numbers.
+bool ParseStartSerial(const std::string& path, const CliOptions& o,
+                      std::array<uint8_t, kByteFieldSize>& bytes, std::string& error) {
     SettingsFile file(path);
     WriterSettings settings;
     file.ReadSerialSettings(settings);
@@ -62,17 +64,19 @@ bool StoreStartSerial(const std::string& path, const std::string& text, std::str
         error = "--serial: serialization is off in " + path;
         return false;
     }
-    std::array<uint8_t, kByteFieldSize> bytes{};
     uint32_t length = settings.serialLength;
-    if (!ParseHexBytes(text, bytes, length) || length > settings.serialLength) {
-        error = "--serial: \"" + text + "\" is no hexadecimal number of at most " +
+    if (!ParseHexBytes(*o.serial, bytes, length) || length > settings.serialLength) {
+        error = "--serial: \"" + *o.serial + "\" is no hexadecimal number of at most " +
                 std::to_string(settings.serialLength) + " bytes";
         return false;
     }
     std::fill(bytes.begin() + settings.serialLength, bytes.end(), uint8_t{0});
-    settings.serialNumber = bytes;
-    if (!file.WriteSerialSettings(settings)) {
-        error = "--serial: cannot write " + path;
+    if (!o.serialRewind &&
+        CompareSerialNumbers(bytes, settings.serialNumber, settings.serialLength) < 0) {
+        error = "--serial: " + FormatHexBytes(bytes, settings.serialLength) +
+                " is below the next stored number " +
+                FormatHexBytes(settings.serialNumber, settings.serialLength) +
+                ": numbers up to it may be on boards already (--serial-rewind allows it)";
         return false;
     }
     return true;
@@ -236,12 +240,16 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
                                                         : Absolute(o.settingsPath);
     if (!SettingsFileUsable(settings, error))
         return refuse(error);
-    if (o.serial && !StoreStartSerial(settings, *o.serial, error))
+    std::array<uint8_t, kByteFieldSize> startSerial{};
+    if (o.serial && !ParseStartSerial(settings, o, startSerial, error))
         return refuse(error);
 
     CQuorvelDlg::RunOverrides overrides;
     overrides.settingsPath = settings;
     overrides.targetName = o.target;
+    if (o.serial)
+        overrides.startSerial = startSerial;
+    overrides.serialRewind = o.serialRewind;
     if (!o.files.empty()) {
         overrides.programFiles.emplace();
         for (const CliProgramFile& f : o.files)

@@ -359,8 +359,8 @@ bool CQuorvelDlg::IsEnterPassedOn(int focusId) {
     return false;
 }
 
-bool CQuorvelDlg::SaveSerialSettings() {
-    if (settingsFile_.WriteSerialSettings(settings_))
+bool CQuorvelDlg::SaveSerialSettings(bool rewind) {
+    if (settingsFile_.WriteSerialSettings(settings_, rewind))
         return true;
     ShowError(IDS_INI_WRITE_FAILED);
     return false;

@@ -125,18 +125,52 @@ bool CQuorvelDlg::LoadWriteImage() {
     return programData_.CheckFileListDuplicates();
 }
 
-bool CQuorvelDlg::HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& working) {
-    bool overflowed = false;
-    for (int n : targets::PluggedOnes()) {
-        // A number that wrapped around would repeat one already given out.
-        if (overflowed)
-            return false;
-        if (!InConnectionCheck())
-            ApiSetSerialNumber(n, working.data(), settings_.serialLength);
-        overflowed = AddSerialIncrement(working, settings_.serialLength, settings_.increment,
-                                        settings_.incrementLength);
+CQuorvelDlg::SerialTake CQuorvelDlg::TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next) {
+    // The --serial of a console run starts its first Write.
+    const bool chosen = !serialSession_.taken && runOverrides_ && runOverrides_->startSerial;
+    if (chosen)
+        serialSession_.start = *runOverrides_->startSerial;
+    const bool rewind = chosen && runOverrides_->serialRewind;
+    // Twice at most: a number another program took since the plug moves the start once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        next = serialSession_.start;
+        bool wrapped = false;
+        for ([[maybe_unused]] int n : targets::PluggedOnes()) {
+            // A number that wrapped around would repeat one already given out.
+            if (wrapped)
+                return SerialTake::Overflow;
+            wrapped = AddSerialIncrement(next, settings_.serialLength, settings_.increment,
+                                         settings_.incrementLength);
+        }
+        if (serialSession_.taken)
+            return SerialTake::Taken;
+        std::array<uint8_t, kByteFieldSize> stored{};
+        switch (settingsFile_.ReserveSerialNumbers(settings_, serialSession_.start, next, wrapped,
+                                                   chosen, stored)) {
+            case SettingsFile::Reservation::Taken:
+                serialSession_.taken = true;
+                if (chosen)
+                    runOverrides_->startSerial.reset();
+                return SerialTake::Taken;
+            case SettingsFile::Reservation::Wrapped:
+                return SerialTake::Overflow;
+            case SettingsFile::Reservation::Behind:
+                serialSession_.start = stored;
+                break;
+            case SettingsFile::Reservation::Failed:
+                return SerialTake::NotStored;
+        }
     }
-    return true;
+    return SerialTake::NotStored;
+}
+
+void CQuorvelDlg::HandOutSerialNumbers() {
+    std::array<uint8_t, kByteFieldSize> working = serialSession_.start;
+    for (int n : targets::PluggedOnes()) {
+        ApiSetSerialNumber(n, working.data(), settings_.serialLength);
+        AddSerialIncrement(working, settings_.serialLength, settings_.increment,
+                           settings_.incrementLength);
+    }
 }
 
 bool CQuorvelDlg::WriteBlocks(OperationRun& run, const CTargetInfo& target) {
@@ -201,14 +235,21 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     }
     // 5. to 9. The image: the fill, then every file; the checksum and fill in the log.
     programData_.PrepareBaseImage(programData_.writeImage());
-    std::array<uint8_t, kByteFieldSize> working = settings_.serialNumber;
     if (!LoadWriteImage())
         return run.Finish(Ending::Failed);
     WriteLogText("Checksum : " + checksumText_ + "\n");
     WriteLogText(std::string("Filling Data: ") +
                  (settings_.fillType == 1 ? "Content of Flash Memory\n" : "0xFF\n"));
-    // 10. Each plugged target's number; one that would repeat a number asks first.
-    if (settings_.serialOn != 0 && !HandOutSerialNumbers(working)) {
+    // 10. Each plugged target's number, taken for good before anything is erased; one that
+    // would repeat a number asks first.
+    std::array<uint8_t, kByteFieldSize> reached{};
+    const SerialTake take =
+        settings_.serialOn != 0 ? TakeSerialNumbers(reached) : SerialTake::Taken;
+    if (take == SerialTake::NotStored) {
+        ShowError(IDS_INI_WRITE_FAILED);
+        return run.Finish(Ending::Failed);
+    }
+    if (take == SerialTake::Overflow) {
         const bool openDialog = AskOkCancel(IDS_SERIAL_OVERFLOW);
         run.Finish(Ending::Failed);
         if (openDialog)
@@ -218,14 +259,16 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
         run.IdleAfterwards(plugged_ != 0 ? IdleState::AfterWriteVerify : IdleState::Unplugged);
         return Ending::Failed;
     }
+    if (settings_.serialOn != 0)
+        HandOutSerialNumbers();
     // 11. to 14. Block by block; a Cancel stops at the next block. The result.
     ShowProgressStatus(kOperationWrite);
     const bool completed = WriteBlocks(run, *target);
     run.Finish(completed ? Ending::Completed : Ending::Stopped);
-    // 16. The number reached stays in memory until Unplug; show what each target got.
+    // 16. The number reached (taken already); show what each target got.
     if (settings_.serialOn != 0) {
-        settings_.serialNumber = working;
-        serialText_ = FormatHexBytes(working, settings_.serialLength);
+        settings_.serialNumber = reached;
+        serialText_ = FormatHexBytes(reached, settings_.serialLength);
         ShowHeldSerialNumbers();
     }
     // 17. Verify follows in detail mode when asked for.

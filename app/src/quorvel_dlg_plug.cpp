@@ -102,6 +102,7 @@ bool CQuorvelDlg::Plug() {
     if (!InConnectionCheck())
         FetchChipNames(count);
     settingsFile_.ReadSerialSettings(settings_);
+    serialSession_ = {settings_.serialNumber, false};
     AssignSerialPreview();
     view_.SetControlText(IDC_PLUG, "Un&plug");
     plugged_ = 1;

@@ -84,7 +84,9 @@ void CQuorvelDlg::OnSerialization() {
     settings_.increment = parsed.increment;
     serialOverlapConfirmed_ = 0;
     view_.SetControlText(IDC_WRITE, settings_.serialOn ? kWriteWithSerialCaption : kWriteCaption);
-    SaveSerialSettings();
+    // The operator's number starts the session's numbers afresh, also below the stored one.
+    SaveSerialSettings(true);
+    serialSession_ = {settings_.serialNumber, false};
     AssignSerialPreview();
     if (settings_.serialOn == 0 || !settingsFile_.ReadSerialNumberText(serialText_))
         serialText_.clear();

@@ -85,6 +85,14 @@ uint16_t LimitByteLength(uint32_t stored) {
     return static_cast<uint16_t>(std::clamp<uint32_t>(stored, 1, kByteFieldSize));
 }
 
+int CompareSerialNumbers(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t length) {
+    length = std::min({length, a.size(), b.size()});
+    for (size_t k = 0; k < length; ++k)
+        if (a[k] != b[k])
+            return a[k] < b[k] ? -1 : 1;
+    return 0;
+}
+
 bool AddSerialIncrement(std::span<uint8_t> serial, size_t serialLength,
                         std::span<const uint8_t> increment, size_t incrementLength) {
     serialLength = std::min(serialLength, serial.size());

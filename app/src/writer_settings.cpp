@@ -6,10 +6,14 @@
 #include <cstdio>
 
 #include "app/program_paths.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
 
 namespace {
+
+// Holders of the settings lock read and write a few keys of a small file.
+constexpr uint32_t kSettingsLockWaitMs = 3000;
 
 std::string Decimal(int64_t value) {
     return std::to_string(value);
@@ -44,6 +48,13 @@ uint32_t SettingsFile::ReadInt(const char* key, int defaultValue) const {
 
 bool SettingsFile::Write(const char* key, const std::string& value) {
     return writer_ && writer_(kSettingsSection, key, value.c_str(), path_.c_str());
+}
+
+bool SettingsFile::Remove(const char* key) {
+    // Nothing to remove leaves the file as it is.
+    if (ReadText(key, 2).empty())
+        return true;
+    return writer_ && writer_(kSettingsSection, key, nullptr, path_.c_str());
 }
 
 bool SettingsFile::ReadTargetName(std::string& name) const {
@@ -119,14 +130,8 @@ void SettingsFile::ReadSerialSettings(WriterSettings& s) const {
     s.serialLength = LimitByteLength(ReadInt("SERIALNUMLEN", 4));
     s.incrementLength = LimitByteLength(ReadInt("SERIALNUMINCLEN", 4));
 
-    auto readBytes = [this](const char* key, std::array<uint8_t, kByteFieldSize>& field,
-                            uint16_t length) {
-        uint32_t requested = length;
-        ParseHexBytes(ReadText(key, 1024), field, requested);
-        std::fill(field.begin() + length, field.end(), uint8_t{0});
-    };
-    readBytes("SERIALNUM", s.serialNumber, s.serialLength);
-    readBytes("SERIALNUMINC", s.increment, s.incrementLength);
+    ReadSerialBytes("SERIALNUM", s.serialNumber, s.serialLength);
+    ReadSerialBytes("SERIALNUMINC", s.increment, s.incrementLength);
 }
 
 bool SettingsFile::ReadSecurityId(std::span<uint8_t> field, uint32_t& size) const {
@@ -149,14 +154,61 @@ bool SettingsFile::WriteTargetName(const std::string& name) {
     return Write("TRGNAME", name);
 }
 
-bool SettingsFile::WriteSerialSettings(const WriterSettings& s) {
+void SettingsFile::ReadSerialBytes(const char* key, std::array<uint8_t, kByteFieldSize>& field,
+                                   uint16_t length) const {
+    uint32_t requested = length;
+    ParseHexBytes(ReadText(key, 1024), field, requested);
+    std::fill(field.begin() + length, field.end(), uint8_t{0});
+}
+
+std::array<uint8_t, kByteFieldSize> SettingsFile::ReadStoredSerial(uint16_t length) const {
+    std::array<uint8_t, kByteFieldSize> bytes{};
+    ReadSerialBytes("SERIALNUM", bytes, length);
+    return bytes;
+}
+
+bool SettingsFile::WriteSerialSettings(const WriterSettings& s, bool rewind) {
+    plat::FileLock lock;
+    if (!lock.Acquire(path_, kSettingsLockWaitMs))
+        return false;
+    std::array<uint8_t, kByteFieldSize> number = s.serialNumber;
+    if (Exists() && !rewind) {
+        const auto stored = ReadStoredSerial(s.serialLength);
+        if (CompareSerialNumbers(stored, number, s.serialLength) > 0)
+            number = stored;
+    }
     char address[16];
     std::snprintf(address, sizeof address, "0x%05X", s.serialAddress);
+    // A number the operator chose is a fresh start: it has not wrapped.
+    if (rewind && !Remove("SERIALNUMOVF"))
+        return false;
     return Write("SERIALNUMFLG", Decimal(s.serialOn)) &&
-           Write("SERIALNUM", FormatHexBytes(s.serialNumber, s.serialLength)) &&
+           Write("SERIALNUM", FormatHexBytes(number, s.serialLength)) &&
            Write("SERIALNUMINC", FormatHexBytes(s.increment, s.incrementLength)) &&
            Write("SERIALNUMLEN", Decimal(s.serialLength)) &&
            Write("SERIALNUMINCLEN", Decimal(s.incrementLength)) && Write("SERIALNUMADDR", address);
+}
+
+SettingsFile::Reservation SettingsFile::ReserveSerialNumbers(
+    const WriterSettings& s, std::span<const uint8_t> first, std::span<const uint8_t> next,
+    bool nextWrapped, bool rewind, std::array<uint8_t, kByteFieldSize>& stored) {
+    plat::FileLock lock;
+    if (!lock.Acquire(path_, kSettingsLockWaitMs))
+        return Reservation::Failed;
+    const bool storedWrapped = ReadInt("SERIALNUMOVF", 0) != 0;
+    stored = ReadStoredSerial(s.serialLength);
+    if (!rewind && storedWrapped)
+        return Reservation::Wrapped;
+    if (!rewind && CompareSerialNumbers(stored, first, s.serialLength) > 0)
+        return Reservation::Behind;
+    // One write in the usual case: the mark only when it changes.
+    if (!Write("SERIALNUM", FormatHexBytes(next, s.serialLength)))
+        return Reservation::Failed;
+    if (nextWrapped && !Write("SERIALNUMOVF", "1"))
+        return Reservation::Failed;
+    if (!nextWrapped && storedWrapped && !Remove("SERIALNUMOVF"))
+        return Reservation::Failed;
+    return Reservation::Taken;
 }
 
 bool SettingsFile::WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size) {

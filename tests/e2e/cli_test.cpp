@@ -144,21 +144,31 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
               std::string::npos);
     EXPECT_NE(ReadText(rig.dir / "t2.hex").find(":1001100012FFFFFF"), std::string::npos);
 
+    // A start below the stored number could repeat numbers: refused, nothing stored.
+    const CliCapture behind = RunCliInProcess(write, rig.env.lock);
+    EXPECT_EQ(behind.code, 2) << behind.err;
+    EXPECT_NE(behind.err.find("below the next stored number 00000012"), std::string::npos);
+    EXPECT_EQ(rig.env.Key("SERIALNUM"), "00000012");
+
     rig.sim.reset();
     ASSERT_TRUE(rig.Start(
         std::string(kFast) + "[ADAPTER1]\nCOUNT=3\n[ADAPTER2]\nFAULT1=STATUS 6305 ON write-flash\n",
         2, error))
         << error;
-    const CliCapture faulty = RunCliInProcess(write, rig.env.lock);
+    std::vector<std::string> onward(write.begin(), write.end() - 2);
+    const CliCapture faulty = RunCliInProcess(onward, rig.env.lock);
     EXPECT_EQ(faulty.code, 1) << faulty.err;
     const std::string digest = JsonDigest(faulty.out, rig.dir);
-    EXPECT_NE(digest.find("target write 4 25349 00000013\n"), std::string::npos) << digest;
+    EXPECT_NE(digest.find("target write 4 25349 00000015\n"), std::string::npos) << digest;
     EXPECT_NE(digest.find("summary write FAILURE 1 \n"), std::string::npos) << digest;
 
+    // --serial is stored only when a Write takes its numbers: a run that cannot plug keeps it.
     rig.sim.reset();
-    const CliCapture none = RunCliInProcess(write, rig.env.lock);
+    onward.insert(onward.end(), {"--serial", "20"});
+    const CliCapture none = RunCliInProcess(onward, rig.env.lock);
     EXPECT_EQ(none.code, 2) << none.err;
     EXPECT_NE(none.err.find("Vexil is not connected."), std::string::npos) << none.err;
+    EXPECT_EQ(rig.env.Key("SERIALNUM"), "00000016");
 }
 
 TEST(CliE2eTest, CyclesWaitForEnterAndEndWithTheInput) {

@@ -73,8 +73,9 @@ class CQuorvelDlg : public DialogEvents,
     void OnExit();
     void OnTargetChange();
 
-    // Serialization keys in their order; 2072 at the first failed write.
-    bool SaveSerialSettings();
+    // Serialization keys in their order; 2072 at the first failed write. The stored number only
+    // goes backwards when the operator chose it (rewind).
+    bool SaveSerialSettings(bool rewind = false);
 
     // Read access for the views and tests.
     const WriterSettings& Settings() const { return settings_; }
@@ -213,6 +214,10 @@ class CQuorvelDlg : public DialogEvents,
         std::optional<std::vector<StoredProgramFile>> programFiles;
         std::optional<std::string> logFileName;
         std::optional<std::string> commandFileName;
+        // The start serial number of the first Write (stored only then); rewind allows one
+        // below the stored number.
+        std::optional<std::array<uint8_t, kByteFieldSize>> startSerial;
+        bool serialRewind = false;
     };
     // Before DoModal.
     void SetRunOverrides(RunOverrides overrides) { runOverrides_ = std::move(overrides); }
@@ -357,9 +362,19 @@ class CQuorvelDlg : public DialogEvents,
     // The write image from every file (with the overlap question 2069 and the log lines);
     // false after its message.
     bool LoadWriteImage();
-    // Gives each plugged target the next number; false when one would get a number that
-    // wrapped around.
-    bool HandOutSerialNumbers(std::array<uint8_t, kByteFieldSize>& working);
+    // The plug session's serial numbers: the first, and whether they are taken for good (stored
+    // as used before the session's first erase).
+    struct SerialSession {
+        std::array<uint8_t, kByteFieldSize> start{};
+        bool taken = false;
+    };
+    // The numbers of the session's plugged targets; next receives the first number after them.
+    // Overflow: a target would get a number that wrapped around, or the stored number wrapped
+    // when it was taken. NotStored: the numbers could not be taken for good.
+    enum class SerialTake { Taken, Overflow, NotStored };
+    SerialTake TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next);
+    // Gives each plugged target its number, from the session's first.
+    void HandOutSerialNumbers();
     // Erases and programs every block that meets an area; false when cancelled.
     bool WriteBlocks(OperationRun& run, const CTargetInfo& target);
     void ShowHeldSerialNumbers();
@@ -409,6 +424,7 @@ class CQuorvelDlg : public DialogEvents,
     int32_t plugged_ = 0;
     programdata::ResultCode resultDisplayState_ = programdata::kResultRunning;
     int32_t serialOverlapConfirmed_ = 0;
+    SerialSession serialSession_;
     std::string serialText_;
     std::string checksumText_;
     std::string fileNameText_;

@@ -36,6 +36,10 @@ std::string FormatHexBytes(std::span<const uint8_t> bytes, size_t length);
 bool AddSerialIncrement(std::span<uint8_t> serial, size_t serialLength,
                         std::span<const uint8_t> increment, size_t incrementLength);
 
+// Compares two serial numbers over their first length bytes (most significant first): below
+// zero when a comes before b.
+int CompareSerialNumbers(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t length);
+
 // One stored program file entry, kept as the file holds it.
 struct StoredProgramFile {
     std::string fileName;    // FILENAME<i>
@@ -111,7 +115,21 @@ class SettingsFile {
 
     bool WriteTargetName(const std::string& name);
     // The serialization keys in their order; stops at the first failed write and answers false.
-    bool WriteSerialSettings(const WriterSettings& settings);
+    // Under the settings lock the stored number is read first and never moved backwards, unless
+    // the operator chose the number (rewind): other programs share the file.
+    bool WriteSerialSettings(const WriterSettings& settings, bool rewind = false);
+
+    // The numbers of a plug session are taken before anything is written, so that no later
+    // session can hand any of them out again, whatever becomes of this one. Under the settings
+    // lock: Behind when the stored number is past first (another program took numbers since;
+    // stored receives it) and rewind is false; Wrapped when the stored number wrapped around
+    // when it was taken (SERIALNUMOVF) and rewind is false; otherwise next is stored as
+    // SERIALNUM, with SERIALNUMOVF telling whether it wrapped, and the answer is Taken, or
+    // Failed when it could not be stored.
+    enum class Reservation { Taken, Behind, Wrapped, Failed };
+    Reservation ReserveSerialNumbers(const WriterSettings& settings, std::span<const uint8_t> first,
+                                     std::span<const uint8_t> next, bool nextWrapped, bool rewind,
+                                     std::array<uint8_t, kByteFieldSize>& stored);
     // SECUREIDSIZE, then SECUREID unless the size is 0; false at the first failed write.
     bool WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size);
     // FILENUM, the entries, LOGFILENAME, COMFILENAME, MODE and FILLTYPE. Answers false only
@@ -120,8 +138,14 @@ class SettingsFile {
 
   private:
     std::string ReadText(const char* key, uint32_t bufferSize) const;
+    // A byte-string key over length bytes; an unusable value leaves the first bytes as they were.
+    void ReadSerialBytes(const char* key, std::array<uint8_t, kByteFieldSize>& field,
+                         uint16_t length) const;
+    // SERIALNUM as stored, over length bytes (0 when missing or unusable).
+    std::array<uint8_t, kByteFieldSize> ReadStoredSerial(uint16_t length) const;
     uint32_t ReadInt(const char* key, int defaultValue) const;
     bool Write(const char* key, const std::string& value);
+    bool Remove(const char* key);
 
     std::string path_;
     Writer writer_;
