@@ -35,17 +35,14 @@ bool CQuorvelDlg::EnabledTargetCheck() {
 bool CQuorvelDlg::SerialAreaCheck() {
     if (settings_.serialOn == 0)
         return true;
+    // Every byte of the number must reach the chip: inside a memory area (not in a gap or a
+    // read-only range between areas), outside the test data area.
     const TargetGeometry& g = programData_.geometry();
     const uint64_t first = settings_.serialAddress;
     const uint64_t last = first + settings_.serialLength - 1;
-    bool inFlash = first >= g.lowestAreaStart && last <= g.flashLimit && g.imageSize != 0;
-    if (inFlash && g.testAreaSize != 0) {
-        const uint64_t top = uint64_t(g.blockCount) * g.blockSize;
-        const uint64_t testFirst = g.blockCount == 0 ? 0xFFFFFFFF : top - g.testAreaSize;
-        const uint64_t testLast = g.blockCount == 0 ? 0xFFFFFFFF : top - 1;
-        auto inTestArea = [&](uint64_t a) { return a >= testFirst && a <= testLast; };
-        inFlash = !inTestArea(first) && !inTestArea(last);
-    }
+    const bool inFlash = g.imageSize != 0 && last <= g.flashLimit &&
+                         g.IsFlashRange(uint32_t(first), uint32_t(last)) &&
+                         !g.TouchesTestArea(uint32_t(first), uint32_t(last));
     if (!inFlash)
         ShowError(IDS_SERIAL_AREA_NOT_FLASH);
     return inFlash;
