@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brindlex/api.h"
@@ -20,6 +21,13 @@
 #include "support/sample_target.h"
 #include "vexilsim/pipe_adapter.h"
 
+// Before the Win32 headers, whose INFINITE is a macro.
+static constexpr uint32_t kNoWaitLimit = plat::INFINITE;
+
+// Win32 headers last: they define ERROR_* and friends as macros.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 namespace {
 
 std::shared_ptr<vexilsim::SimAdapter> Adapter(const char* firmware) {
@@ -31,7 +39,7 @@ std::shared_ptr<vexilsim::SimAdapter> Adapter(const char* firmware) {
 class PipeTransport : public ::testing::Test {
   protected:
     void TearDown() override {
-        plat::SetWaitLimitForTesting(plat::INFINITE);
+        plat::SetWaitLimitForTesting(kNoWaitLimit);
         plat::SetExtraDeviceInterfacesForTesting(VEXIL_INTERFACE_GUID, {});
     }
     vexilsim::PipeAdapter device{Adapter("2.04")};
@@ -63,14 +71,16 @@ TEST_F(PipeTransport, OpenWriteReadOverOverlappedPipes) {
     EXPECT_EQ(device.queuedReplies(), 0u);
 }
 
+// A request frame as the command channel sends it, taken from the adapter's record.
+std::vector<uint8_t> FirmwareRequest(vexilsim::PipeAdapter& device) {
+    CFlashApi api(device.path().c_str());
+    char version[32] = {};
+    EXPECT_EQ(api.GetFirmVersion(version, sizeof version), 1);
+    return device.adapter().trace().front().frame;
+}
+
 TEST_F(PipeTransport, ReadWithoutReplyTimesOutIsCancelledAndThePipeGoesOn) {
-    // A request frame as the command channel sends it, taken from the adapter's record.
-    {
-        CFlashApi api(device.path().c_str());
-        char version[32] = {};
-        ASSERT_EQ(api.GetFirmVersion(version, sizeof version), 1);
-    }
-    const std::vector<uint8_t> request = device.adapter().trace().front().frame;
+    const std::vector<uint8_t> request = FirmwareRequest(device);
 
     CUsbPipe pipe(VEXIL_INTERFACE_GUID, vexil::kChannelTransferSize);
     ASSERT_EQ(pipe.OpenDevice(device.path().c_str()), 1);
@@ -84,7 +94,7 @@ TEST_F(PipeTransport, ReadWithoutReplyTimesOutIsCancelledAndThePipeGoesOn) {
     plat::WaitExpiries expired = plat::TakeWaitExpiriesForTesting();
     EXPECT_EQ(expired.count, 1u);
     EXPECT_EQ(expired.longestAskedMs, 10000u);  // the read time-out
-    plat::SetWaitLimitForTesting(plat::INFINITE);
+    plat::SetWaitLimitForTesting(kNoWaitLimit);
 
     // The cancelled read is gone: the same object writes the request and reads the reply
     // that the abandoned read did not take.
@@ -100,6 +110,48 @@ TEST_F(PipeTransport, ReadWithoutReplyTimesOutIsCancelledAndThePipeGoesOn) {
     pipe.ClosePipe();
 }
 
+// A driver may end a cancelled read later, into the buffer and the shared record. Here the
+// cancel leaves the read running until a reply ends it: ReadPipe waits for that, so nothing
+// reaches the buffer once it returned, and the next exchange on the same record is clean.
+TEST_F(PipeTransport, TimedOutReadHasEndedWhenReadPipeReturns) {
+    const std::vector<uint8_t> request = FirmwareRequest(device);
+    CUsbPipe pipe(VEXIL_INTERFACE_GUID, vexil::kChannelTransferSize);
+    ASSERT_EQ(pipe.OpenDevice(device.path().c_str()), 1);
+    ASSERT_EQ(pipe.OpenPipe(vexil::kReadPipe, 0), 1);
+    HANDLE cancelAsked = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    plat::SetWaitLimitForTesting(0);
+    plat::SetSlowCancelForTesting(cancelAsked);
+    std::vector<uint8_t> buffer(vexil::kReplyBufferSize, 0xA5), atReturn;
+    uint32_t got = 123;
+    int result = -1;
+    std::thread reader([&] {
+        result = pipe.ReadPipe(buffer.data(), uint32_t(buffer.size()), got);
+        atReturn = buffer;
+    });
+    // Once the cancel was asked for, a request past the transport brings the reply.
+    EXPECT_EQ(::WaitForSingleObject(cancelAsked, 10000), WAIT_OBJECT_0);
+    HANDLE writer = ::CreateFileA((device.path() + "\\PIPE00").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    DWORD n = 0;
+    EXPECT_TRUE(::WriteFile(writer, request.data(), DWORD(request.size()), &n, nullptr));
+    ::CloseHandle(writer);
+    reader.join();
+    plat::SetSlowCancelForTesting(nullptr);
+    plat::SetWaitLimitForTesting(kNoWaitLimit);
+    ::CloseHandle(cancelAsked);
+    EXPECT_TRUE(result == 0 && got == 0);
+    EXPECT_EQ(std::memcmp(atReturn.data(), vexil::kReplyMagic, sizeof vexil::kReplyMagic), 0)
+        << "ReadPipe returned while its read was still running";
+    EXPECT_EQ(buffer, atReturn);
+
+    uint32_t written = 0;
+    ASSERT_EQ(pipe.OpenPipe(vexil::kWritePipe, 0), 1);
+    ASSERT_EQ(pipe.WritePipe(request.data(), uint32_t(request.size()), written), 1);
+    ASSERT_EQ(pipe.OpenPipe(vexil::kReadPipe, 0), 1);
+    EXPECT_EQ(pipe.ReadPipe(buffer.data(), uint32_t(buffer.size()), got), 1);
+    pipe.ClosePipe();
+}
+
 TEST_F(PipeTransport, AdapterThatNeverAnswersFailsTheExchangeAndTheNextOneWorks) {
     device.adapter().InjectFaultAtFrame(1, vexilsim::Fault::NoReply());
     CFlashApi api(device.path().c_str());
@@ -108,7 +160,7 @@ TEST_F(PipeTransport, AdapterThatNeverAnswersFailsTheExchangeAndTheNextOneWorks)
     plat::SetWaitLimitForTesting(0);
     EXPECT_EQ(api.GetFirmVersion(version, sizeof version), 0);
     EXPECT_EQ(plat::TakeWaitExpiriesForTesting().longestAskedMs, 10000u);
-    plat::SetWaitLimitForTesting(plat::INFINITE);
+    plat::SetWaitLimitForTesting(kNoWaitLimit);
     // The host gave up at once; the next request must reach the adapter after this one.
     ASSERT_TRUE(device.WaitForFrames(1));
     ASSERT_EQ(api.GetFirmVersion(version, sizeof version), 1);

@@ -1,10 +1,12 @@
 // Device I/O on Windows: the adapter driver's device and pipe files through the kernel's own
 // overlapped I/O. A simulated adapter's named pipes open only when this user serves them
 // (pipe_devices.h).
+#include <atomic>
 #include <cstddef>
 
 #include "pipe_devices.h"
 #include "platform/device_io.h"
+#include "platform/wait_testing.h"
 #include "platform/win32_types.h"
 // Win32 headers last (see win32_sys.h).
 #include "win32_sys.h"
@@ -12,6 +14,8 @@
 namespace plat {
 
 namespace {
+
+std::atomic<HANDLE> slowCancelAsked{nullptr};
 
 // The kernel writes a pending transfer's result into the caller's record, so the layer's
 // OVERLAPPED must be the system's, field for field.
@@ -82,7 +86,13 @@ bool GetOverlappedResult(HANDLE h, OVERLAPPED* ov, uint32_t* transferred, bool w
     return ok != FALSE;
 }
 
+void SetSlowCancelForTesting(HANDLE cancelAsked) {
+    slowCancelAsked = cancelAsked;
+}
+
 bool CancelIo(HANDLE h) {
+    if (HANDLE asked = slowCancelAsked.load())
+        return ::SetEvent(asked) != FALSE;
     return ::CancelIo(h) != FALSE;
 }
 
