@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing. With "windows" it adds
-# what the windows preset needs: the mingw-w64 cross compiler (posix thread model) and Wine.
+# what the windows preset needs: the mingw-w64 cross compiler (posix thread model), Wine and
+# lld (clang and llvm-dlltool come with the default packages).
 # Usage: install-deps.sh [windows]
 set -euo pipefail
 
@@ -13,7 +14,8 @@ packages=(
 for extra in "$@"; do
   case "$extra" in
     windows)
-      packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+      # lld: lld-link, which links the C client of Brindlex.lib as Microsoft's linker would.
+      packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 lld)
       ;;
     *)
       echo "install-deps.sh: unknown extra '$extra'" >&2
