@@ -1,6 +1,6 @@
-// A file's content replaced in one step on Windows: a copy beside it is written, flushed to the
-// disk and put in its place (file_beside.h), so after a crash either the old or the new file is
-// there, complete. The declaration is shared with the POSIX build (file_content.h).
+// File contents on Windows (file_content.h): read whole, and replaced in one step: a copy
+// beside the file is written, flushed to the disk and put in its place (file_beside.h), so
+// after a crash either the old or the new file is there, complete.
 #include <atomic>
 #include <cstdint>
 #include <functional>
