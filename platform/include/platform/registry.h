@@ -27,8 +27,8 @@ long RegCreateKeyExA(HKEY root, const char* subKey, HKEY* result);
 long RegCloseKey(HKEY key);
 
 // Replaces every %NAME% of source by the environment variable's value; a name that is not set
-// stays as written. Returns the size the result needs (NUL included), which is copied to
-// destination only when it fits size; 0 on failure.
+// stays as written. Returns the size the result needs (NUL included); destination holds the
+// result when that is at most size (else its content is undefined); 0 on failure.
 uint32_t ExpandEnvironmentStringsA(const char* source, char* destination, uint32_t size);
 
 }  // namespace plat
