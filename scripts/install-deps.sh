@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing. With "windows" it adds
-# what the windows preset needs: the mingw-w64 cross compiler (posix thread model) and Wine.
+# what the windows preset needs: the mingw-w64 cross compiler (posix thread model), Wine, NSIS,
+# xdotool, imagemagick and lld (clang and llvm-dlltool come with the default packages).
 # Usage: install-deps.sh [windows]
 set -euo pipefail
 
@@ -13,9 +14,10 @@ packages=(
 for extra in "$@"; do
   case "$extra" in
     windows)
-      # nsis builds the installer; xdotool and imagemagick drive and grab the window under Xvfb.
+      # nsis builds the installer; xdotool and imagemagick drive and grab the window under Xvfb;
+      # lld: lld-link, which links the C client of Brindlex.lib as Microsoft's linker would.
       packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis xdotool
-        imagemagick)
+        imagemagick lld)
       ;;
     *)
       echo "install-deps.sh: unknown extra '$extra'" >&2

@@ -90,10 +90,12 @@ class WatchedLock : public AdapterLock {
     bool Wait(uint32_t ms) override {
         if (lock_.Wait(ms))
             return true;
-        report_.Note(name_ + ": another program holds the adapters (the \"Vexil\" mutex)");
+        if (!lock_.Denied())
+            report_.Note(name_ + ": another program holds the adapters (the \"Vexil\" mutex)");
         return false;
     }
     void Release() override { lock_.Release(); }
+    bool Denied() const override { return lock_.Denied(); }
 
   private:
     AdapterLock& lock_;

@@ -14,6 +14,7 @@ namespace {
 // Messages that mean the input cannot be worked with: shown before anything reached the
 // targets, nothing could run.
 constexpr uint32_t kInputErrors[] = {IDS_ADAPTER_NOT_CONNECTED,
+                                     IDS_ADAPTER_MUTEX_DENIED,
                                      IDS_NO_ADAPTER,
                                      IDS_TOO_MANY_ADAPTERS,
                                      IDS_LOG_OPEN_FAILED,

@@ -75,7 +75,7 @@ bool CQuorvelDlg::AskOkCancel(uint32_t id) {
 bool CQuorvelDlg::AcquireAdapterMutex() {
     if (adapterLock_.Wait(kAdapterMutexWaitMs))
         return true;
-    ShowError(IDS_ADAPTER_NOT_CONNECTED);
+    ShowError(adapterLock_.Denied() ? IDS_ADAPTER_MUTEX_DENIED : IDS_ADAPTER_NOT_CONNECTED);
     adapterLock_.Release();
     return false;
 }

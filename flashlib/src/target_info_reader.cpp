@@ -343,6 +343,15 @@ std::string RegistryDirectory(const std::string& programDir) {
         return {};
 
     std::string path(value);
+    if (type == plat::REG_EXPAND_SZ && path.find("%Q7TOOLBASE%") == std::string::npos) {
+        // The tool base marker is the program's own and wins over a variable of that name.
+        char expanded[kRegistryValueSize + 1] = {};
+        const uint32_t needed = plat::ExpandEnvironmentStringsA(value, expanded, sizeof expanded);
+        // A path cut to the buffer would name some other directory.
+        if (needed == 0 || needed > sizeof expanded)
+            return {};
+        path = expanded;
+    }
     if (path.find("%Q7TOOLBASE%") != std::string::npos) {
         // A tool base relative to an unknown program directory names nothing.
         if (programDir.empty())

@@ -49,6 +49,14 @@ bool StartTransfer(plat::OVERLAPPED& transfer) {
     return transfer.hEvent != nullptr;
 }
 
+// A driver may still complete a cancelled transfer, into the caller's buffer and the shared
+// record: neither may be released or reused before the transfer has ended.
+void CancelAndWait(CUsbPipe& pipe, HANDLE handle, plat::OVERLAPPED& transfer) {
+    pipe.TimeoutProc(handle);
+    uint32_t ignored = 0;
+    plat::GetOverlappedResult(handle, &transfer, &ignored, true);
+}
+
 // Endpoint of a pipe index in the first byte of a control buffer.
 void FillEndpoint(uint8_t* buffer, uint16_t pipeIndex) {
     if (pipeIndex == vexil::kWritePipe)
@@ -227,10 +235,9 @@ int CUsbPipe::WritePipe(const void* data, uint32_t length, uint32_t& written) {
             if (wait == plat::WAIT_OBJECT_0) {
                 result = plat::GetOverlappedResult(hPipe, &writeTransfer, &n, true) ? 1 : 0;
                 written += n;
-            } else if (wait == plat::WAIT_TIMEOUT) {
-                TimeoutProc(hPipe);
-                result = 0;
             } else {
+                // Timed out, or the wait failed: the transfer is still the driver's.
+                CancelAndWait(*this, hPipe, writeTransfer);
                 result = 0;
             }
         }
@@ -278,10 +285,8 @@ int CUsbPipe::ReadPipe(void* buffer, uint32_t length, uint32_t& read) {
                 // reply that will not come.
                 if (n < size)
                     more = false;
-            } else if (wait == plat::WAIT_TIMEOUT) {
-                TimeoutProc(hPipe);
-                result = 0;
             } else {
+                CancelAndWait(*this, hPipe, readTransfer);
                 result = 0;
             }
         }

@@ -134,6 +134,10 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_PROGRAM_PATH_TOO_LONG,
      "Activation was canceled because the path of the Quorvel program is too long.\nMove "
      "Quorvel to a folder with a shorter path."},
+    {IDS_ADAPTER_MUTEX_DENIED,
+     "Access to the Vexil adapters was denied: a program with higher rights (run as "
+     "administrator) holds the \"Vexil\" mutex.\nClose that program, or run Quorvel with the "
+     "same rights."},
     {IDS_RECORD_WRITE_FAILED, "Cannot write the production record file %1."},
     {IDS_RECORD_FILE_TITLE, "Production record file"},
     {IDS_RECORD_FILE_FILTER, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},

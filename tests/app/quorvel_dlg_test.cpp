@@ -24,6 +24,7 @@ namespace {
 class CountingLock : public AdapterLock {
   public:
     bool available = true;
+    bool denied = false;
     int waits = 0, releases = 0;
     uint32_t lastWaitMs = 0;
     bool Wait(uint32_t ms) override {
@@ -32,6 +33,7 @@ class CountingLock : public AdapterLock {
         return available;
     }
     void Release() override { ++releases; }
+    bool Denied() const override { return denied; }
 };
 
 class QuorvelDlgTest : public ::testing::Test {
@@ -337,6 +339,13 @@ TEST_F(QuorvelDlgTest, AdapterMutexTimeOutShows2039AndReleases) {
     EXPECT_EQ(view.messages[0].text, "Vexil is not connected. Check the connection.");
     EXPECT_EQ(view.messages[0].icon, MsgIcon::Error);
     EXPECT_EQ(lock_.releases, 1);
+
+    // A mutex this program may not use at all is reported as such.
+    lock_.denied = true;
+    EXPECT_FALSE(dialog.AcquireAdapterMutex());
+    ASSERT_EQ(view.messages.size(), 2u);
+    EXPECT_EQ(view.messages[1].id, 2091u);
+    EXPECT_EQ(view.messages[1].icon, MsgIcon::Error);
 }
 
 TEST_F(QuorvelDlgTest, ReportingUsesTheProgramNameAndFileNames) {

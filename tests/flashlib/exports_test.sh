@@ -3,9 +3,12 @@
 # exported surface is there and nothing of the library's internals (anonymous namespaces, the
 # platform layer, the adapter channel, helper namespaces) leaks out, where the program could
 # bind to it by accident. mingw's GCC mangles as on Linux, so the names below serve both.
-# Usage: exports_test.sh <path of libbrindlex.so or Brindlex.dll>
+# With a .def file, its exports must be exactly the flat functions (it makes the import library
+# for other compilers).
+# Usage: exports_test.sh <path of libbrindlex.so or Brindlex.dll> [<brindlex.def>]
 set -uo pipefail
 lib=${1:?library path}
+def=${2:-}
 
 # The flat functions, bound by their plain names.
 flat=(
@@ -109,5 +112,13 @@ if [ -n "$stray" ]; then
   echo "exported but not part of the surface:"
   echo "$stray"
   status=1
+fi
+if [ -n "$def" ]; then
+  listed=$(awk '/^EXPORTS/ { on = 1; next } on && NF { print $1 }' "$def" | sort)
+  if [ "$listed" != "$(printf '%s\n' "${flat[@]}" | sort)" ]; then
+    echo "$def does not list exactly the flat functions:"
+    diff <(echo "$listed") <(printf '%s\n' "${flat[@]}" | sort)
+    status=1
+  fi
 fi
 exit $status

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,39 @@ TEST_F(TrgReader, SearchTakesTheFirstPlaceThatHasFiles) {
     EXPECT_FALSE(set);
     EXPECT_EQ(found, 0);
 }
+
+// The target list comes in the order the system lists a folder in: on Windows as NTFS does,
+// without regard to letter case, elsewhere by the names' bytes.
+TEST_F(TrgReader, FilesComeInTheSystemsListingOrder) {
+    for (const char* n : {"b1.TRG", "A2.TRG", "_3.TRG"})
+        TrgPlaces::Put(places.ProgramDir(), n, Trg());
+    uint16_t found = 0;
+#ifdef _WIN32
+    EXPECT_EQ(Names(Read(found).get()), (std::vector<std::string>{"A2", "b1", "_3"}));
+#else
+    EXPECT_EQ(Names(Read(found).get()), (std::vector<std::string>{"A2", "_3", "b1"}));
+#endif
+}
+
+#ifdef _WIN32
+// A TrgPath of type REG_EXPAND_SZ names environment variables; one of type REG_SZ does not.
+TEST_F(TrgReader, ExpandableRegistryPathsHaveTheirVariablesExpanded) {
+    TrgPlaces::Put(places.Root() + "\\tools\\TRG\\", "REG.TRG", Trg());
+    TrgPlaces::Put(places.SiblingTrgDir(), "SIBLING.TRG", Trg());
+    ASSERT_EQ(::_putenv_s("QUORVEL_TEST_TOOLS", (places.Root() + "\\tools").c_str()), 0);
+    uint16_t found = 0;
+    TrgPlaces::SetTrgPath("%QUORVEL_TEST_TOOLS%\\TRG", plat::REG_EXPAND_SZ);
+    EXPECT_EQ(Names(Read(found).get()), std::vector<std::string>{"REG"});
+    TrgPlaces::SetTrgPath("%QUORVEL_TEST_TOOLS%\\TRG", plat::REG_SZ);
+    EXPECT_EQ(Names(Read(found).get()), std::vector<std::string>{"SIBLING"});
+    // The program's own marker wins over a variable of its name.
+    ASSERT_EQ(::_putenv_s("Q7TOOLBASE", "C:\\nowhere"), 0);
+    TrgPlaces::SetTrgPath("%Q7TOOLBASE%\\tools\\TRG", plat::REG_EXPAND_SZ);
+    EXPECT_EQ(Names(Read(found).get()), std::vector<std::string>{"REG"});
+    ::_putenv_s("Q7TOOLBASE", "");
+    ::_putenv_s("QUORVEL_TEST_TOOLS", "");
+}
+#endif
 
 TEST_F(TrgReader, NoRegistryKeyFallsThroughAndTheSetIsFreedOnce) {
     TrgPlaces::Put(places.SiblingTrgDir(), "ONLY.TRG", Trg());

@@ -188,4 +188,21 @@ TEST_F(Registry, FallsBackToHomeAndRejectsForeignHandles) {
               plat::ERROR_INVALID_PARAMETER);
 }
 
+// What a REG_EXPAND_SZ value turns into: set variables replaced, others left as written, and
+// the size it needs (NUL included) also when the buffer is too small.
+TEST(ExpandEnvironmentStrings, ReplacesSetVariablesAndKeepsTheRest) {
+#ifdef _WIN32
+    ASSERT_EQ(::_putenv_s("QUORVEL_TEST_BASE", "C:\\base"), 0);
+#else
+    ASSERT_EQ(::setenv("QUORVEL_TEST_BASE", "C:\\base", 1), 0);
+#endif
+    char out[64];
+    EXPECT_EQ(plat::ExpandEnvironmentStringsA("%QUORVEL_TEST_BASE%\\%NOT_SET_HERE%\\5%", out, 9),
+              26u);
+    EXPECT_EQ(
+        plat::ExpandEnvironmentStringsA("%QUORVEL_TEST_BASE%\\%NOT_SET_HERE%\\5%", out, sizeof out),
+        26u);
+    EXPECT_STREQ(out, "C:\\base\\%NOT_SET_HERE%\\5%");
+}
+
 }  // namespace

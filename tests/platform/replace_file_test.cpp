@@ -10,6 +10,9 @@
 #include "platform/file_content.h"
 #include "platform/win32_types.h"
 #include "support/temp_dir.h"
+#ifdef _WIN32
+#include "platform/wait_testing.h"
+#endif
 
 namespace {
 
@@ -34,11 +37,14 @@ TEST(ReplaceFileContent, ReplacesWholeOrFailsAtANamedStepKeepingTheOldFileAndNoC
     EXPECT_FALSE(plat::ReplaceFileContent(dir / "sub", "x", error, &step));
     EXPECT_TRUE(step == ReplaceStep::Create && error == plat::ERROR_ACCESS_DENIED) << error;
 #ifdef _WIN32
-    // A registered program file denies renames over it: the last step fails.
+    // A registered program file denies renames over it: the last step fails, after the
+    // retries (whose pauses the wait seam cuts short).
     {
         plat::LockedFile held;
         ASSERT_TRUE(held.Open(dir / "data.bin"));
+        plat::SetWaitLimitForTesting(0);
         EXPECT_FALSE(plat::ReplaceFileContent(dir / "data.bin", "other", error, &step));
+        plat::SetWaitLimitForTesting(plat::INFINITE);
         EXPECT_EQ(step, ReplaceStep::Rename);
     }
     // The system refuses to write a read-only file; so does the move (also for Wine as root).

@@ -131,6 +131,10 @@ const std::map<uint32_t, std::string>& Expected() {
         {2090,
          "Activation was canceled because the path of the Quorvel program is too long.\nMove "
          "Quorvel to a folder with a shorter path."},
+        {2091,
+         "Access to the Vexil adapters was denied: a program with higher rights (run as "
+         "administrator) holds the \"Vexil\" mutex.\nClose that program, or run Quorvel with "
+         "the same rights."},
         {2101, "Cannot write the production record file %1."},
         {2102, "Production record file"},
         {2103, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/pipe_security.h"
 // Win32 headers after every header of the system (they define ERROR_* and friends as macros).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -38,6 +39,8 @@ struct PipeAdapter::Server {
     std::shared_ptr<SimAdapter> adapter;
     std::string path;
     std::string error;  // set before the listeners report ready
+    // Only this user may open the pipes, and the program can tell who made them.
+    plat::PrivatePipeSecurity security;
     // Held while the firmware handles a frame, so a copy of the flash is never half written.
     mutable std::mutex frameMutex;
     HANDLE stop = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -73,11 +76,16 @@ struct PipeAdapter::Server {
         OVERLAPPED waits[kSlots] = {};
         // The first instance must be the name's first: never serve beside another program.
         DWORD first = FILE_FLAG_FIRST_PIPE_INSTANCE;
+        auto* attributes = static_cast<LPSECURITY_ATTRIBUTES>(security.attributes());
+        if (attributes == nullptr) {
+            NoteListening(name + " cannot be made private to this user");
+            return;
+        }
         auto arm = [&](int i) {
             pipes[i] =
                 ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
                                    mode | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
+                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, attributes);
             first = 0;
             waits[i] = OVERLAPPED{};
             waits[i].hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -66,7 +66,8 @@ class CQuorvelDlg : public DialogEvents,
     // Question with OK and Cancel; true when the operator chose OK.
     bool AskOkCancel(uint32_t id);
 
-    // Takes the adapter mutex within 3000 ms; on time-out shows 2039 and answers false.
+    // Takes the adapter mutex within 3000 ms; on time-out shows 2039 (2091 when this program
+    // may not use the mutex at all) and answers false.
     bool AcquireAdapterMutex();
 
     // Handlers.

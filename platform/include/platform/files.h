@@ -32,7 +32,8 @@ constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
 // Wildcard search: pattern is a directory and a file pattern with '*' and '?', matched without
 // regard to letter case ("*.TRG" finds a.trg and B.Trg). Only regular files and directories
-// are listed ("." and ".." are not), in a stable order (sorted by name, byte order). Returns
+// are listed ("." and ".." are not), in a stable order: on Windows as NTFS lists a folder (by
+// the names in upper case: a.trg, B.Trg, c.TRG), on POSIX by the names' bytes. Returns
 // INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches, ERROR_PATH_NOT_FOUND
 // when the directory does not exist.
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);

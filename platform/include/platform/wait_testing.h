@@ -6,6 +6,8 @@
 // (socket_device.h).
 #include <cstdint>
 
+#include "platform/win32_types.h"
+
 namespace plat {
 
 struct WaitExpiries {
@@ -16,5 +18,10 @@ struct WaitExpiries {
 // INFINITE (the default) removes the limit.
 void SetWaitLimitForTesting(uint32_t limitMs);
 WaitExpiries TakeWaitExpiriesForTesting();
+
+// A driver that is slow to cancel: while cancelAsked is set, CancelIo only signals it and
+// leaves the transfers running, so that each ends when its data comes (or its handle closes).
+// nullptr (the default) cancels again.
+void SetSlowCancelForTesting(HANDLE cancelAsked);
 
 }  // namespace plat

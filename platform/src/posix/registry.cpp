@@ -24,10 +24,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_content.h"
 #include "platform/kernel_object.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
-#include "platform/file_content.h"
 
 namespace plat {
 
@@ -259,6 +259,40 @@ long RegSetValueExA(HKEY key, const char* valueName, uint32_t reserved, uint32_t
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+}
+
+uint32_t ExpandEnvironmentStringsA(const char* source, char* destination, uint32_t size) {
+    if (source == nullptr)
+        return 0;
+    std::string result;
+    try {
+        for (std::string_view rest = source; !rest.empty();) {
+            const size_t open = rest.find('%');
+            const size_t close = open == std::string_view::npos ? open : rest.find('%', open + 1);
+            if (close == std::string_view::npos) {
+                result.append(rest);
+                break;
+            }
+            result.append(rest.substr(0, open));
+            const std::string name(rest.substr(open + 1, close - open - 1));
+            const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+            if (value != nullptr) {
+                result.append(value);
+                rest.remove_prefix(close + 1);
+            } else {
+                // Not a variable: the first '%' stays, the second may open one.
+                result.append(rest.substr(open, close - open));
+                rest.remove_prefix(close);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    const uint32_t needed = static_cast<uint32_t>(result.size() + 1);
+    if (destination != nullptr && size >= needed)
+        std::memcpy(destination, result.c_str(), needed);
+    return needed;
 }
 
 long RegCloseKey(HKEY key) {

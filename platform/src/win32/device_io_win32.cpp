@@ -1,10 +1,13 @@
 // Device I/O on Windows: the adapter driver's device and pipe files through the kernel's own
-// overlapped I/O. A simulated adapter's named pipes open only when this user serves them
-// (pipe_devices.h).
+// overlapped I/O. A simulated adapter's named pipes open only when a server of this user, of
+// no lower integrity, made them (pipe_security.h).
+#include <atomic>
 #include <cstddef>
 
 #include "pipe_devices.h"
 #include "platform/device_io.h"
+#include "platform/pipe_security.h"
+#include "platform/wait_testing.h"
 #include "platform/win32_types.h"
 // Win32 headers last (see win32_sys.h).
 #include "win32_sys.h"
@@ -12,6 +15,8 @@
 namespace plat {
 
 namespace {
+
+std::atomic<HANDLE> slowCancelAsked{nullptr};
 
 // The kernel writes a pending transfer's result into the caller's record, so the layer's
 // OVERLAPPED must be the system's, field for field.
@@ -46,12 +51,14 @@ class Count {
 HANDLE CreateFileA(const char* path, uint32_t access, uint32_t shareMode, void* securityAttributes,
                    uint32_t creationDisposition, uint32_t flags, HANDLE templateFile) {
     const bool pipe = IsLocalPipePath(path);
-    if (pipe)
+    if (pipe) {
         flags |= SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+        access |= READ_CONTROL;  // to read who made the pipe
+    }
     HANDLE h = ::CreateFileA(path, access, shareMode,
                              static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
                              creationDisposition, flags, templateFile);
-    if (pipe && h != INVALID_HANDLE_VALUE && !PipeServedByThisUser(h)) {
+    if (pipe && h != INVALID_HANDLE_VALUE && !PipeServerTrusted(h)) {
         ::CloseHandle(h);
         ::SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -82,7 +89,13 @@ bool GetOverlappedResult(HANDLE h, OVERLAPPED* ov, uint32_t* transferred, bool w
     return ok != FALSE;
 }
 
+void SetSlowCancelForTesting(HANDLE cancelAsked) {
+    slowCancelAsked = cancelAsked;
+}
+
 bool CancelIo(HANDLE h) {
+    if (HANDLE asked = slowCancelAsked.load())
+        return ::SetEvent(asked) != FALSE;
     return ::CancelIo(h) != FALSE;
 }
 

@@ -1,6 +1,7 @@
 // Files and paths on Windows: the module path, _splitpath and the system's directory search.
-// The search is collected and sorted, since the layer promises a stable order (the target list
-// is built in it) that FAT volumes, network shares and Wine do not give. The system also
+// The search is collected and sorted as NTFS lists a directory (by the names in upper case),
+// since the target list is built in that order and FAT volumes, network shares and Wine list
+// in an order of their own. The system also
 // matches the pattern against the short 8.3 names, so "*.TRG" finds "QX.TRG_old" (short name
 // QX~1.TRG); only names whose long form matches are kept, as on every other platform.
 #include <algorithm>
@@ -39,6 +40,30 @@ struct Searches {
 Searches& LiveSearches() {
     static Searches* searches = new Searches;  // lives past static destruction
     return *searches;
+}
+
+// A name's sort key: its UTF-16 form, which the system compares as NTFS does.
+std::wstring SortKey(const std::string& name) {
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, name.data(), int(name.size()), nullptr, 0);
+    std::wstring key(size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        ::MultiByteToWideChar(CP_ACP, 0, name.data(), int(name.size()), key.data(), n);
+    return key;
+}
+
+// Names that differ only in letter case (possible on a case-sensitive folder) stay in byte order.
+void SortAsListed(std::vector<FoundEntry>& entries) {
+    std::vector<std::pair<std::wstring, FoundEntry>> keyed;
+    keyed.reserve(entries.size());
+    for (FoundEntry& e : entries)
+        keyed.emplace_back(SortKey(e.name), std::move(e));
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        const int order = ::CompareStringOrdinal(a.first.data(), int(a.first.size()),
+                                                 b.first.data(), int(b.first.size()), TRUE);
+        return order != CSTR_EQUAL ? order == CSTR_LESS_THAN : a.second.name < b.second.name;
+    });
+    for (size_t i = 0; i < entries.size(); ++i)
+        entries[i] = std::move(keyed[i].second);
 }
 
 Search* LookupSearch(HANDLE h) {
@@ -103,8 +128,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
             ::SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        std::sort(entries.begin(), entries.end(),
-                  [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
+        SortAsListed(entries);
         Search::Fill(entries.front(), data);
         entries.erase(entries.begin());
         auto search = std::make_unique<Search>(std::move(entries));

@@ -5,6 +5,7 @@
 #include "platform/kernel_object.h"
 #include "platform/wait_testing.h"
 #include "platform/win32_types.h"
+#include "wait_limit.h"
 // Win32 headers last (see win32_sys.h).
 #include "win32_sys.h"
 
@@ -56,18 +57,26 @@ bool CloseHandle(HANDLE h) {
     return ::CloseHandle(h) != FALSE;
 }
 
-uint32_t WaitForSingleObject(HANDLE h, uint32_t ms) {
+LimitedWait LimitWait(uint32_t askedMs) {
     const uint32_t limit = waitLimit.load(std::memory_order_relaxed);
-    if (limit == INFINITE || ms <= limit)
-        return ::WaitForSingleObject(h, ms);
-    const DWORD result = ::WaitForSingleObject(h, limit);
-    if (result == WAIT_TIMEOUT) {
-        auto& log = WaitExpiryLog();
-        std::lock_guard<std::mutex> lock(log.mutex);
-        ++log.taken.count;
-        if (ms > log.taken.longestAskedMs)
-            log.taken.longestAskedMs = ms;
-    }
+    if (limit == INFINITE || askedMs <= limit)
+        return {askedMs, false};
+    return {limit, true};
+}
+
+void NoteExpiredWait(uint32_t askedMs) {
+    auto& log = WaitExpiryLog();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    ++log.taken.count;
+    if (askedMs > log.taken.longestAskedMs)
+        log.taken.longestAskedMs = askedMs;
+}
+
+uint32_t WaitForSingleObject(HANDLE h, uint32_t ms) {
+    const LimitedWait wait = LimitWait(ms);
+    const DWORD result = ::WaitForSingleObject(h, wait.ms);
+    if (wait.cut && result == WAIT_TIMEOUT)
+        NoteExpiredWait(ms);
     return result;
 }
 

@@ -1,7 +1,8 @@
 // INI files on Windows: the system's private-profile functions do the reading and the editing.
 // Two guarantees of the layer are kept on top of them:
 // - a write never leaves a half-written file: the system edits a copy beside the file, which
-//   is flushed and then moved over the original in one step;
+//   is flushed and then put in its place, keeping the file's security, streams and names
+//   (file_beside.h); only where the folder takes no new file is the file written in place;
 // - names and values that would read back as something else (a line break in a value, '='
 //   in a key, ']' in a section name) are refused instead of written.
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "file_beside.h"
+#include "platform/file_content.h"
 #include "platform/private_profile.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
@@ -36,6 +38,27 @@ bool FlushToDisk(const std::string& path) {
     ::CloseHandle(h);
     ::SetLastError(error);
     return ok != FALSE;
+}
+
+// A file whose folder takes no new file: the system edits a copy in the temporary folder, and
+// the result is written over the file itself.
+bool WriteInPlace(const char* section, const char* key, const char* value,
+                  const std::string& path) {
+    char dir[MAX_PATH + 1];
+    char copy[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > MAX_PATH || ::GetTempFileNameA(dir, "ini", 0, copy) == 0)
+        return false;
+    std::string content;
+    uint32_t error = 0;
+    const bool ok = ::CopyFileA(path.c_str(), copy, FALSE) &&
+                    ::WritePrivateProfileStringA(section, key, value, copy) &&
+                    ReadWholeFile(copy, content, error) == ReadOutcome::Read &&
+                    OverwriteInPlace(path, content);
+    if (!ok)
+        return FailRemoving(copy);
+    ::DeleteFileA(copy);
+    return true;
 }
 
 }  // namespace
@@ -73,8 +96,8 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     const bool removing = key == nullptr || value == nullptr;
     try {
         std::lock_guard<std::mutex> lock(WriteMutex());
-        const std::string path = fileName;
-        const DWORD attributes = ::GetFileAttributesA(fileName);
+        const std::string path = FinalPath(fileName);
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_FILE_NOT_FOUND) {
@@ -91,15 +114,17 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
         }
         const std::string copy = WorkingCopyBeside(path, ".ini.tmp");
         const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-        if (exists && !::CopyFileA(fileName, copy.c_str(), TRUE))
+        if (exists && !::CopyFileA(path.c_str(), copy.c_str(), TRUE)) {
+            if (::GetLastError() == ERROR_ACCESS_DENIED && WriteInPlace(section, key, value, path))
+                return true;
             return FailRemoving(copy);
+        }
         if (!::WritePrivateProfileStringA(section, key, value, copy.c_str()))
             return FailRemoving(copy);
         if (!FlushToDisk(copy))
             return FailRemoving(copy);
-        if (!::MoveFileExA(copy.c_str(), fileName,
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return FailRemoving(copy);
+        if (!PutCopyInPlace(path, copy))
+            return false;
         ::SetLastError(ERROR_SUCCESS);
         return true;
     } catch (const std::bad_alloc&) {

@@ -68,4 +68,8 @@ long RegCloseKey(HKEY key) {
     return ::RegCloseKey(Native(key));
 }
 
+uint32_t ExpandEnvironmentStringsA(const char* source, char* destination, uint32_t size) {
+    return ::ExpandEnvironmentStringsA(source, destination, size);
+}
+
 }  // namespace plat

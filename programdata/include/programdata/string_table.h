@@ -103,6 +103,7 @@ enum StringId : uint32_t {
     IDS_TARGET_NOT_SUPPORTED = 2079,
     IDS_DATA_OUTSIDE_FLASH = 2080,
     IDS_PROGRAM_PATH_TOO_LONG = 2090,  // the executable's path does not fit MAX_PATH
+    IDS_ADAPTER_MUTEX_DENIED = 2091,   // the adapter mutex belongs to a program with more rights
     IDS_RECORD_WRITE_FAILED = 2101,    // the production record; once per operation
     IDS_RECORD_FILE_TITLE = 2102,
     IDS_RECORD_FILE_FILTER = 2103,

@@ -28,11 +28,11 @@ void TrgPlaces::Put(const std::string& dir, const std::string& name, const std::
         ADD_FAILURE() << "cannot write " << dir << "/" << name;
 }
 
-void TrgPlaces::SetTrgPath(const std::string& value) {
+void TrgPlaces::SetTrgPath(const std::string& value, uint32_t type) {
     plat::HKEY key = nullptr;
     ASSERT_EQ(plat::RegCreateKeyExA(plat::HKEY_CURRENT_USER, "Software\\Ostrel\\Zeph", &key),
               static_cast<long>(plat::ERROR_SUCCESS));
-    EXPECT_EQ(plat::RegSetValueExA(key, "TrgPath", 0, plat::REG_SZ,
+    EXPECT_EQ(plat::RegSetValueExA(key, "TrgPath", 0, type,
                                    reinterpret_cast<const uint8_t*>(value.c_str()),
                                    static_cast<uint32_t>(value.size() + 1)),
               static_cast<long>(plat::ERROR_SUCCESS));

@@ -8,6 +8,7 @@
 
 #include "brindlex/target_info.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 #include "support/temp_dir.h"
 #include "support/user_settings.h"
 
@@ -24,8 +25,8 @@ class TrgPlaces {
 
     // Writes content to dir/name, creating dir when needed.
     static void Put(const std::string& dir, const std::string& name, const std::string& content);
-    // Sets TrgPath under Software\Ostrel\Zeph.
-    static void SetTrgPath(const std::string& value);
+    // Sets TrgPath under Software\Ostrel\Zeph, of type REG_SZ or (Windows) REG_EXPAND_SZ.
+    static void SetTrgPath(const std::string& value, uint32_t type = plat::REG_SZ);
 
   private:
     testing_support::TempDir root;

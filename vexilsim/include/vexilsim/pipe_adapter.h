@@ -3,6 +3,8 @@
 // other programs (vexil-pipe-sim). The device path is a pipe name (\\.\pipe\...); the adapter's
 // two bulk pipes are the pipes of that name with the \PIPE00 and \PIPE01 suffixes that
 // CUsbPipe appends. Every connection to the device name counts as an open of the device.
+// The pipes admit this process's user alone, who owns them (plat::PrivatePipeSecurity), so
+// that no other user reads the replies and the program can tell who made them.
 //
 // Pipes carry no driver control codes: DeviceIoControl on these handles fails, so the
 // adapter never sees a bus reset or clear-feature request. Replies go back as soon as a frame
