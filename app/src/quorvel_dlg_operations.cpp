@@ -231,12 +231,15 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
         return run.Finish(Ending::Failed);
     }
     // 5. to 9. The image: the fill, then every file; the checksum and fill in the log.
-    programData_.PrepareBaseImage(programData_.writeImage());
+    const bool flashContent = programData_.PrepareBaseImage(programData_.writeImage(), true);
     if (!LoadWriteImage())
         return run.Finish(Ending::Failed);
     WriteLogText("Checksum : " + checksumText_ + "\n");
+    // The log names the fill that was used, also when the flash could not be read.
     WriteLogText(std::string("Filling Data: ") +
-                 (settings_.fillType == 1 ? "Content of Flash Memory\n" : "0xFF\n"));
+                 (flashContent                ? "Content of Flash Memory\n"
+                  : settings_.fillType == 1 ? "0xFF (the flash content could not be read)\n"
+                                            : "0xFF\n"));
     // 10. Each plugged target's number, taken for good before anything is erased; one that
     // would repeat a number asks first.
     std::array<uint8_t, kByteFieldSize> reached{};

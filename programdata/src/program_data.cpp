@@ -50,27 +50,30 @@ void ProgramData::ReleaseImages() {
     std::vector<uint8_t>().swap(packed_);
 }
 
-void ProgramData::PrepareBaseImage(ProgramImage& image) {
+bool ProgramData::PrepareBaseImage(ProgramImage& image, bool forWrite) {
     // A refused target has no image and no buffer to read into.
     if (fillType_ != kFillFlashContent || image.size() == 0 || packed_.empty()) {
         image.Fill(0xFF);
-        return;
+        return false;
     }
     const targets::Range enabled = targets::EnabledOnes();
     if (enabled.empty()) {  // no enabled target: the same base as a failed read
         image.Fill(0xFF);
-        return;
+        return false;
     }
     const int target = *enabled.begin();
+    if (forWrite)
+        targets::SetStatus(target, FLASH_OK);
     uint32_t got = 0;
     ApiFlashRead(target, geometry_.packedSize, &got, packed_.data());
     // A refused read (target not ready) leaves the status at 0 but delivers nothing: only a
     // full read may replace the base, never stale buffer content.
     if (targets::Status(target) == FLASH_OK && got >= geometry_.packedSize) {
         UnpackFlashContent(packed_.data(), geometry_.packedSize, image);
-    } else {
-        image.Fill(0xFF);
+        return true;
     }
+    image.Fill(0xFF);
+    return false;
 }
 
 void ProgramData::UnpackFlashContent(const uint8_t* packed, uint32_t length,

@@ -171,14 +171,15 @@ TEST(WriteE2eTest, CancelStopsAtABlockBoundaryAndSaysSo) {
     EXPECT_EQ(log.find("Verify  "), std::string::npos);
 }
 
-TEST(WriteE2eTest, FillFromAnUnreadableFirstTargetFallsBackTo0xFF) {
+TEST(WriteE2eTest, FillFromTheFirstTargetEvenAfterItFailedAndTheLogNamesAFallback) {
     WriterRig rig;
-    rig.env.WriteIni(
-        Ini({{rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})), ""}}, "FILLTYPE=1\r\n"));
+    rig.env.WriteIni(Ini({{rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})), ""}},
+                         "FILLTYPE=1\r\nMODE=1\r\n"));
     std::string error;
+    // The first adapter's first read fails, and so does its first erase (its flash stays 00).
     ASSERT_TRUE(rig.Start(std::string(kFast) +
                               "[ADAPTER1]\nFLASH=FILL 00\nFAULT1=STATUS 6300 ON read-flash\n"
-                              "[ADAPTER2]\nFLASH=FILL 00\n",
+                              "FAULT2=STATUS 6305 ON erase-block\n[ADAPTER2]\nFLASH=FILL 00\n",
                           2, error))
         << error;
     FakeDialogView view;
@@ -186,6 +187,14 @@ TEST(WriteE2eTest, FillFromAnUnreadableFirstTargetFallsBackTo0xFF) {
         e.OnCommand(IDC_PLUG);
         e.OnCommand(IDC_WRITE);
         std::vector<uint8_t> expected(kFlashSize, 0xFF);
+        expected[0x10] = 0x12;
+        EXPECT_TRUE(AreaHolds(Dump(rig, 2), expected));
+        EXPECT_NE(rig.LogText().find("Filling Data: 0xFF (the flash content could not be read)"),
+                  std::string::npos);
+        // The first target's failed erase leaves its status: the next Write still reads the
+        // flash it says it fills from.
+        e.OnCommand(IDC_WRITE);
+        expected.assign(kFlashSize, 0x00);
         expected[0x10] = 0x12;
         EXPECT_TRUE(AreaHolds(Dump(rig, 2), expected));
     });

@@ -98,8 +98,10 @@ class ProgramData {
     int fillType() const { return fillType_; }
     // 0xFF everywhere, or for fill type 1 the flash of the first enabled target unpacked over
     // the image (other bytes keep their value); 0xFF when that read fails or no target is
-    // enabled.
-    void PrepareBaseImage(ProgramImage& image);
+    // enabled. True when the image holds the flash content. forWrite: the read belongs to a
+    // Write, a new operation on the target, so a status an earlier operation left (a Verify's
+    // differences) is cleared rather than keeping the library from reading.
+    bool PrepareBaseImage(ProgramImage& image, bool forWrite = false);
     // Copies the packed content into the memory areas (and the test data area after the area
     // that holds the anchor) in table order, up to length bytes.
     void UnpackFlashContent(const uint8_t* packed, uint32_t length, ProgramImage& image) const;
