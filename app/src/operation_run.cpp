@@ -124,7 +124,13 @@ void OperationRun::RequestCancel() {
 bool OperationRun::Concerns(int target) const {
     if (onlyTarget_ != 0)
         return target == onlyTarget_;
-    return EveryTarget(op_) || targets::Enabled(target);
+    if (EveryTarget(op_) || targets::Enabled(target))
+        return true;
+    // Every adapter found is a board of its cycle: one that failed to plug has that result.
+    if (op_ == kOperationProgram)
+        return target <= kMaxTargets && boardSeen_[size_t(target)];
+    return op_ == kOperationWrite && parent_ == nullptr && !targets::Plugged(target) &&
+           targets::Status(target) != FLASH_OK;
 }
 
 uint32_t OperationRun::StatusOf(int target) {
@@ -144,17 +150,25 @@ void OperationRun::CloseTarget(int target, uint32_t durationMs) {
         ApiUpdateErrorTargetLED(target);
     if (closing & kBlock)
         dlg_.WriteTargetLogBlock(op_, target);
-    Outcome& outcome = outcomes_[size_t(target)];
-    outcome = {true, {targets::Enabled(target), StatusOf(target)}};
-    // The board's first failure in its cycle wins.
+    Report(target, StatusOf(target), durationMs);
+}
+
+void OperationRun::Report(int target, uint32_t status, uint32_t durationMs) {
+    if (target < 1 || target > kMaxTargets)
+        return;
     OperationRun* cycle = Cycle();
-    if (cycle != nullptr && WorksOnFlash(op_)) {
+    if (cycle != nullptr && (WorksOnFlash(op_) || (op_ == kOperationPlug && status != 0))) {
         cycle->boardSeen_[size_t(target)] = true;
         uint32_t& first = cycle->boardFirstFailure_[size_t(target)];
         if (first == 0)
-            first = outcome.state.status;
+            first = status;
+        // A board that failed any step of its cycle stays failed: a later step that found
+        // nothing wrong tells the earlier failure (its own log block tells what it found).
+        if (WorksOnFlash(op_) && status == 0)
+            status = first;
     }
-    dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, target, outcome.state.status, durationMs));
+    outcomes_[size_t(target)] = {true, {targets::Enabled(target), status}};
+    dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, target, status, durationMs));
 }
 
 CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
@@ -163,26 +177,31 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
     finished_ = true;
     ending_ = ending;
     const unsigned closing = ClosingOf(op_);
+    const bool stopped = ending == Ending::Stopped;
+    // Boards a stop left half done are told as stopped, never as passed.
+    if (stopped && targetsDone == Targets::NotReached && WorksOnFlash(op_))
+        targetsDone = Targets::ResultsOnly;
     if (targetsDone != Targets::NotReached) {
         const uint32_t elapsed = ElapsedMs();
         for (int n : targets::All()) {
-            if (!Concerns(n))
+            if (!Concerns(n) || (n <= kMaxTargets && outcomes_[size_t(n)].closed))
                 continue;
-            if (targetsDone == Targets::Worked)
+            if (targetsDone == Targets::Worked) {
                 CloseTarget(n, elapsed);
-            else
-                dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, n, StatusOf(n), elapsed));
+                continue;
+            }
+            const uint32_t status = StatusOf(n);
+            Report(n, stopped && status == FLASH_OK ? FLASH_STOPPED : status, elapsed);
         }
     }
-    if ((closing & kLightsAfter) && ending != Ending::Stopped)
+    if ((closing & kLightsAfter) && !stopped)
         for (int n : targets::All())
             ApiUpdateErrorTargetLED(n);
-    if ((closing & kCancelLine) && ending == Ending::Stopped)
+    if ((closing & kCancelLine) && stopped)
         dlg_.WriteLogText("Processing has canceled!!\n");
     if (closing & kOwnLog)
         dlg_.CloseOperationLog();
     // Worked on its targets, the outcome counts them; otherwise the operation failed as a whole.
-    const bool stopped = ending == Ending::Stopped;
     const bool counted = ending == Ending::Completed || (stopped && targetsDone == Targets::Worked);
     const std::vector<TargetState> states = States();
     const ResultCode outcome = counted ? EvaluateOperationOutcome(op_, states) : kResultFailure;
@@ -195,8 +214,8 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
                        (ending == Ending::Failed && (closing & kResultWhenFailed)) ||
                        (stopped && (closing & kResultWhenStopped))))
         dlg_.ShowOperationResult(op_, stopped, EvaluateOperationOutcome(op_, states));
-    // The summary. The window shows no result for Save: its summary names the operation in
-    // either mode.
+    // The summary counts the results told. The window shows no result for Save: its summary
+    // names the operation in either mode.
     const OperationResultDisplay text =
         OperationResultText(op_, outcome, simple && op_ != kOperationSave, stopped);
     OperationSummary summary{.operation = op_,
@@ -204,9 +223,9 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
                              .resultCode = text.code,
                              .cancelled = stopped,
                              .durationMs = ElapsedMs()};
-    for (size_t i = 0; counted && i < states.size(); ++i)
-        if (Concerns(int(i) + 1))
-            ++(states[i].status == 0 ? summary.passed : summary.failed);
+    for (const Outcome& o : outcomes_)
+        if (o.closed)
+            ++(o.state.status == 0 ? summary.passed : summary.failed);
     dlg_.NotifyEnd(summary);
     return ending_;
 }

@@ -63,6 +63,7 @@ class OperationRun {
     Ending Overall() const;
 
   private:
+    // A target's result in this run, once told.
     struct Outcome {
         bool closed = false;
         programdata::TargetState state;
@@ -73,6 +74,8 @@ class OperationRun {
     bool Concerns(int target) const;
     // The status that stands for the target in this run: for a Program cycle its first failure.
     uint32_t StatusOf(int target);
+    // The target's result in this run: kept, counted into its board, told.
+    void Report(int target, uint32_t status, uint32_t durationMs);
     // Every connected target as the outcome counts it.
     std::vector<programdata::TargetState> States() const;
     void CountBoards();

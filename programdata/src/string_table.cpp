@@ -56,6 +56,7 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
      "Flash memory write address is a duplication of an address of a registered file."},
     {IDS_TRG_NOT_FOUND, "Activation was canceled because the TRG files were not found."},
     {IDS_DIFFERENCES_DETECTED, "differences were detected. "},
+    {IDS_STOPPED_BEFORE_DONE, "Processing was stopped before this target was done."},
     {IDS_CONFIRM_TARGET_CONNECTION, "Please confirm connection to the target system."},
     {IDS_UPDATE_FIRMWARE, "Please update New Firmware.  "},
     {IDS_CONFIRM_EXIT, "Do you want to exit Quorvel?"},
@@ -142,6 +143,7 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_RECORD_FILE_TITLE, "Production record file"},
     {IDS_RECORD_FILE_FILTER, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},
     {IDS_CONFIRM_RESET_YIELD, "Do you want to reset the yield counters?"},
+    {IDS_YIELD_WRITE_FAILED, "Cannot write the yield counters file %1."},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.

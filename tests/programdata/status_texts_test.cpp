@@ -28,7 +28,7 @@ TEST(ErrorMessages, EveryPairFindsItsTextAndUnknownCodesTheGeneralOne) {
     EXPECT_EQ(GetErrorMessage(0x2006), "differences were detected. ");
     EXPECT_EQ(GetErrorMessage(0x5005), "Vexil is not connected. Check the connection.");
     // Codes next to the known ones, and codes above 16 bits, fall to the terminator.
-    for (uint32_t code : {0x6301u, 0x630Bu, 0x4008u, 0x5006u, 0x2001u, 0x2007u, 0x16300u}) {
+    for (uint32_t code : {0x6301u, 0x630Bu, 0x4008u, 0x5006u, 0x2001u, 0x2008u, 0x16300u}) {
         EXPECT_EQ(FindErrorMessage(code).messageId, 2050u) << code;
         EXPECT_EQ(FormatErrorMessageCode(code), "FFFF") << code;
     }

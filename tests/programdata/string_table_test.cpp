@@ -54,6 +54,7 @@ const std::map<uint32_t, std::string>& Expected() {
         {163, "Flash memory write address is a duplication of an address of a registered file."},
         {165, "Activation was canceled because the TRG files were not found."},
         {176, "differences were detected. "},
+        {177, "Processing was stopped before this target was done."},
         {186, "Please confirm connection to the target system."},
         {187, "Please update New Firmware.  "},
         {188, "Do you want to exit Quorvel?"},
@@ -139,6 +140,7 @@ const std::map<uint32_t, std::string>& Expected() {
         {2102, "Production record file"},
         {2103, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},
         {2104, "Do you want to reset the yield counters?"},
+        {2105, "Cannot write the yield counters file %1."},
     };
     return expected;
 }

@@ -11,6 +11,8 @@ enum FlashStatus : uint32_t {
     FLASH_FIRM_TOO_OLD = 0x2004,       // firmware older than the target description needs
     FLASH_PROTECTED = 0x2005,          // flash protected, security not cleared
     FLASH_VERIFY_DIFFERENCE = 0x2006,  // set by the writer program when verification differs
+    FLASH_STOPPED = 0x2007,            // set by the writer program: the operator stopped the
+                                       // operation before this target was done
 
     FLASH_WRITE_ADDRESS = 0x4000,  // write address outside the flash areas
     FLASH_READ_SIZE = 0x4001,      // read size larger than the flash

@@ -54,6 +54,7 @@ inline constexpr ErrorMessagePair ErrorMessageTable[] = {
     {0x2004, IDS_FIRMWARE_TOO_OLD},
     {0x2005, IDS_SECURITY_ID_CHECK},
     {0x2006, IDS_DIFFERENCES_DETECTED},
+    {0x2007, IDS_STOPPED_BEFORE_DONE},
     {kErrorTableTerminator, IDS_STATUS_UNKNOWN},
 };
 

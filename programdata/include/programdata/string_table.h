@@ -42,6 +42,7 @@ enum StringId : uint32_t {
     IDS_FILE_OVERLAPS_REGISTERED = 163,
     IDS_TRG_NOT_FOUND = 165,
     IDS_DIFFERENCES_DETECTED = 176,  // status 0x2006
+    IDS_STOPPED_BEFORE_DONE = 177,   // status 0x2007
     IDS_CONFIRM_TARGET_CONNECTION = 186,
     IDS_UPDATE_FIRMWARE = 187,
     IDS_CONFIRM_EXIT = 188,
@@ -108,6 +109,7 @@ enum StringId : uint32_t {
     IDS_RECORD_FILE_TITLE = 2102,
     IDS_RECORD_FILE_FILTER = 2103,
     IDS_CONFIRM_RESET_YIELD = 2104,
+    IDS_YIELD_WRITE_FAILED = 2105,  // the yield counters; once per operation
 };
 
 struct StringTableEntry {
