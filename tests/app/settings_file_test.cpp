@@ -252,6 +252,28 @@ TEST_F(SettingsFileTest, MissingEntriesReadAsEmptyNames) {
     EXPECT_TRUE(files.empty());
 }
 
+// The file holds the security ID: a new one is its owner's alone; a mode the owner chose stays.
+TEST_F(SettingsFileTest, ANewFileIsTheOwnersAloneAndAnExistingOneKeepsItsMode) {
+    auto mode = [this] { return fs::status(path_).permissions() & fs::perms::all; };
+    const uint8_t id[] = {0x12, 0x34, 0x56, 0x78};
+    SettingsFile file(path_);
+    ASSERT_TRUE(file.WriteTargetName("QX16A064"));
+    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(file.WriteSecurityId(id, 4));
+    EXPECT_FALSE(file.SecurityIdReadableByOthers());
+
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                    fs::perm_options::replace);
+    EXPECT_TRUE(file.SecurityIdReadableByOthers());
+    ASSERT_TRUE(file.WriteSecurityId(id, 2));
+    EXPECT_EQ(Key("SECUREID"), "1234");
+    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    WriteFile("[Settings]\r\nSECUREID=\r\n");
+    fs::permissions(path_, fs::perms::all, fs::perm_options::replace);
+    EXPECT_FALSE(file.SecurityIdReadableByOthers()) << "no ID, nothing to warn about";
+}
+
 TEST_F(SettingsFileTest, UnwritableFileReportsFailure) {
     // A directory where the file should be: no write can succeed, whoever runs the test.
     fs::create_directories(path_);

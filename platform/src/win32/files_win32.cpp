@@ -166,4 +166,8 @@ bool IsReadableFile(const char* path) {
     return true;
 }
 
+bool IsReadableByOthers(const char*) {
+    return false;
+}
+
 }  // namespace plat
