@@ -89,10 +89,14 @@ class WatchedLock : public AdapterLock {
     bool Wait(uint32_t ms) override {
         if (lock_.Wait(ms))
             return true;
-        report_.Note(name_ + ": another program holds the adapters (the \"Vexil\" mutex)");
+        const std::string problem = lock_.Problem();
+        report_.Note(name_ + ": " +
+                     (problem.empty() ? "another program holds the adapters (the \"Vexil\" mutex)"
+                                      : problem));
         return false;
     }
     void Release() override { lock_.Release(); }
+    std::string Problem() const override { return lock_.Problem(); }
 
   private:
     AdapterLock& lock_;
