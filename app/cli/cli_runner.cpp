@@ -17,6 +17,7 @@
 #include "cli_options.h"
 #include "console_report.h"
 #include "console_view.h"
+#include "platform/files.h"
 #include "programdata/error_messages.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
@@ -267,6 +268,13 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
         std::fputs(CliUsage(), env.out);
         return kExitSuccess;
     }
+    if (!ResolveSecurityId(o, env.securityIdVariable, error))
+        return refuse(error);
+    if (o.securityIdFile && plat::IsReadableByOthers(o.securityIdFile->c_str()))
+        std::fprintf(env.err,
+                     "%s: warning: %s holds the security ID and other users can read it; make it "
+                     "readable by its owner only (chmod 600)\n",
+                     name.c_str(), o.securityIdFile->c_str());
     // A cut path would name another directory with its own settings and TRG files.
     if (!ExecutablePathIsWhole())
         return refuse(std::string(GetStringText(IDS_PROGRAM_PATH_TOO_LONG)));
@@ -292,7 +300,7 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
     o.savePath = o.savePath.empty() ? o.savePath : Absolute(o.savePath);
 
     ConsoleReport report(env.err, o.json ? env.out : nullptr, env.errIsTerminal);
-    ConsoleView view({o.yes, o.securityId, o.allowInitialize}, report);
+    ConsoleView view({o.yes, o.securityId, o.allowInitialize, o.securityIdSource}, report);
     WatchedLock lock(env.adapterLock != nullptr ? *env.adapterLock : ProcessAdapterMutex(), report,
                      name);
     CQuorvelDlg dialog(view, name, lock);

@@ -58,6 +58,46 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithTheirReason) {
     }
 }
 
+// The ID kept off the command line: from a file or the variable, the option before the variable,
+// and a bad source refused without showing what it held.
+TEST(CliOptionsTest, TheSecurityIdComesFromOneSourceAndABadOneIsRefusedUnseen) {
+    WriterEnv env;
+    const std::string file = env.WriteFile("id.txt", "1234 5678\r\n9abc DEF0\r\n");
+    const std::vector<uint16_t> id = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
+    auto resolve = [](std::vector<std::string> args, std::optional<std::string> variable,
+                      CliOptions& o, std::string& error) {
+        args.insert(args.begin(), "plug");
+        return ParseCliOptions(args, o, error) && ResolveSecurityId(o, variable, error);
+    };
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(resolve({"--security-id-file", file}, "0000", o, error)) << error;
+    EXPECT_EQ(*o.securityId, id);
+    EXPECT_EQ(o.securityIdSource, "--security-id-file");
+    ASSERT_TRUE(resolve({}, " 12345678\t9ABCdef0 ", o, error)) << error;
+    EXPECT_EQ(*o.securityId, id);
+    EXPECT_EQ(o.securityIdSource, "QUORVEL_SECURITY_ID");
+    ASSERT_TRUE(resolve({"--security-id", "AAAA"}, "0000", o, error)) << error;
+    EXPECT_EQ(*o.securityId, std::vector<uint16_t>{0xAAAA});
+    ASSERT_TRUE(resolve({}, "", o, error));
+    EXPECT_FALSE(o.securityId) << "an empty variable gives no ID";
+
+    const std::string secret = "1234 5678 9ABC DEF";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--security-id-file", (env.root / "none").string()}, "none cannot be read"},
+        {{"--security-id-file", env.root.string()}, "cannot be read"},
+        {{"--security-id-file", env.WriteFile("short.txt", secret)}, "short.txt must hold 1 to 12"},
+        {{"--security-id-file", env.WriteFile("big.txt", std::string(5000, ' ') + "1234")},
+         "big.txt must hold"},
+        {{"--security-id-file", file, "--security-id", "1234"}, "exclude each other"},
+        {{}, "QUORVEL_SECURITY_ID must hold 1 to 12 words"}};
+    for (const auto& [args, reason] : refused) {
+        EXPECT_FALSE(resolve(args, secret, o, error)) << reason;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        EXPECT_EQ(error.find("DEF"), std::string::npos) << error;
+    }
+}
+
 TEST(JsonStringTest, EscapesWhatJsonForbidsAndReplacesBytesThatAreNotUtf8) {
     EXPECT_EQ(JsonString("a\"b\\c\n\t\x01\x1f"), R"("a\"b\\c\n\t\u0001\u001F")");
     EXPECT_EQ(JsonString("\xC3\xA9 \xF0\x9F\x98\x80"), "\"\xC3\xA9 \xF0\x9F\x98\x80\"");
@@ -183,6 +223,7 @@ TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
     ExpectRefused({"verify"}, "no program file");
     ExpectRefused({"write", "--serial", "5"}, "serialization is off");
     ExpectRefused({"plug", "--settings", (env_.root / "none.ini").string()}, "cannot be read");
+    ExpectRefused({"plug", "--security-id-file", (env_.root / "id").string()}, "cannot be read");
 }
 
 TEST_F(CliRefusalTest, ASettingsFileThatCannotBeWrittenIsRefused) {
