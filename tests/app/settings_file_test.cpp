@@ -254,24 +254,13 @@ TEST_F(SettingsFileTest, MissingEntriesReadAsEmptyNames) {
 
 // The file holds the security ID: a new one is its owner's alone; a mode the owner chose stays.
 TEST_F(SettingsFileTest, ANewFileIsTheOwnersAloneAndAnExistingOneKeepsItsMode) {
-    auto mode = [this] { return fs::status(path_).permissions() & fs::perms::all; };
-    const uint8_t id[] = {0x12, 0x34, 0x56, 0x78};
+    const auto mode = [this] { return fs::status(path_).permissions() & fs::perms::all; };
     SettingsFile file(path_);
     ASSERT_TRUE(file.WriteTargetName("QX16A064"));
     EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(file.WriteSecurityId(id, 4));
-    EXPECT_FALSE(file.SecurityIdReadableByOthers());
-
-    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
-                    fs::perm_options::replace);
-    EXPECT_TRUE(file.SecurityIdReadableByOthers());
-    ASSERT_TRUE(file.WriteSecurityId(id, 2));
-    EXPECT_EQ(Key("SECUREID"), "1234");
+    fs::permissions(path_, fs::perms::group_read, fs::perm_options::add);
+    ASSERT_TRUE(file.WriteTargetName("QX08C032"));
     EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-
-    WriteFile("[Settings]\r\nSECUREID=\r\n");
-    fs::permissions(path_, fs::perms::all, fs::perm_options::replace);
-    EXPECT_FALSE(file.SecurityIdReadableByOthers()) << "no ID, nothing to warn about";
 }
 
 TEST_F(SettingsFileTest, UnwritableFileReportsFailure) {
