@@ -61,8 +61,12 @@ echo "Simulated adapters in $VEXIL_DEVICE_DIR: $(ls "$VEXIL_DEVICE_DIR" | tr '\n
 # registered, so Plug and Write, or one press of Program, work at once. A settings file that
 # exists is never touched.
 if [ ! -e "$bin/Quorvel.ini" ]; then
-  printf '[Settings]\r\nTRGNAME=QX16A064\r\nFILENUM=1\r\nFILENAME0=%s\r\nOFFSET0= 00000H\r\n' \
-    "$PWD/examples/programs/demo-qx16a064.hex" >"$bin/Quorvel.ini"
+  # Private, as Quorvel creates it: it will remember security IDs.
+  (
+    umask 077
+    printf '[Settings]\r\nTRGNAME=QX16A064\r\nFILENUM=1\r\nFILENAME0=%s\r\nOFFSET0= 00000H\r\n' \
+      "$PWD/examples/programs/demo-qx16a064.hex" >"$bin/Quorvel.ini"
+  )
 fi
 
 "$bin/Quorvel"

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "programdata/address_text.h"
@@ -53,8 +55,12 @@ Program files:
 
 Questions and dialogs (without these: Cancel, and a locked target is skipped):
   --yes                 OK to question 2069 (the serial number overlaps a program file)
-  --security-id WORDS   an ID such as "1234 5678 9ABC DEF0", sent once to each target
-                        that the remembered ID does not unlock
+  --security-id-file FILE
+                        the security ID in FILE, as words of four hexadecimal digits
+                        such as 1234 5678 9ABC DEF0 (blanks and line ends optional),
+                        sent once to each target that the remembered ID does not unlock
+  --security-id WORDS   the ID on the command line, where every user of the PC can
+                        read it in the process list: prefer the file or the variable
   --allow-initialize    a target still locked after that is unlocked by erasing every
                         plugged chip and its security setting (not for security type 1)
 
@@ -63,9 +69,15 @@ Output:
                         result and each operation's outcome
   -h, --help            this text
 
+Environment:
+  QUORVEL_SECURITY_ID   the security ID when neither option gives one
+
 Exit status: 0 every target succeeded; 1 a target failed, or the run was stopped;
 2 nothing could run (arguments, settings, program files, no adapter, adapters in use).
 )";
+
+// Far more than twelve words with blanks and line ends: anything larger is another file.
+constexpr size_t kMaxSecurityIdFileSize = 4096;
 
 bool ParseCount(const std::string& text, int low, int high, int& value) {
     const char* end = text.data() + text.size();
@@ -86,7 +98,7 @@ bool ParseSeconds(const std::string& text, uint32_t& ms) {
 bool ParseSecurityId(const std::string& text, std::vector<uint16_t>& words) {
     std::string digits;
     for (char c : text) {
-        if (c == ' ' || c == '\t')
+        if (std::isspace(static_cast<unsigned char>(c)))
             continue;
         if (!std::isxdigit(static_cast<unsigned char>(c)))
             return false;
@@ -222,6 +234,15 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
                 return false;
             }
             o.securityId = words;
+            o.securityIdSource = arg;
+        } else if (arg == "--security-id-file") {
+            if (!value(v))
+                return false;
+            if (v.empty()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            o.securityIdFile = v;
         } else if (arg == "--loop") {
             if (!flag(o.loop))
                 return false;
@@ -285,6 +306,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         error = "--cycles and --loop exclude each other";
         return false;
     }
+    if (o.securityId && o.securityIdFile) {
+        error = "--security-id and --security-id-file exclude each other";
+        return false;
+    }
     if (o.commandFile && o.command != CliCommand::Program) {
         error = "--command belongs to the program command";
         return false;
@@ -297,5 +322,44 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         error = "--keep-going needs --cycles or --loop";
         return false;
     }
+    return true;
+}
+
+bool ResolveSecurityId(CliOptions& o, const std::optional<std::string>& variable,
+                       std::string& error) {
+    constexpr const char* kForm = "1 to 12 words of four hexadecimal digits";
+    if (o.securityIdFile) {
+        const std::string& path = *o.securityIdFile;
+        // Not opened as a regular file only: a pipe (<(command)) keeps the ID off the disk.
+        std::error_code ec;
+        std::ifstream in;
+        if (!std::filesystem::is_directory(path, ec))
+            in.open(path, std::ios::binary);
+        std::string text(kMaxSecurityIdFileSize + 1, '\0');
+        if (in)
+            in.read(text.data(), std::streamsize(text.size()));
+        if (!in.is_open() || in.bad()) {
+            error = "--security-id-file " + path + " cannot be read";
+            return false;
+        }
+        text.resize(size_t(in.gcount()));
+        std::vector<uint16_t> words;
+        if (text.size() > kMaxSecurityIdFileSize || !ParseSecurityId(text, words)) {
+            error = "--security-id-file " + path + " must hold " + kForm;
+            return false;
+        }
+        o.securityId = words;
+        o.securityIdSource = "--security-id-file";
+        return true;
+    }
+    if (o.securityId || !variable || variable->empty())
+        return true;
+    std::vector<uint16_t> words;
+    if (!ParseSecurityId(*variable, words)) {
+        error = std::string(kSecurityIdVariable) + " must hold " + kForm;
+        return false;
+    }
+    o.securityId = words;
+    o.securityIdSource = kSecurityIdVariable;
     return true;
 }

@@ -36,10 +36,21 @@ struct CliOptions {
     bool yes = false;
     bool allowInitialize = false;
     std::optional<std::vector<uint16_t>> securityId;
+    std::optional<std::string> securityIdFile;
+    std::string securityIdSource;  // where securityId came from, as the user named it
 };
+
+// Holds the security ID for runs that give it neither on the command line nor in a file.
+constexpr const char* kSecurityIdVariable = "QUORVEL_SECURITY_ID";
 
 // False with a one-line reason in error.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// Settles the run's security ID: --security-id, or the content of --security-id-file (read
+// here), or else variable, the value of QUORVEL_SECURITY_ID (unset or empty: no ID). False
+// with a one-line reason that never shows the ID.
+bool ResolveSecurityId(CliOptions& options, const std::optional<std::string>& variable,
+                       std::string& error);
 
 // The --help text.
 const char* CliUsage();

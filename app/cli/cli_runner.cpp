@@ -15,6 +15,7 @@
 #include "cli_options.h"
 #include "console_report.h"
 #include "console_view.h"
+#include "platform/files.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 
@@ -90,12 +91,19 @@ class WatchedLock : public AdapterLock {
     bool Wait(uint32_t ms) override {
         if (lock_.Wait(ms))
             return true;
-        if (!lock_.Denied())
-            report_.Note(name_ + ": another program holds the adapters (the \"Vexil\" mutex)");
+        // A denied lock has its own message; a held one is worth saying so.
+        if (!lock_.Denied()) {
+            const std::string problem = lock_.Problem();
+            report_.Note(name_ + ": " +
+                         (problem.empty()
+                              ? "another program holds the adapters (the \"Vexil\" mutex)"
+                              : problem));
+        }
         return false;
     }
     void Release() override { lock_.Release(); }
     bool Denied() const override { return lock_.Denied(); }
+    std::string Problem() const override { return lock_.Problem(); }
 
   private:
     AdapterLock& lock_;
@@ -235,6 +243,13 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
         std::fputs(CliUsage(), env.out);
         return kExitSuccess;
     }
+    if (!ResolveSecurityId(o, env.securityIdVariable, error))
+        return refuse(error);
+    if (o.securityIdFile && plat::IsReadableByOthers(o.securityIdFile->c_str()))
+        std::fprintf(env.err,
+                     "%s: warning: %s holds the security ID and other users can read it; make it "
+                     "readable by its owner only (chmod 600)\n",
+                     name.c_str(), o.securityIdFile->c_str());
     // A cut path would name another directory with its own settings and TRG files.
     if (!ExecutablePathIsWhole())
         return refuse(std::string(GetStringText(IDS_PROGRAM_PATH_TOO_LONG)));
@@ -264,7 +279,7 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
     o.savePath = o.savePath.empty() ? o.savePath : Absolute(o.savePath);
 
     ConsoleReport report(env.err, o.json ? env.out : nullptr, env.errIsTerminal);
-    ConsoleView view({o.yes, o.securityId, o.allowInitialize}, report);
+    ConsoleView view({o.yes, o.securityId, o.allowInitialize, o.securityIdSource}, report);
     WatchedLock lock(env.adapterLock != nullptr ? *env.adapterLock : ProcessAdapterMutex(), report,
                      name);
     CQuorvelDlg dialog(view, name, lock);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct CliEnvironment {
     std::function<int()> cancelRequests = plat::ConsoleCancelRequests;
     // Between Program cycles: Enter (readLine) or a time.
     std::function<plat::ConsoleWait(bool readLine, uint32_t ms)> wait = plat::WaitForConsole;
+    // The value of QUORVEL_SECURITY_ID; unset unless main reads it.
+    std::optional<std::string> securityIdVariable;
 };
 
 // args: the command line without the program's name. Answers the exit status (CliExit).

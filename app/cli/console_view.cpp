@@ -75,7 +75,8 @@ SecurityIdResult ConsoleView::RunSecurityIdDialog(const SecurityIdRequest& reque
     result.fields.fill("    ");
     const std::string target = "target " + std::to_string(request.target);
     if (answers_.securityId && idTried_.insert(request.target).second) {
-        report_.Note("Security ID: " + target + " is locked; sending the ID of --security-id");
+        report_.Note("Security ID: " + target + " is locked; sending the ID of " +
+                     answers_.securityIdSource);
         result.button = IDOK;
         result.choice = 0;
         for (size_t i = 0; i < answers_.securityId->size() && i < result.fields.size(); ++i) {

@@ -18,6 +18,7 @@ struct ConsoleAnswers {
     bool yes = false;  // OK to question 2069
     std::optional<std::vector<uint16_t>> securityId;
     bool allowInitialize = false;
+    std::string securityIdSource = "--security-id";  // named in the lines that send it
 };
 
 class ConsoleView : public DialogView, public OperationObserver {

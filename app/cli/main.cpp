@@ -1,7 +1,9 @@
 // quorvel-cli: Quorvel's operations for automated lines and test rigs, without a window.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli_options.h"
 #include "cli_runner.h"
 #include "platform/console.h"
 
@@ -9,5 +11,7 @@ int main(int argc, char** argv) {
     plat::InstallConsoleCancelHandler();
     CliEnvironment env;
     env.errIsTerminal = plat::StandardErrorIsTerminal();
+    if (const char* id = std::getenv(kSecurityIdVariable))
+        env.securityIdVariable = id;
     return RunQuorvelCli(std::vector<std::string>(argv + 1, argv + argc), env);
 }

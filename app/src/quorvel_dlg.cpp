@@ -75,6 +75,9 @@ bool CQuorvelDlg::AskOkCancel(uint32_t id) {
 bool CQuorvelDlg::AcquireAdapterMutex() {
     if (adapterLock_.Wait(kAdapterMutexWaitMs))
         return true;
+    // A lock that cannot even be made (its directory refused): the log says where and why.
+    if (const std::string problem = adapterLock_.Problem(); !problem.empty())
+        WriteLogText(problem + "\n");
     ShowError(adapterLock_.Denied() ? IDS_ADAPTER_MUTEX_DENIED : IDS_ADAPTER_NOT_CONNECTED);
     adapterLock_.Release();
     return false;

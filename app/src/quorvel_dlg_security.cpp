@@ -56,6 +56,7 @@ int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
 }  // namespace
 
 bool CQuorvelDlg::SecurityCheck() {
+    WarnIfSecurityIdReadable();
     const int count = targets::Count();
     for (int n = 1; n <= count; ++n) {
         switch (CheckTargetSecurity(n, count)) {
@@ -139,4 +140,14 @@ void CQuorvelDlg::InitializeProtectedTargets(int count) {
 void CQuorvelDlg::RememberSecurityId(const std::vector<uint8_t>& bytes) {
     if (!settingsFile_.WriteSecurityId(bytes, uint32_t(bytes.size())))
         ShowError(IDS_INI_WRITE_FAILED);
+    WarnIfSecurityIdReadable();
+}
+
+void CQuorvelDlg::WarnIfSecurityIdReadable() {
+    if (securityIdWarned_ || !settingsFile_.SecurityIdReadableByOthers())
+        return;
+    securityIdWarned_ = true;
+    WriteLogText("Warning: " + settingsFile_.Path() +
+                 " holds the security ID and other users can read it; make it readable by its "
+                 "owner only (chmod 600).\n");
 }

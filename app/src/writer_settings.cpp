@@ -150,6 +150,10 @@ bool SettingsFile::ReadSecurityId(std::span<uint8_t> field, uint32_t& size) cons
     return true;
 }
 
+bool SettingsFile::SecurityIdReadableByOthers() const {
+    return !ReadText("SECUREID", 257).empty() && plat::IsReadableByOthers(path_.c_str());
+}
+
 bool SettingsFile::WriteTargetName(const std::string& name) {
     return Write("TRGNAME", name);
 }

@@ -67,13 +67,28 @@ std::string RecordHeaderLine() {
            "Checksum,Status,Message,Duration (ms)\r\n";
 }
 
+std::string SpreadsheetText(std::string_view text) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        return "'" + std::string(text);
+    return std::string(text);
+}
+
 std::string RecordLine(const RecordRow& row) {
     char status[16];
     std::snprintf(status, sizeof status, "0x%04X", unsigned(row.status));
+    const std::string fields[] = {row.time,
+                                  SpreadsheetText(row.host),
+                                  SpreadsheetText(row.operation),
+                                  std::to_string(row.target),
+                                  SpreadsheetText(row.devicePath),
+                                  SpreadsheetText(row.targetName),
+                                  SpreadsheetText(row.chipName),
+                                  SpreadsheetText(row.serialNumber),
+                                  SpreadsheetText(row.checksum),
+                                  status,
+                                  SpreadsheetText(row.message)};
     std::string line;
-    for (const std::string& field : {row.time, row.host, row.operation, std::to_string(row.target),
-                                     row.devicePath, row.targetName, row.chipName, row.serialNumber,
-                                     row.checksum, std::string(status), row.message}) {
+    for (const std::string& field : fields) {
         line += CsvField(field);
         line += ',';
     }

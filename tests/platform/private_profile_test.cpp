@@ -201,7 +201,7 @@ TEST_F(PrivateProfile, WritesToANewFileGiveSectionsInOrderWithCrLf) {
     ASSERT_EQ(::stat(f.c_str(), &st), 0);
     mode_t mask = ::umask(0);
     ::umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(st.st_mode & 0777, 0600 & ~mask) << "the owner's alone: it may hold secrets";
 #endif
 }
 

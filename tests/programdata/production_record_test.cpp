@@ -48,6 +48,14 @@ TEST(RecordLineTest, QuotesOnlyFieldsThatNeedItAndEndsInCrLf) {
     EXPECT_EQ(IsoLocalTime(t), "2026-12-08T09:05:00-02:30");
 }
 
+// A spreadsheet runs a field that starts like a formula (the record's columns: production_test).
+TEST(RecordLineTest, TextThatStartsLikeAFormulaGetsAnApostrophe) {
+    for (const char* formula : {"=1+2", "+1", "-1+2", "@SUM(A1)", "\tx", "\rx"})
+        EXPECT_EQ(SpreadsheetText(formula), std::string("'") + formula) << formula;
+    for (const char* plain : {"", "a=b", " =1", "'=1", "QX16A064"})
+        EXPECT_EQ(SpreadsheetText(plain), plain) << plain;
+}
+
 TEST_F(RecordFileTest, AHeaderStartsANewFileAndEachBatchIsAppended) {
     const fs::path file = dir_ / "r.csv";
     ASSERT_TRUE(AppendRecordLines(file.string(), "a\r\nb\r\n"));

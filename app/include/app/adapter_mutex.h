@@ -4,11 +4,14 @@
 // other, those of other sessions do not meet it.
 #include <cstdint>
 #include <memory>
+#include <string>
+
+#include "platform/win32_types.h"
 
 class AdapterLock {
   public:
     virtual ~AdapterLock() = default;
-    // Waits up to ms milliseconds; true when the lock is now held (it stays held).
+    // True when this program owns it (also when its former owner died without releasing it).
     virtual bool Wait(uint32_t ms) = 0;
     // Gives up one level of ownership; without ownership nothing happens.
     virtual void Release() = 0;
@@ -16,9 +19,36 @@ class AdapterLock {
     // with more rights, such as one run as administrator, created it), rather than that it
     // was held.
     virtual bool Denied() const { return false; }
+    // Why the lock cannot be had whoever holds it (its lock directory was refused); empty
+    // when it can.
+    virtual std::string Problem() const { return {}; }
 };
 
-// The process-wide "Vexil" mutex, created not owned on first use.
+// A handle of a named mutex, created not owned. When it cannot be created, each Wait tries
+// again, so that a lock directory put right, or a program that denied it and ended, counts
+// without a restart.
+class NamedAdapterMutex : public AdapterLock {
+  public:
+    explicit NamedAdapterMutex(const char* name = "Vexil");
+    ~NamedAdapterMutex() override;
+    NamedAdapterMutex(const NamedAdapterMutex&) = delete;
+    NamedAdapterMutex& operator=(const NamedAdapterMutex&) = delete;
+
+    bool Wait(uint32_t ms) override;
+    void Release() override;
+    bool Denied() const override { return denied_; }
+    std::string Problem() const override { return problem_; }
+
+  private:
+    bool Open();
+
+    std::string name_;
+    plat::HANDLE handle_ = nullptr;
+    bool denied_ = false;
+    std::string problem_;
+};
+
+// The process-wide "Vexil" mutex, created on first use.
 AdapterLock& ProcessAdapterMutex();
 // A lock on the named mutex name (tests use names of their own).
 std::unique_ptr<AdapterLock> MakeNamedAdapterLock(const char* name);

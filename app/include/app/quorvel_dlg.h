@@ -327,6 +327,8 @@ class CQuorvelDlg : public DialogEvents,
     SecurityVerdict CheckTargetSecurity(int target, int count);
     void InitializeProtectedTargets(int count);
     void RememberSecurityId(const std::vector<uint8_t>& bytes);
+    // Once per run, a log line when the settings file holds an ID that others can read.
+    void WarnIfSecurityIdReadable();
 
     // The Serialization dialog's fields as numbers.
     struct SerialFields {
@@ -434,6 +436,7 @@ class CQuorvelDlg : public DialogEvents,
     int32_t allCheckToggle_ = 0;  // 0: the next All Check clears every box
     bool busy_ = false;
     bool adapterMutexHeld_ = false;
+    bool securityIdWarned_ = false;
     // The innermost operation going on, and how the last one ended.
     friend class OperationRun;
     OperationRun* run_ = nullptr;

@@ -112,6 +112,8 @@ class SettingsFile {
     // SECUREIDSIZE and SECUREID: false when no ID is stored (or it cannot be parsed); otherwise
     // the ID fills the front of field, the rest of it is zeroed, and size holds its byte count.
     bool ReadSecurityId(std::span<uint8_t> field, uint32_t& size) const;
+    // Whether the file holds a security ID and users other than its owner can read it.
+    bool SecurityIdReadableByOthers() const;
 
     bool WriteTargetName(const std::string& name);
     // The serialization keys in their order; stops at the first failed write and answers false.

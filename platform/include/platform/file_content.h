@@ -23,6 +23,9 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_
 enum class ReplaceStep { Create, Write, Close, Rename };
 bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error,
                         ReplaceStep* failedStep = nullptr);
+// The same for a file only its owner should read: a file it creates gets mode 0600 (less the
+// umask) in place of 0666; an existing file keeps its mode.
+bool ReplacePrivateFileContent(const std::string& path, std::string_view content, uint32_t& error);
 
 // Creates a directory and its missing parents with the given mode.
 bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error);

@@ -44,5 +44,8 @@ bool FindClose(HANDLE search);
 bool FileExists(const char* path);
 // A file (not a directory or device) that this process may open for reading.
 bool IsReadableFile(const char* path);
+// Whether users other than the file's owner may read it (POSIX: its group or others read
+// bit). Windows answers false: there the file's ACL decides, which is not examined.
+bool IsReadableByOthers(const char* path);
 
 }  // namespace plat

@@ -18,11 +18,19 @@ HANDLE CreateMutexA(void* securityAttributes, bool initialOwner, const char* nam
 bool ReleaseMutex(HANDLE h);
 
 // The directory of the lock files, which every program of the user shares whatever its
-// session's environment: /tmp/quorvel-locks-<uid>, created private when missing. False
-// (ERROR_ACCESS_DENIED) when it is not private to the user. The user's programs may meet
-// there through other files too (a raise socket).
-bool UserLockDirectory(std::string& dir);
-// Tests: a non-empty dir stands in for the lock directory.
-void SetLockDirectoryForTesting(const std::string& dir);
+// session's environment, and which no other user can create first: quorvel-locks in the
+// user's runtime directory /run/user/<uid> when that is there, belongs to the user and is
+// private; otherwise .quorvel-locks-<host> in the user's home directory (from the password
+// database, so that a home shared by several PCs gives each its own locks). Created private
+// when missing. False (ERROR_ACCESS_DENIED) when no directory can be used; why, when given,
+// then names each directory refused and the reason. The user's programs may meet there
+// through other files too (a raise socket).
+bool UserLockDirectory(std::string& dir, std::string* why = nullptr);
+// Why named mutexes cannot be created, for the user: on POSIX the lock directories refused
+// and why; empty when they can be (always on Windows, where the kernel keeps them).
+std::string LockDirectoryProblem();
+// Tests: the rule above runs on runtimeDir in place of /run/user/<uid> and on homeDir in place
+// of the home directory; an empty string restores the real one.
+void SetLockDirectoryPlacesForTesting(const std::string& runtimeDir, const std::string& homeDir);
 
 }  // namespace plat

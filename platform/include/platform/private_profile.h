@@ -20,7 +20,9 @@ uint32_t GetPrivateProfileIntA(const char* section, const char* key, int default
                                const char* fileName);
 
 // Writes key=value into section. A null value removes the key, a null key the section.
-// Returns false (the old file untouched) when the file cannot be written.
+// Returns false (the old file untouched) when the file cannot be written. On POSIX a file the
+// write creates is readable and writable by its owner only (0600); an existing file keeps its
+// permissions.
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName);
 

@@ -153,10 +153,10 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content, uint32_
     return ReadOutcome::Read;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error,
-                        ReplaceStep* failedStep) {
-    ReplaceStep ignored;
-    ReplaceStep& step = failedStep != nullptr ? *failedStep : ignored;
+namespace {
+
+bool Replace(const std::string& path, std::string_view content, uint32_t& error, ReplaceStep& step,
+             mode_t newFileMode) {
     step = ReplaceStep::Create;
     std::string target;
     if (!ResolveTarget(path, target, error))
@@ -175,9 +175,9 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         temp = TemporaryName(dir, base);
-        // A new file gets the usual 0666 less umask; an old file's bits are copied below.
+        // A new file gets newFileMode less the umask; an old file's bits are copied below.
         fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                          exists ? 0600 : 0666);
+                          exists ? 0600 : newFileMode);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -216,6 +216,19 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
     if (::rename(temp.c_str(), target.c_str()) != 0)
         return fail(errno);
     return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, uint32_t& error,
+                        ReplaceStep* failedStep) {
+    ReplaceStep ignored;
+    return Replace(path, content, error, failedStep != nullptr ? *failedStep : ignored, 0666);
+}
+
+bool ReplacePrivateFileContent(const std::string& path, std::string_view content, uint32_t& error) {
+    ReplaceStep ignored;
+    return Replace(path, content, error, ignored, 0600);
 }
 
 bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error) {

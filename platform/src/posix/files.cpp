@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "files_common.h"
-#include "platform/kernel_object.h"
 #include "platform/file_content.h"
+#include "platform/kernel_object.h"
 #include "wildcard.h"
 
 namespace plat {
@@ -172,6 +172,11 @@ bool IsReadableFile(const char* path) {
     struct stat st {};
     return path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
            ::access(path, R_OK) == 0;
+}
+
+bool IsReadableByOthers(const char* path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace plat

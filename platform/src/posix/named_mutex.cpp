@@ -1,5 +1,5 @@
 // Named mutexes across processes with flock on lock files in the user's lock directory
-// (/tmp/quorvel-locks-<uid>, whatever the session's environment). For each name:
+// (UserLockDirectory, whatever the session's environment). For each name:
 //   <name>.exist  held LOCK_SH by every process that has the name open; a process that gets
 //                 LOCK_EX on it is alone, so the mutex did not exist before;
 //   <name>.owner  held LOCK_EX by the process whose thread owns the mutex.
@@ -14,17 +14,20 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -259,13 +262,63 @@ MutexHandle::~MutexHandle() {
     s.cv.notify_all();
 }
 
-std::mutex& LockDirectoryOverrideMutex() {
-    static std::mutex* m = new std::mutex;  // lives past static destruction
-    return *m;
+// What stands in for /run/user/<uid> and the home directory in tests.
+struct LockPlaces {
+    std::mutex m;
+    std::string runtimeDir, homeDir;
+};
+LockPlaces& PlacesForTesting() {
+    static LockPlaces* places = new LockPlaces;  // lives past static destruction
+    return *places;
 }
-std::string& LockDirectoryOverride() {
-    static std::string* dir = new std::string;
-    return *dir;
+
+// The user's home directory from the password database; empty, with why, when there is none.
+std::string HomeDirectory(uid_t uid, std::string& why) {
+    long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? size_t(hint) : 4096);
+    for (;;) {
+        struct passwd entry;
+        struct passwd* found = nullptr;
+        int err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (err == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+            return found->pw_dir;
+        why = "the home directory of user " + std::to_string(uid) +
+              (found == nullptr ? " is not in the password database" : " is not an absolute path");
+        return {};
+    }
+}
+
+// The host's name as a file name: a home directory shared by several PCs must not make them
+// share their adapter locks.
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    std::string out;
+    for (const char* c = name; *c != '\0' && out.size() < 64; ++c) {
+        const bool plain =
+            std::isalnum(static_cast<unsigned char>(*c)) || *c == '-' || *c == '.' || *c == '_';
+        out.push_back(plain ? *c : '_');
+    }
+    return out;
+}
+
+// Creates dir (mode 0700) when missing and answers whether it is private to the user; why
+// says what is wrong with it otherwise.
+bool UsablePrivateDirectory(const std::string& dir, std::string& why) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = std::string("cannot be created: ") + std::strerror(errno);
+        return false;
+    }
+    if (IsPrivateDirectory(dir, why))
+        return true;
+    if (why.empty())
+        why = "vanished";
+    return false;
 }
 
 uint64_t Fnv1a(std::string_view s, uint64_t seed) {
@@ -368,26 +421,58 @@ void CloseNamed(MutexState& s) {
 
 }  // namespace
 
-bool UserLockDirectory(std::string& dir) {
+bool UserLockDirectory(std::string& dir, std::string* why) {
+    std::string runtime, home;
     {
-        std::lock_guard<std::mutex> lock(LockDirectoryOverrideMutex());
-        dir = LockDirectoryOverride();
+        std::lock_guard<std::mutex> lock(PlacesForTesting().m);
+        runtime = PlacesForTesting().runtimeDir;
+        home = PlacesForTesting().homeDir;
     }
-    // Not from the environment: a desktop session has XDG_RUNTIME_DIR (and its own TMPDIR), an
-    // ssh session of the same user may not, and both must meet at the same mutexes.
-    if (dir.empty())
-        dir = "/tmp/quorvel-locks-" + std::to_string(::geteuid());
-    // Another user could have planted the directory (or a link) in a shared place like /tmp.
-    std::string why;
-    if ((::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateDirectory(dir, why))
-        return true;
+    // Found from the user id, not from the environment: a desktop session has XDG_RUNTIME_DIR,
+    // an ssh session or a service of the same user may not, and all must meet at the same
+    // mutexes. Neither place can be made by another user before this one.
+    const uid_t uid = ::geteuid();
+    if (runtime.empty())
+        runtime = "/run/user/" + std::to_string(uid);
+    std::vector<std::string> refused;
+    std::string reason;
+    if (IsPrivateDirectory(runtime, reason)) {
+        dir = runtime + "/quorvel-locks";
+        if (UsablePrivateDirectory(dir, reason))
+            return true;
+        refused.push_back(dir + " " + reason);
+    } else if (!reason.empty()) {  // a missing runtime directory is no fault
+        refused.push_back(runtime + " " + reason);
+    }
+    if (home.empty())
+        home = HomeDirectory(uid, reason);
+    if (home.empty()) {
+        refused.push_back(reason);
+    } else {
+        dir = home + "/.quorvel-locks-" + HostName();
+        if (UsablePrivateDirectory(dir, reason))
+            return true;
+        refused.push_back(dir + " " + reason);
+    }
+    dir.clear();
+    if (why != nullptr) {
+        why->clear();
+        for (const std::string& r : refused)
+            *why += (why->empty() ? "" : "; ") + r;
+    }
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
 }
 
-void SetLockDirectoryForTesting(const std::string& dir) {
-    std::lock_guard<std::mutex> lock(LockDirectoryOverrideMutex());
-    LockDirectoryOverride() = dir;
+std::string LockDirectoryProblem() {
+    std::string dir, why;
+    return UserLockDirectory(dir, &why) ? std::string() : why;
+}
+
+void SetLockDirectoryPlacesForTesting(const std::string& runtimeDir, const std::string& homeDir) {
+    std::lock_guard<std::mutex> lock(PlacesForTesting().m);
+    PlacesForTesting().runtimeDir = runtimeDir;
+    PlacesForTesting().homeDir = homeDir;
 }
 
 HANDLE CreateMutexA(void*, bool initialOwner, const char* name) {

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_content.h"
 #include "platform/profile_text.h"
 #include "platform/win32_types.h"
-#include "platform/file_content.h"
 
 namespace plat {
 
@@ -236,7 +236,8 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
         std::string edited = profile::EditText(text, sectionName, keyName, newValue);
         if (read == ReadOutcome::Read && edited == text)
             return true;
-        if (!ReplaceFileContent(fileName, edited, error)) {
+        // Settings files hold secrets (a security ID): a new one is its owner's alone.
+        if (!ReplacePrivateFileContent(fileName, edited, error)) {
             SetLastError(error);
             return false;
         }

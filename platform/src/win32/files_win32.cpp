@@ -190,4 +190,8 @@ bool IsReadableFile(const char* path) {
     return true;
 }
 
+bool IsReadableByOthers(const char*) {
+    return false;
+}
+
 }  // namespace plat

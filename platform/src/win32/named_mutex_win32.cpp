@@ -20,4 +20,8 @@ bool ReleaseMutex(HANDLE h) {
     return ::ReleaseMutex(h) != FALSE;
 }
 
+std::string LockDirectoryProblem() {
+    return {};  // the kernel's namespace: no directory to refuse
+}
+
 }  // namespace plat

@@ -30,9 +30,13 @@ struct RecordRow {
 // A field as RFC 4180 writes it: quoted when it holds a comma, a quote or a line break (quotes
 // doubled). Line breaks inside a field become LF, so CR LF only ever ends a line.
 std::string CsvField(std::string_view text);
+// A text field as a spreadsheet must show it: one that begins with =, +, -, @, a tab or a CR
+// would be taken for a formula, so it gets a leading apostrophe.
+std::string SpreadsheetText(std::string_view text);
 // The column names, ending in CR LF.
 std::string RecordHeaderLine();
-// One row, ending in CR LF.
+// One row, ending in CR LF. Text fields go through SpreadsheetText; the numbers the record
+// formats itself (time, target, status, duration) are written as they are.
 std::string RecordLine(const RecordRow& row);
 // "2026-12-08T09:15:02+01:00"; the offset is left out when the time carries none.
 std::string IsoLocalTime(const std::tm& time);

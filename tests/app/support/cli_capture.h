@@ -1,7 +1,9 @@
 #pragma once
 // quorvel-cli's runner in this process, with its output captured and the test's adapter mutex;
-// between Program cycles wait answers (none: the end of input).
+// between Program cycles wait answers (none: the end of input); securityIdVariable stands for
+// QUORVEL_SECURITY_ID.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +23,10 @@ inline std::string SlurpFile(std::FILE* file) {
 }
 
 inline CliCapture RunCliInProcess(const std::vector<std::string>& args, AdapterLock& lock,
-                                  decltype(CliEnvironment::wait) wait = nullptr) {
-    CliEnvironment env{std::tmpfile(), std::tmpfile(), false, &lock, [] { return 0; }, wait};
+                                  decltype(CliEnvironment::wait) wait = nullptr,
+                                  std::optional<std::string> securityIdVariable = std::nullopt) {
+    CliEnvironment env{std::tmpfile(), std::tmpfile(),    false, &lock, [] { return 0; },
+                       wait,           securityIdVariable};
     if (!env.wait)
         env.wait = [](bool, uint32_t) { return plat::ConsoleWait::EndOfInput; };
     const int code = RunQuorvelCli(args, env);
