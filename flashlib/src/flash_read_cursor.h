@@ -36,6 +36,8 @@ class FlashReadCursor {
     // buffer. False when nothing is to be read: a read of 0 bytes, or a failure.
     bool Begin();
     bool reading() const { return reading_; }
+    // True while the block being read has bytes left to ask for.
+    bool inBlock() const { return reading_ && done_ != 0; }
     // The next read-flash command's halves; 0 when the target failed (the read then ends). The
     // receive half packs a finished block behind the bytes before it.
     int Send();

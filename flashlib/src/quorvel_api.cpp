@@ -447,21 +447,30 @@ int CQuorvelApi::FlashReadAll(uint32_t size, uint8_t* const* buffers, uint32_t* 
             cursors.push_back(std::move(cursor));
         }
     }
-    std::vector<FlashReadCursor*> sent;
-    sent.reserve(cursors.size());
+    // A block starts with a request to every target still reading before the first reply is
+    // read; within it each reply is followed at once by that target's next request, so that no
+    // adapter idles while the others' replies are collected. Between blocks none is in flight.
+    std::vector<FlashReadCursor*> waiting;
+    waiting.reserve(cursors.size());
     uint32_t blocksDone = 0;
     for (;;) {
-        sent.clear();
+        waiting.clear();
         for (auto& c : cursors) {
             if (c->reading() && c->Send()) {
-                sent.push_back(c.get());
+                waiting.push_back(c.get());
             }
         }
-        if (sent.empty()) {
+        if (waiting.empty()) {
             return 1;
         }
-        for (FlashReadCursor* c : sent) {
-            c->Receive();
+        while (!waiting.empty()) {
+            size_t kept = 0;
+            for (FlashReadCursor* c : waiting) {
+                if (c->Receive() && c->inBlock() && c->Send()) {
+                    waiting[kept++] = c;
+                }
+            }
+            waiting.resize(kept);
         }
         uint32_t furthest = 0;
         for (auto& c : cursors) {

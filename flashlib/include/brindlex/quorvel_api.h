@@ -57,8 +57,10 @@ class BRINDLEX_API CQuorvelApi {
 
     // FlashRead of every target at the same time: the whole read is that of FlashRead(n, size,
     // counts[n - 1], buffers[n - 1]) for each target n from 1 to bufferCount, with the same
-    // bytes, counts and statuses, but every read-flash request of a round goes to every
-    // target still reading before the first reply is collected, one block after another.
+    // bytes, counts and statuses, but all adapters read at once on this one thread: block
+    // after block, each block starts with a read-flash request to every target still reading
+    // before the first reply is collected, and within it each reply collected is followed at
+    // once by that target's next request (one request in flight per adapter).
     // - Read: the targets that FlashRead reads (plug status PLUG_READY, enable flag 1, status
     //   0, and a buffer unless size is 0); their counts start at 0. The other targets up to
     //   bufferCount are left as they are with counts 0; entries past the target count and
