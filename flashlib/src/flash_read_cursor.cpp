@@ -57,14 +57,14 @@ FlashReadCursor::FlashReadCursor(CFlashApi& target, uint32_t size, uint32_t& cou
 bool FlashReadCursor::Begin() {
     target_.status = FLASH_OK;
     count_ = 0;
-    if (!target_.checkFlashSize(size_)) {
+    const CTargetInfo& info = target_.targetInfo;
+    flashSize_ = FlashSize(info);
+    if (flashSize_ < size_) {
         Fail(FLASH_READ_SIZE);
         return false;
     }
     if (size_ == 0)
         return false;
-    const CTargetInfo& info = target_.targetInfo;
-    flashSize_ = FlashSize(info);
     blockSize_ = static_cast<uint32_t>(info.blockSize);
     block_.reset(new (std::nothrow) uint8_t[blockSize_]);
     if (!block_) {
