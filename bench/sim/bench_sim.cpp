@@ -6,8 +6,14 @@
 //   times as long as one.
 // - Host throughput: the same image to 32 adapters that answer at once. Goal: at least
 //   35 MB/s of flash data in total.
+// - Read-back: the whole flash of 1, 8 and 32 adapters, as Verify reads it, at the same timing
+//   with 1 us per byte read (full-speed USB): all targets at once (FlashReadAll) against one
+//   after another (ApiFlashRead per target), with the program's own CPU time per MiB read.
+//   Goal: 32 adapters at once within 1.2 times one.
 // Each benchmark starts its own daemon in a private device directory.
 #include <benchmark/benchmark.h>
+
+#include <time.h>
 
 #include <stdexcept>
 #include <string>
@@ -15,6 +21,7 @@
 
 #include "brindlex/api.h"
 #include "brindlex/quorvel_api.h"
+#include "programdata/target_geometry.h"
 #include "sim_daemon.h"
 
 namespace {
@@ -97,6 +104,75 @@ void BM_HostThroughput(benchmark::State& state) {
     MeasureWrites(state, "LATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n");
 }
 BENCHMARK(BM_HostThroughput)->Arg(1)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double CpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Reads every target's flash areas into its own buffer, as Verify does.
+void MeasureReads(benchmark::State& state, bool atOnce) {
+    const int count = static_cast<int>(state.range(0));
+    Daemon daemon(count,
+                  "LATENCY_US=200\nERASE_BLOCK_US=20000\nWRITE_BYTE_NS=10000\n"
+                  "READ_BYTE_NS=1000\n");
+    if (!PlugAll(count)) {
+        state.SkipWithError("plug failed");
+        return;
+    }
+    programdata::TargetGeometry geometry;
+    programdata::ComputeTargetGeometry(bench::ExampleTarget("QX32G512"), geometry);
+    const uint32_t size = geometry.packedSize;
+    std::vector<std::vector<uint8_t>> buffers(count, std::vector<uint8_t>(size));
+    std::vector<uint8_t*> pointers;
+    for (auto& b : buffers)
+        pointers.push_back(b.data());
+    std::vector<uint32_t> counts(count);
+    double cpuMs = 0;
+    for (auto _ : state) {
+        const double start = CpuMs();
+        if (atOnce) {
+            ApiObj.FlashReadAll(size, pointers.data(), counts.data(), count, nullptr, nullptr);
+        } else {
+            for (int n = 1; n <= count; ++n)
+                ApiFlashRead(n, size, &counts[n - 1], pointers[n - 1]);
+        }
+        cpuMs += CpuMs() - start;
+        for (int n = 1; n <= count; ++n) {
+            if (counts[n - 1] != size || buffers[n - 1][size - 1] != 0xFF || !AllOk(count)) {
+                state.SkipWithError("a target was not read");
+                return;
+            }
+        }
+    }
+    const double mib = double(state.iterations()) * count * size / (1 << 20);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size * count);
+    state.counters["adapters"] = count;
+    state.counters["cpu_ms_per_MiB"] = cpuMs / mib;
+}
+
+void BM_ReadAllAtOnce(benchmark::State& state) {
+    MeasureReads(state, true);
+}
+BENCHMARK(BM_ReadAllAtOnce)
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_ReadOneAfterAnother(benchmark::State& state) {
+    MeasureReads(state, false);
+}
+BENCHMARK(BM_ReadOneAfterAnother)
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -4,12 +4,16 @@
 // - Plug then Unplug of 1, 8 and 32 QX16A064 adapters. Goal: 32 adapters plug in under
 //   250 ms (their own command times add up to about 50 ms), growing no faster than linearly.
 // - The Program cycle (plug, WRITE, VERIFY, unplug) of a 256 KiB image on 1, 8 and 32
-//   QX32G512 adapters, split into its phases. Goal: Write on 32 within 1.1 times of Write on 1
-//   (its block loop runs all adapters at once); Verify reads one target after another.
+//   QX32G512 adapters, split into its phases, without read time (second argument 0) and with
+//   1 us per byte read back (1000, full-speed USB). Goal: Write on 32 within 1.1 times of Write
+//   on 1 (its block loop runs all adapters at once).
+// - The same cycle on 8 adapters at 1 us per byte read, all answering (0) or one that stops
+//   answering in the middle of the write (1). Goal: the silent adapter costs one read time-out
+//   (10 s) on top of the healthy cycle.
 // - Verify of a 1 MiB image (QX64H1M0, adapters answering at once) with the window's message
 //   pump against the same Verify with an empty pump. Goal: within 1.2 times.
 // - Cancel: the time from the pump that sees a confirmed Cancel to Write and Verify having
-//   stopped. Goal: under 100 ms plus the block in progress.
+//   stopped, with 1 us per byte read. Goal: under 100 ms plus the block in progress.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -165,14 +169,15 @@ void UseProgram(const Installation& install, const std::string& target, uint32_t
     const std::string command = (install.bin() / "cycle.cd8").string();
     std::ofstream(command) << commands;
     std::ofstream(install.bin() / "Quorvel.ini")
-        << "[Settings]\r\nTRGNAME=" << target << "\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0="
-        << file << "\r\nCOMFILENAME=" << command << "\r\n";
+        << "[Settings]\r\nTRGNAME=" << target << "\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0=" << file
+        << "\r\nCOMFILENAME=" << command << "\r\n";
 }
 
-void BM_ProgramCycle(benchmark::State& state) {
-    const int count = int(state.range(0));
-    bench::SimDaemon daemon(
-        "[ADAPTER1]\nTRG=QX32G512\nCOUNT=" + std::to_string(count) + "\n" + kDemoTiming, 1);
+// One Program cycle per iteration on the adapters of the setup, with its phases as counters;
+// it must succeed, or with a failing adapter in the setup, fail.
+void MeasureProgramCycle(benchmark::State& state, const std::string& adapters, int sections,
+                         bool failing = false) {
+    bench::SimDaemon daemon(adapters, sections);
     Installation install;
     UseProgram(install, "QX32G512", 256 * 1024, "WRITE\nVERIFY\n");
     PhaseTimes phases;
@@ -182,24 +187,56 @@ void BM_ProgramCycle(benchmark::State& state) {
             const auto t0 = Clock::now();
             e.OnCommand(IDC_PROGRAM);
             state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
-            if (dialog.ResultDisplayState() != 0) {
-                state.SkipWithError("the cycle failed");
+            if ((dialog.ResultDisplayState() != 0) != failing) {
+                state.SkipWithError(failing ? "the cycle did not fail" : "the cycle failed");
                 return;
             }
         }
     });
     const double n = double(state.iterations());
-    state.counters["adapters"] = count;
     state.counters["plug_ms"] = phases.ms[0] / n;
     state.counters["write_ms"] = phases.ms[1] / n;
     state.counters["verify_ms"] = phases.ms[2] / n;
     state.counters["unplug_ms"] = phases.ms[5] / n;
     state.counters["verify_share"] = phases.ms[2] / phases.ms[7];
 }
+
+// Arguments: adapters, nanoseconds per byte read.
+void BM_ProgramCycle(benchmark::State& state) {
+    const int count = int(state.range(0));
+    MeasureProgramCycle(state,
+                        "[ADAPTER1]\nTRG=QX32G512\nCOUNT=" + std::to_string(count) + "\n" +
+                            kDemoTiming + "READ_BYTE_NS=" + std::to_string(state.range(1)) + "\n",
+                        1);
+    state.counters["adapters"] = count;
+}
 BENCHMARK(BM_ProgramCycle)
+    ->Args({1, 0})
+    ->Args({8, 0})
+    ->Args({32, 0})
+    ->Args({1, 1000})
+    ->Args({8, 1000})
+    ->Args({32, 1000})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
+// vexil-03 of 8 answers its plug (six requests), the erase of the first block and the first six
+// KiB of its write, and nothing after that.
+void BM_ProgramCycleSilentAdapter(benchmark::State& state) {
+    const bool silent = state.range(0) != 0;
+    MeasureProgramCycle(state,
+                        std::string("[DEFAULTS]\nTRG=QX32G512\n") + kDemoTiming +
+                            "READ_BYTE_NS=1000\n[ADAPTER1]\nNAME=vexil-0\nCOUNT=2\n"
+                            "[ADAPTER2]\nNAME=vexil-03\n" +
+                            (silent ? "FAULT1=NO-REPLY AT 14 TIMES ALL\n" : "") +
+                            "[ADAPTER3]\nNAME=vexil-1\nCOUNT=5\n",
+                        3, silent);
+    state.counters["silent"] = silent ? 1 : 0;
+}
+BENCHMARK(BM_ProgramCycleSilentAdapter)
+    ->Arg(0)
     ->Arg(1)
-    ->Arg(8)
-    ->Arg(32)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
@@ -233,7 +270,7 @@ BENCHMARK(BM_Verify1MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseReal
 void BM_CancelLatency(benchmark::State& state) {
     const bool write = state.range(0) == 1;
     bench::SimDaemon daemon(
-        "[ADAPTER1]\nTRG=QX32G512\nCOUNT=8\n" + std::string(kDemoTiming), 1);
+        "[ADAPTER1]\nTRG=QX32G512\nCOUNT=8\nREAD_BYTE_NS=1000\n" + std::string(kDemoTiming), 1);
     Installation install;
     UseProgram(install, "QX32G512", 256 * 1024, "");
     double blockMs = 0;

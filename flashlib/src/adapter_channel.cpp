@@ -8,6 +8,7 @@
 #include "brindlex/trg_connect_ctrl.h"
 #include "brindlex/usb_pipe.h"
 #include "brindlex/vexil_protocol.h"
+#include "transfer_wait.h"
 
 using namespace vexil;
 
@@ -53,6 +54,7 @@ AdapterChannel::AdapterChannel(const char* devicePath)
       sequence(0),
       notConnected(0),
       lastError(0),
+      timeoutError(0),
       channelLock(AcquireChannelLock()) {
     if (!pipe->OpenDevice(devicePath))
         notConnected = 1;
@@ -83,6 +85,7 @@ int AdapterChannel::SendFrame(const ReplyHeader& header, const uint8_t* payload,
     }
     notConnected = 0;
     uint32_t written = 0;
+    TakeTransferWaitEnd();
     int ok = pipe->WritePipe(frame.data(), static_cast<uint32_t>(frame.size()), written);
     if (ok && written == frame.size()) {
         pipe->ClosePipe();
@@ -99,6 +102,7 @@ int AdapterChannel::SendFrame(const ReplyHeader& header, const uint8_t* payload,
         pipe->CloseDevice();
     }
     lastError = FLASH_SEND_FAILED;
+    RememberTimeout(lastError);
     return 0;
 }
 
@@ -111,10 +115,12 @@ int AdapterChannel::ReceiveFrame(ReplyHeader& header, uint8_t& replySequence) {
     }
     notConnected = 0;
     uint32_t got = 0;
+    TakeTransferWaitEnd();
     if (!pipe->ReadPipe(buffer, sizeof buffer, got)) {
         pipe->BusReset();
         pipe->CloseDevice();
         lastError = FLASH_RECEIVE_FAILED;
+        RememberTimeout(lastError);
         return 0;
     }
     if (got == 0) {
@@ -168,6 +174,25 @@ int AdapterChannel::ReceiveLocked(uint8_t* reply, uint32_t capacity, uint32_t& r
     return ok;
 }
 
+bool AdapterChannel::FailsAtOnce() {
+    // Asked for by the wait hook, in the middle of another exchange: refused untouched.
+    if (InsideTransferWaitHook()) {
+        lastError = FLASH_SEND_FAILED;
+        return true;
+    }
+    if (timeoutError == 0)
+        return false;
+    // A failed exchange all the same: its number is spent.
+    lastError = timeoutError;
+    ++sequence;
+    return true;
+}
+
+void AdapterChannel::RememberTimeout(uint32_t error) {
+    if (TakeTransferWaitEnd() == TransferWaitEnd::kTimedOut)
+        timeoutError = error;
+}
+
 int AdapterChannel::CheckStatus(int received, const uint8_t* reply, uint32_t replyLength,
                                 uint32_t needed) {
     if (!received)
@@ -192,6 +217,8 @@ int AdapterChannel::CheckStatus(int received, const uint8_t* reply, uint32_t rep
 int AdapterChannel::Exchange(const uint8_t* payload, uint32_t payloadLength, uint8_t* reply,
                              uint32_t capacity, uint32_t needed, uint32_t& replyLength) {
     replyLength = 0;
+    if (FailsAtOnce())
+        return 0;
     int ok;
     {
         std::lock_guard<std::mutex> lock(*channelLock);
@@ -206,6 +233,8 @@ int AdapterChannel::Exchange(const uint8_t* payload, uint32_t payloadLength, uin
 }
 
 int AdapterChannel::SendHalf(const uint8_t* payload, uint32_t payloadLength) {
+    if (FailsAtOnce())
+        return 0;
     std::lock_guard<std::mutex> lock(*channelLock);
     if (!SendFrame(ReplyHeader{}, payload, payloadLength, sequence)) {
         ++sequence;
@@ -216,6 +245,9 @@ int AdapterChannel::SendHalf(const uint8_t* payload, uint32_t payloadLength) {
 
 int AdapterChannel::ReceiveHalf(uint8_t* reply, uint32_t capacity, uint32_t needed,
                                 uint32_t& replyLength) {
+    replyLength = 0;
+    if (FailsAtOnce())
+        return 0;
     int ok;
     {
         std::lock_guard<std::mutex> lock(*channelLock);
@@ -263,6 +295,20 @@ int AdapterChannel::FlashWrite_receive() {
     return ReceiveHalf(reply, sizeof reply, kStatusSize, n);
 }
 
+namespace {
+
+// The data of a read-flash reply of n payload bytes: never more than asked for or than the
+// reply holds, whatever its count field claims.
+uint32_t TakeReadData(const std::vector<uint8_t>& reply, uint32_t n, uint16_t length,
+                      uint8_t* destination) {
+    const uint32_t c = std::min({uint32_t{GetBE16(reply.data() + 2)}, uint32_t{length}, n - 4});
+    if (c != 0)
+        std::memcpy(destination, reply.data() + 4, c);
+    return c;
+}
+
+}  // namespace
+
 int AdapterChannel::FlashReadBlock(uint32_t address, uint16_t length, uint8_t* destination,
                                    uint32_t& count) {
     count = 0;
@@ -272,11 +318,23 @@ int AdapterChannel::FlashReadBlock(uint32_t address, uint16_t length, uint8_t* d
     uint32_t n = 0;
     if (!Exchange(payload, sizeof payload, reply.data(), static_cast<uint32_t>(reply.size()), 4, n))
         return 0;
-    uint32_t c = GetBE16(reply.data() + 2);
-    c = std::min({c, uint32_t{length}, n - 4});
-    if (c != 0)
-        std::memcpy(destination, reply.data() + 4, c);
-    count = c;
+    count = TakeReadData(reply, n, length, destination);
+    return 1;
+}
+
+int AdapterChannel::FlashReadBlock_trans(uint32_t address, uint16_t length) {
+    uint8_t payload[11];
+    ReadPayload(payload, address, length);
+    return SendHalf(payload, sizeof payload);
+}
+
+int AdapterChannel::FlashReadBlock_receive(uint16_t length, uint8_t* destination, uint32_t& count) {
+    count = 0;
+    std::vector<uint8_t> reply(length + kReplyReadFlashExtra);
+    uint32_t n = 0;
+    if (!ReceiveHalf(reply.data(), static_cast<uint32_t>(reply.size()), 4, n))
+        return 0;
+    count = TakeReadData(reply, n, length, destination);
     return 1;
 }
 

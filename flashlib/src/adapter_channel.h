@@ -34,6 +34,8 @@ class AdapterChannel {
     int FlashWrite_receive();
     // count receives the data bytes delivered (at most length).
     int FlashReadBlock(uint32_t address, uint16_t length, uint8_t* destination, uint32_t& count);
+    int FlashReadBlock_trans(uint32_t address, uint16_t length);
+    int FlashReadBlock_receive(uint16_t length, uint8_t* destination, uint32_t& count);
     int FlashReadRand(uint32_t address, uint16_t& value);
     int FlashEraseChip();
     int FlashEraseChip_trans();
@@ -57,6 +59,11 @@ class AdapterChannel {
     int getNotConnected() const { return notConnected; }
     uint32_t getLastError() const { return lastError; }
     CUsbPipe* getPipe() { return pipe; }
+    // Once a transfer has timed out, every later exchange fails at once with the status that
+    // time-out left: a silent adapter costs one time-out, not one per command. A new plug
+    // forgets it.
+    uint32_t getTimeoutError() const { return timeoutError; }
+    void ForgetTimeout() { timeoutError = 0; }
 
   private:
     // Full exchange: send, receive, sequence check, status word. On success `reply` holds
@@ -68,11 +75,16 @@ class AdapterChannel {
     // Receive, sequence check and increment; the caller holds channelLock.
     int ReceiveLocked(uint8_t* reply, uint32_t capacity, uint32_t& replyLength);
     int CheckStatus(int received, const uint8_t* reply, uint32_t replyLength, uint32_t needed);
+    // An exchange that must not start: the adapter timed out before (it fails with that
+    // time-out's status), or the caller is the transfer wait's hook (0x5001).
+    bool FailsAtOnce();
+    void RememberTimeout(uint32_t error);
 
     CUsbPipe* pipe;
     uint8_t sequence;
     int notConnected;
     uint32_t lastError;
+    uint32_t timeoutError;
     // Library-wide: exists while any channel does.
     std::shared_ptr<std::mutex> channelLock;
 };

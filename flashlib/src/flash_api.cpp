@@ -7,6 +7,7 @@
 
 #include "adapter_channel.h"
 #include "brindlex/vexil_protocol.h"
+#include "flash_read_cursor.h"
 
 namespace {
 
@@ -62,6 +63,9 @@ PlugStatus CFlashApi::getPlugStatus() {
 }
 void CFlashApi::setPlugStatus(PlugStatus s) {
     plugStatus = s;
+    // A plug that starts afresh asks an adapter that timed out before once more.
+    if (s == PLUG_STARTED)
+        channel->ForgetTimeout();
 }
 int CFlashApi::getEnableFlg() {
     return enableFlg;
@@ -136,15 +140,6 @@ int CFlashApi::checkSingleAddress(uint32_t address) {
     return 0;
 }
 
-// The top-block rule: an area that stops exactly the reserved size short of the end of the
-// top block is read up to that end, so the reserved bytes come along.
-static bool ReachesTopBlockEnd(const CTargetInfo& info, uint8_t lastBlock, const TargetArea& a) {
-    const uint64_t size = static_cast<uint32_t>(info.blockSize);
-    const uint64_t topEnd = size * (uint64_t{lastBlock} + 1) - 1;
-    return a.end / size == lastBlock &&
-           uint64_t{a.end} + static_cast<uint32_t>(info.sizeFromBits13) == topEnd;
-}
-
 int CFlashApi::getEndAddrBlock(uint32_t address, uint32_t& end) {
     if (targetInfo.blockSize <= 0)
         return 0;
@@ -163,18 +158,6 @@ int CFlashApi::getEndAddrBlock(uint32_t address, uint32_t& end) {
         return 1;
     }
     return 0;
-}
-
-// The address just past the block that holds the highest area end; 0 without areas, so
-// that only a read of nothing fits.
-static uint64_t FlashSize(const CTargetInfo& info) {
-    if (info.areaCount == 0 || info.blockSize <= 0)
-        return 0;
-    uint32_t highest = 0;
-    for (uint32_t i = 0; i < info.areaCount; ++i)
-        highest = std::max(highest, info.areas[i].end);
-    const uint64_t size = static_cast<uint32_t>(info.blockSize);
-    return size * (highest / size + 1);
 }
 
 int CFlashApi::checkFlashSize(uint32_t size) {
@@ -257,7 +240,6 @@ int CFlashApi::FlashReadBlock(uint32_t address, uint32_t& count, uint8_t* destin
     const uint32_t size = static_cast<uint32_t>(targetInfo.blockSize);
     const uint32_t block = address / size;
     const uint64_t blockStart = uint64_t{block} * size;
-    const uint64_t blockEnd = blockStart + size - 1;
 
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]);
     if (!buffer) {
@@ -280,55 +262,17 @@ int CFlashApi::FlashReadBlock(uint32_t address, uint32_t& count, uint8_t* destin
         done += n;
     }
 
-    uint32_t copied = 0;
-    for (uint32_t i = 0; i < targetInfo.areaCount; ++i) {
-        const TargetArea& a = targetInfo.areas[i];
-        uint64_t end = a.end;
-        if (block == lastBlockIndex && ReachesTopBlockEnd(targetInfo, lastBlockIndex, a))
-            end = blockEnd;
-        if (a.start > blockEnd || end < blockStart)
-            continue;
-        const uint64_t from = std::max<uint64_t>(a.start, blockStart);
-        const uint64_t to = std::min(end, blockEnd);
-        // Overlapping areas must not push more than one block into the destination.
-        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(to - from + 1, size - copied));
-        std::memcpy(destination + copied, buffer.get() + (from - blockStart), n);
-        copied += n;
-    }
-    count = copied;
+    count = PackBlock(targetInfo, lastBlockIndex, address, buffer.get(), destination, size);
     return 1;
 }
 
 int CFlashApi::FlashReadCont(uint32_t size, uint32_t& count, uint8_t* destination) {
-    status = FLASH_OK;
-    count = 0;
-    if (!checkFlashSize(size)) {
-        status = FLASH_READ_SIZE;
-        return 0;
-    }
-    if (size == 0)
-        return 1;
-    const uint64_t flashSize = FlashSize(targetInfo);
-    const uint32_t blockSize = static_cast<uint32_t>(targetInfo.blockSize);
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);
-    if (!block) {
-        status = FLASH_READ_SIZE;
-        return 0;
-    }
-    // Never more than size bytes into the caller's buffer, and never past the flash.
-    for (uint64_t address = 0; count < size; address += blockSize) {
-        if (address >= flashSize) {
-            status = FLASH_READ_SIZE;
-            return 0;
+    FlashReadCursor cursor(*this, size, count, destination);
+    if (cursor.Begin()) {
+        while (cursor.reading() && cursor.Send() && cursor.Receive()) {
         }
-        uint32_t n = 0;
-        if (!FlashReadBlock(static_cast<uint32_t>(address), n, block.get()))
-            return 0;
-        const uint32_t take = std::min(n, size - count);
-        std::memcpy(destination + count, block.get(), take);
-        count += take;
     }
-    return 1;
+    return status == FLASH_OK ? 1 : 0;
 }
 
 int CFlashApi::FlashReadRand(uint32_t address, uint16_t& value) {

@@ -1,13 +1,17 @@
 #include "brindlex/quorvel_api.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "brindlex/flash_api.h"
 #include "brindlex/trg_connect_ctrl.h"
+#include "flash_read_cursor.h"
 #include "target_info_file.h"
+#include "transfer_wait.h"
 
 CQuorvelApi ApiObj;
 
@@ -419,6 +423,70 @@ int CQuorvelApi::FlashRead(int n, uint32_t size, uint32_t& count, uint8_t* buffe
         t->FlashReadCont(size, count, buffer);
     }
     return 1;
+}
+
+int CQuorvelApi::FlashReadAll(uint32_t size, uint8_t* const* buffers, uint32_t* counts,
+                              int bufferCount, FlashReadAllProgress progress, void* context) {
+    if (trgConnect == nullptr || bufferCount < 0 ||
+        (bufferCount > 0 && (buffers == nullptr || counts == nullptr))) {
+        return 0;
+    }
+    const std::vector<CFlashApi*> all = AllTargets(trgConnect);
+    const size_t targets = std::min(all.size(), static_cast<size_t>(bufferCount));
+    std::vector<std::unique_ptr<FlashReadCursor>> cursors;
+    uint32_t blockCount = 0;
+    for (size_t i = 0; i < targets; ++i) {
+        counts[i] = 0;
+        // The targets FlashRead reads, and no others.
+        if (!ReadyForFlash(all[i]) || (buffers[i] == nullptr && size != 0)) {
+            continue;
+        }
+        auto cursor = std::make_unique<FlashReadCursor>(*all[i], size, counts[i], buffers[i]);
+        if (cursor->Begin()) {
+            blockCount = std::max(blockCount, cursor->blockCount());
+            cursors.push_back(std::move(cursor));
+        }
+    }
+    // A block starts with a request to every target still reading before the first reply is
+    // read; within it each reply is followed at once by that target's next request, so that no
+    // adapter idles while the others' replies are collected. Between blocks none is in flight.
+    std::vector<FlashReadCursor*> waiting;
+    waiting.reserve(cursors.size());
+    uint32_t blocksDone = 0;
+    for (;;) {
+        waiting.clear();
+        for (auto& c : cursors) {
+            if (c->reading() && c->Send()) {
+                waiting.push_back(c.get());
+            }
+        }
+        if (waiting.empty()) {
+            return 1;
+        }
+        while (!waiting.empty()) {
+            size_t kept = 0;
+            for (FlashReadCursor* c : waiting) {
+                if (c->Receive() && c->inBlock() && c->Send()) {
+                    waiting[kept++] = c;
+                }
+            }
+            waiting.resize(kept);
+        }
+        uint32_t furthest = 0;
+        for (auto& c : cursors) {
+            furthest = std::max(furthest, c->blocksDone());
+        }
+        if (furthest > blocksDone) {
+            blocksDone = furthest;
+            if (progress != nullptr && progress(context, blocksDone, blockCount) == 0) {
+                return 1;
+            }
+        }
+    }
+}
+
+void CQuorvelApi::SetExchangeWaitHook(ExchangeWaitHook hook, void* context) {
+    SetTransferWaitHook(hook, context);
 }
 
 int CQuorvelApi::GetEnableFlg(int n, int& flag) {

@@ -7,6 +7,7 @@
 #include "brindlex/vexil_protocol.h"
 #include "platform/device_io.h"
 #include "platform/kernel_object.h"
+#include "transfer_wait.h"
 
 using plat::HANDLE;
 using plat::IsOpenHandle;
@@ -231,7 +232,7 @@ int CUsbPipe::WritePipe(const void* data, uint32_t length, uint32_t& written) {
                 return;
             }
         } else {
-            uint32_t wait = plat::WaitForSingleObject(event, timeout);
+            uint32_t wait = WaitForTransfer(event, timeout);
             if (wait == plat::WAIT_OBJECT_0) {
                 result = plat::GetOverlappedResult(hPipe, &writeTransfer, &n, true) ? 1 : 0;
                 written += n;
@@ -277,7 +278,7 @@ int CUsbPipe::ReadPipe(void* buffer, uint32_t length, uint32_t& read) {
                 return;
             }
         } else {
-            uint32_t wait = plat::WaitForSingleObject(event, timeout);
+            uint32_t wait = WaitForTransfer(event, timeout);
             if (wait == plat::WAIT_OBJECT_0) {
                 result = plat::GetOverlappedResult(hPipe, &readTransfer, &n, true) ? 1 : 0;
                 read += n;

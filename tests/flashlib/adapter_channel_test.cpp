@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "brindlex/flash_status.h"
+#include "brindlex/quorvel_api.h"
 #include "platform/inproc_device.h"
 #include "support/scripted_adapter.h"
 
@@ -31,6 +32,7 @@ class AdapterChannelTest : public ::testing::Test {
         device->controls.clear();
     }
     void TearDown() override {
+        ApiObj.SetExchangeWaitHook(nullptr, nullptr);
         channel.reset();
         plat::InprocClear();
     }
@@ -178,9 +180,72 @@ TEST_F(AdapterChannelTest, EmptyReplyAndLostReply) {
     // Reopening the device resets it, then the failed read resets it again.
     EXPECT_EQ(device->ControlCodes(), (std::vector<uint32_t>{kReset, kReset}));
 
+    // An adapter that timed out is not waited for again: the next exchange fails at once
+    // with the same status and spends its number, until a new plug forgets the time-out.
+    const size_t written = device->requests.size();
+    EXPECT_EQ(channel->TargetChipReset(), 0);
+    EXPECT_EQ(channel->getLastError(), FLASH_RECEIVE_FAILED);
+    EXPECT_EQ(device->requests.size(), written);
+    EXPECT_EQ(channel->getSequence(), 3);
+    channel->ForgetTimeout();
     // The read pipe left open by the time-out is closed by the next exchange.
     ASSERT_EQ(channel->TargetChipReset(), 1);
     EXPECT_EQ(Stats().openHandles, 1u);
+}
+
+TEST_F(AdapterChannelTest, TheWaitHookIsAskedEverySliceAndMayGiveTheExchangeUp) {
+    struct Hook {
+        int calls = 0;
+        int goOnFor = 1 << 30;  // answers 1 this many times, then 0
+        AdapterChannel* reenter = nullptr;
+        int reentered = -1;
+        static int Call(void* context) {
+            auto* h = static_cast<Hook*>(context);
+            if (h->reenter != nullptr)
+                h->reentered = h->reenter->TargetChipReset();
+            return ++h->calls <= h->goOnFor ? 1 : 0;
+        }
+    } hook;
+    ApiObj.SetExchangeWaitHook(Hook::Call, &hook);
+
+    // A hook that always goes on: the time-out still ends the wait, after 100 slices, and an
+    // exchange asked for from inside the hook fails at once without a frame.
+    hook.reenter = channel.get();
+    device->script.push_back(ScriptedAdapter::NoReply());
+    EXPECT_EQ(channel->TargetChipReset(), 0);
+    EXPECT_EQ(hook.calls, 99);
+    EXPECT_EQ(hook.reentered, 0);
+    EXPECT_EQ(device->requests.size(), 1u);
+    EXPECT_EQ(Stats().lastReadWaitMs, 100u);
+    EXPECT_EQ(Stats().expiredReadWaits, 100u);
+    EXPECT_EQ(channel->getTimeoutError(), uint32_t{FLASH_RECEIVE_FAILED});
+    channel->ForgetTimeout();
+    hook.reenter = nullptr;
+
+    // So does a write that is never taken.
+    device->writesStuck = true;
+    EXPECT_EQ(channel->TargetChipReset(), 0);
+    EXPECT_EQ(Stats().lastWriteWaitMs, 100u);
+    EXPECT_EQ(channel->getTimeoutError(), uint32_t{FLASH_SEND_FAILED});
+    channel->ForgetTimeout();
+    device->writesStuck = false;
+
+    // Given up at the third slice: the exchange fails, but as no time-out.
+    hook.calls = 0;
+    hook.goOnFor = 2;
+    device->script.push_back(ScriptedAdapter::NoReply());
+    EXPECT_EQ(channel->TargetChipReset(), 0);
+    EXPECT_EQ(channel->getLastError(), FLASH_RECEIVE_FAILED);
+    EXPECT_EQ(hook.calls, 3);
+    EXPECT_EQ(channel->getTimeoutError(), 0u);
+    // Once it said stop, a wait that is not over at once asks it at once.
+    device->script.push_back(ScriptedAdapter::NoReply());
+    EXPECT_EQ(channel->TargetChipReset(), 0);
+    EXPECT_EQ(hook.calls, 4);
+    EXPECT_EQ(Stats().lastReadWaitMs, 0u);
+    // An answer that is there at once never reaches the hook.
+    EXPECT_EQ(channel->TargetChipReset(), 1);
+    EXPECT_EQ(hook.calls, 4);
 }
 
 TEST_F(AdapterChannelTest, SendFailures) {

@@ -41,6 +41,7 @@ struct Trace {
     std::set<uint32_t> statusWords;  // status words of every frame delivered in this step
     bool refuseOpens = false;        // every open fails during this step
     uint8_t sequence = 0;            // of the last request: what a fixed-up reply echoes
+    uint32_t timedOut = 0;           // the channel's time-out status before this step
     int reads = 0;
     int writes = 0;
 };
@@ -153,6 +154,8 @@ const std::string& ApiPath() {
 
 // The outcome the reply rules give for the last exchange: 0 for success, else the code.
 uint32_t Expected(uint32_t capacity, uint32_t needed, uint8_t sequence, bool sent = true) {
+    if (gTrace.timedOut != 0)  // a silent adapter is not asked again
+        return gTrace.timedOut;
     if (gTrace.refuseOpens)
         return FLASH_NOT_CONNECTED;
     if (sent && gTrace.write != Trace::Write::Taken)
@@ -216,11 +219,13 @@ void CheckExchange(const AdapterChannel& channel, int result, uint32_t capacity,
 // A send half: only the write matters; a failed one spends its sequence number.
 void CheckSend(const AdapterChannel& channel, int result, uint8_t sequenceBefore) {
     FUZZ_CHECK(result == 0 || result == 1);
-    const bool ok = !gTrace.refuseOpens && gTrace.write == Trace::Write::Taken;
+    const bool ok =
+        gTrace.timedOut == 0 && !gTrace.refuseOpens && gTrace.write == Trace::Write::Taken;
     FUZZ_CHECK(result == (ok ? 1 : 0));
     if (!ok) {
-        FUZZ_CHECK(channel.getLastError() ==
-                   (gTrace.refuseOpens ? FLASH_NOT_CONNECTED : FLASH_SEND_FAILED));
+        FUZZ_CHECK(channel.getLastError() == (gTrace.timedOut != 0 ? gTrace.timedOut
+                                              : gTrace.refuseOpens ? FLASH_NOT_CONNECTED
+                                                                   : FLASH_SEND_FAILED));
     }
     FUZZ_CHECK(channel.getSequence() == uint8_t(sequenceBefore + (ok ? 0 : 1)));
 }
@@ -501,7 +506,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         gTrace.refuseOpens = (pick & 0xE0) == 0xE0;
         const int command = (pick & 0x1F) % 29;
         if (command < 22) {
+            gTrace.timedOut = channel.getTimeoutError();
             ChannelStep(channel, in, command);
+            // A transfer that never completed leaves its status for every later exchange.
+            const uint32_t timedOut = gTrace.timedOut != 0                  ? gTrace.timedOut
+                                      : gTrace.write == Trace::Write::Never ? FLASH_SEND_FAILED
+                                      : gTrace.read == Trace::Read::Never   ? FLASH_RECEIVE_FAILED
+                                                                            : 0;
+            FUZZ_CHECK(channel.getTimeoutError() == timedOut);
         } else {
             if (!api) {
                 const bool refuse = gTrace.refuseOpens;

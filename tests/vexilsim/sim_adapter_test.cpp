@@ -202,10 +202,19 @@ TEST_F(SimAdapterTest, FaultsByFrameNumberAndRepeatCounts) {
     for (int i = 0; i < 3; ++i)
         EXPECT_FALSE(Raw({0x07, 0x00}));
     adapter.ClearFaults();
+    EXPECT_EQ(Ask({0x07, 0x00}), (Bytes{0, 0}));  // frame 9
+    // At a frame number, TIMES n covers n frames from it, TIMES ALL every later one.
+    adapter.InjectFaultAtFrame(11, Fault::Status(0x6002).times(2));
+    adapter.InjectFaultAtFrame(14, Fault::NoReply().times(-1));
     EXPECT_EQ(Ask({0x07, 0x00}), (Bytes{0, 0}));
+    EXPECT_EQ(Ask({0x07, 0x00}), (Bytes{0x60, 0x02}));
+    EXPECT_EQ(Ask({0x07, 0x00}), (Bytes{0x60, 0x02}));
+    EXPECT_EQ(Ask({0x07, 0x00}), (Bytes{0, 0}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(Raw({0x07, 0x00}));
 }
 
-TEST_F(SimAdapterTest, TimingModelChargesCommandsErasedBlocksAndWrittenBytes) {
+TEST_F(SimAdapterTest, TimingModelChargesCommandsErasedBlocksAndWrittenAndReadBytes) {
     adapter.timing = {100, 5000, 1000};
     const Bytes write = simtest::WritePayload(0, Bytes(1000, 0));
     EXPECT_EQ(adapter.CommandDurationUs(CommandKind::kWriteFlash, write.data(), write.size()),
@@ -214,6 +223,11 @@ TEST_F(SimAdapterTest, TimingModelChargesCommandsErasedBlocksAndWrittenBytes) {
     EXPECT_EQ(adapter.CommandDurationUs(CommandKind::kEraseChip, nullptr, 0), 4 * 5000u + 100);
     EXPECT_EQ(adapter.CommandDurationUs(CommandKind::kReadProtect, nullptr, 0), 100u);
     EXPECT_EQ(Raw(write)->durationUs, 1100u);
+    // Reads cost nothing per byte unless asked to.
+    const Bytes read = {0x05, 0x10, 0x30, 0x27, 0, 0, 0, 0, 0x01, 0xF4, 0x02};  // 500 bytes
+    EXPECT_EQ(adapter.CommandDurationUs(CommandKind::kReadFlash, read.data(), read.size()), 100u);
+    adapter.timing.perReadByteNs = 3000;
+    EXPECT_EQ(Raw(read)->durationUs, 1600u);
 }
 
 TEST(CommandDecoding, EveryCommandOfTheTableIsRecognised) {

@@ -58,6 +58,7 @@ TEST(SimSetup, AdaptersTakeTheirChipFromTheTrgFileAndTheOverrides) {
                              "LATENCY_US=0\n"
                              "ERASE_BLOCK_US=20000\n"
                              "WRITE_BYTE_NS=10000\n"
+                             "READ_BYTE_NS=1000\n"
                              "REFUSE_OPEN=2\n"
                              "[ADAPTER3]\n"
                              "NAME=bare\n"
@@ -103,6 +104,8 @@ TEST(SimSetup, AdaptersTakeTheirChipFromTheTrgFileAndTheOverrides) {
     EXPECT_EQ(locked.timing.perCommandUs, 0u);
     EXPECT_EQ(locked.timing.perErasedBlockUs, 20000u);
     EXPECT_EQ(locked.timing.perWrittenByteNs, 10000u);
+    EXPECT_EQ(locked.timing.perReadByteNs, 1000u);
+    EXPECT_EQ(adapters[0].adapter->timing.perReadByteNs, 0u);
     EXPECT_TRUE(locked.TakeOpenRefusal(false));
     EXPECT_TRUE(locked.TakeOpenRefusal(false));
     EXPECT_FALSE(locked.TakeOpenRefusal(false));
@@ -145,8 +148,7 @@ TEST(SimSetup, MistakesAreRefusedWithTheSectionAndKeyNamed) {
         {head + "LATENCY_US=fast\n", "[ADAPTER1] LATENCY_US"},
         {head + "SECURITYID=012\n", "[ADAPTER1] SECURITYID"},
         {head + "NAME=../escape\n", "[ADAPTER1] NAME"},
-        {"[SIMULATOR]\nADAPTERS=1\nTRGDIR=" + simtest::ExampleTrgDir() +
-             "\n[ADAPTER1]\nTRG=QX*\n",
+        {"[SIMULATOR]\nADAPTERS=1\nTRGDIR=" + simtest::ExampleTrgDir() + "\n[ADAPTER1]\nTRG=QX*\n",
          "[ADAPTER1] TRG: no QX*.TRG"},
         {head + "AREAS=0-0xFFFFFFFF\n", "larger than 256 MiB"},
         {head + "BLOCKCOUNT=65535\nBLOCKSIZE=65536\n", "larger than 256 MiB"},

@@ -233,6 +233,8 @@ uint64_t SimAdapter::CommandDurationUs(CommandKind kind, const uint8_t* p, size_
     }
     if (kind == CommandKind::kWriteFlash && n >= 11)
         us += uint64_t{vexil::GetBE16(p + 9)} * timing.perWrittenByteNs / 1000;
+    if ((kind == CommandKind::kReadFlash || kind == CommandKind::kReadFlashWord) && n >= 10)
+        us += uint64_t{vexil::GetBE16(p + 8)} * timing.perReadByteNs / 1000;
     return us;
 }
 
@@ -283,18 +285,21 @@ bool SimAdapter::TakeOpenRefusal(bool pipe) {
 }
 
 std::optional<Fault> SimAdapter::TakeFault(CommandKind kind, uint32_t frameNumber) {
-    auto take = [](auto& map, auto key) -> std::optional<Fault> {
-        auto it = map.find(key);
-        if (it == map.end())
-            return std::nullopt;
-        Fault f = it->second;
-        if (it->second.count > 0 && --it->second.count == 0)
-            map.erase(it);
-        return f;
-    };
-    if (auto f = take(frameFaults_, frameNumber))
-        return f;
-    return take(kindFaults_, kind);
+    // A frame fault covers count frames from its own on (all later ones for -1); the one
+    // that starts latest wins.
+    for (auto at = frameFaults_.upper_bound(frameNumber); at != frameFaults_.begin();) {
+        --at;
+        const Fault& f = at->second;
+        if (f.count < 0 || uint64_t{frameNumber} < uint64_t{at->first} + f.count)
+            return f;
+    }
+    auto it = kindFaults_.find(kind);
+    if (it == kindFaults_.end())
+        return std::nullopt;
+    Fault f = it->second;
+    if (it->second.count > 0 && --it->second.count == 0)
+        kindFaults_.erase(it);
+    return f;
 }
 
 void SimAdapter::Record(TraceEntry::Direction dir, CommandKind kind, uint32_t frameNumber,

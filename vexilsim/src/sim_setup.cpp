@@ -9,10 +9,10 @@
 #include <sstream>
 #include <string_view>
 
-#include "platform/files.h"
-#include "platform/file_content.h"
-#include "platform/private_profile.h"
 #include "brindlex/trg_file.h"
+#include "platform/file_content.h"
+#include "platform/files.h"
+#include "platform/private_profile.h"
 
 namespace vexilsim {
 
@@ -360,6 +360,10 @@ bool BuildAdapter(const Section& sec, const std::string& setupDir, const std::st
         return false;
     if (present)
         adapter->timing.perWrittenByteNs = static_cast<uint32_t>(v);
+    if (!sec.Number("READ_BYTE_NS", 60000000, v, present, error))
+        return false;
+    if (present)
+        adapter->timing.perReadByteNs = static_cast<uint32_t>(v);
 
     // Faults.
     if (std::string text = sec.Get("REFUSE_OPEN"); !text.empty()) {

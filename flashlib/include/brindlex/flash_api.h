@@ -7,6 +7,7 @@
 #include "brindlex/target_info.h"
 
 class AdapterChannel;
+class FlashReadCursor;
 
 class BRINDLEX_API CFlashApi {
   public:
@@ -66,6 +67,8 @@ class BRINDLEX_API CFlashApi {
     int ErrorFunction();
 
   private:
+    friend class FlashReadCursor;  // FlashReadCont's read, one command at a time
+
     AdapterChannel* channel;
     CTargetInfo targetInfo;
     uint8_t lastBlockIndex;

@@ -74,7 +74,8 @@ struct Fault {
     uint16_t status = 0x6000;
     std::vector<uint8_t> payload;
     int amount = 1;
-    int count = 1;  // how many matching frames it hits; -1: all
+    // How many matching frames it hits; -1: all. At a frame number: that many frames from it on.
+    int count = 1;
 
     static Fault Make(FaultKind kind, uint16_t status = 0x6000, std::vector<uint8_t> payload = {},
                       int amount = 1) {
@@ -113,6 +114,7 @@ struct SimTiming {
     uint32_t perCommandUs = 200;        // every command: transfer and firmware
     uint32_t perErasedBlockUs = 20000;  // each block erased (chip erase: every block)
     uint32_t perWrittenByteNs = 2000;   // each byte programmed
+    uint32_t perReadByteNs = 0;         // each byte read back (a real adapter's USB moves ~1 MB/s)
 };
 
 // Most reply payload bytes the library accepts for the command (its reply capacity), for
@@ -170,7 +172,8 @@ class SimAdapter {
     uint64_t CommandDurationUs(CommandKind kind, const uint8_t* payload, size_t length) const;
 
     // Faults: by command kind, or by the adapter's request frame number (1-based; counted
-    // over every request frame, also malformed ones). A frame-number fault wins.
+    // over every request frame, also malformed ones) and the frames after it that its count
+    // covers. A frame-number fault wins; of two, the one that starts later.
     void InjectFault(CommandKind kind, Fault fault);
     void InjectFaultAtFrame(uint32_t frameNumber, Fault fault);
     void ClearFaults();
