@@ -261,7 +261,10 @@ void ConsoleReport::OnProgress(const OperationProgress& p) {
     }
     progress_ = {p.operation, p.target, percent / 10, percent, now};
     std::string text = OperationLabel(p.operation) + ": ";
-    if (p.operation == kOperationVerify)
+    if (p.operation == kOperationVerify && p.target == 0)
+        text += "reading every target, block " + std::to_string(p.done) + " of " +
+                std::to_string(p.total);
+    else if (p.operation == kOperationVerify)
         text += "target " + std::to_string(p.target) + ", file " + std::to_string(p.done + 1) +
                 " of " + std::to_string(p.total) + " " + p.file;
     else if (p.operation == kOperationWrite)

@@ -114,6 +114,8 @@ std::string ProgressText(const OperationProgress& p) {
     std::string text = std::string(OperationName(p.operation));
     if (p.operation == kOperationWrite)
         text += "  block " + std::to_string(p.done) + " / " + std::to_string(p.total);
+    else if (p.operation == kOperationVerify && p.target == 0)
+        text += "  reading  block " + std::to_string(p.done) + " / " + std::to_string(p.total);
     else if (p.operation == kOperationVerify)
         text += "  target " + std::to_string(p.target) + "  " + BaseName(p.file);
     return text + "   " + Elapsed(p.elapsedMs);

@@ -6,6 +6,7 @@
 #include "app/program_paths.h"
 #include "brindlex/quorvel_api.h"
 #include "brindlex/target_info.h"
+#include "operation_run.h"
 #include "programdata/string_table.h"
 
 namespace {
@@ -35,9 +36,21 @@ CQuorvelDlg::CQuorvelDlg(DialogView& view, std::string programName, AdapterLock&
     // The record and the band follow every operation, under whatever view runs the dialog.
     observers_.push_back(&recorder_);
     observers_.push_back(&band_);
+    // An exchange that waits for a silent adapter keeps the window alive and sees a Cancel.
+    ApiObj.SetExchangeWaitHook(&CQuorvelDlg::ExchangeWait, this);
+}
+
+int CQuorvelDlg::ExchangeWait(void* context) {
+    CQuorvelDlg& dlg = *static_cast<CQuorvelDlg*>(context);
+    if (dlg.run_ == nullptr)
+        return 1;
+    const bool cancelled = dlg.run_->Cancelled();
+    // Erase cannot be interrupted: giving up its long wait would fail targets being erased.
+    return cancelled && dlg.run_->op() != programdata::kOperationErase ? 0 : 1;
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
+    ApiObj.SetExchangeWaitHook(nullptr, nullptr);
     // Normally handed back in OnDestroy; this covers a dialog that never ran to its end.
     if (targetSet_ != nullptr)
         ApiObj.DeleteTargetInfoSet(&targetSet_);

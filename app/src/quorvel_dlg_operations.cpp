@@ -1,10 +1,12 @@
 // Write, Verify and Erase Memory on every plugged and enabled target, and the Cancel button.
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "app/quorvel_dlg.h"
 #include "brindlex/api.h"
+#include "brindlex/quorvel_api.h"
 #include "brindlex/target_info.h"
 #include "operation_run.h"
 #include "programdata/status_texts.h"
@@ -237,7 +239,7 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     WriteLogText("Checksum : " + checksumText_ + "\n");
     // The log names the fill that was used, also when the flash could not be read.
     WriteLogText(std::string("Filling Data: ") +
-                 (flashContent                ? "Content of Flash Memory\n"
+                 (flashContent              ? "Content of Flash Memory\n"
                   : settings_.fillType == 1 ? "0xFF (the flash content could not be read)\n"
                                             : "0xFF\n"));
     // 10. Each plugged target's number, taken for good before anything is erased; one that
@@ -282,16 +284,16 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
 // Verify
 
 CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(OperationRun& run, int target,
+                                                  const std::vector<uint8_t>& flash, uint32_t read,
                                                   VerifyProgress& progress) {
     ProgramData& data = programData_;
     const TargetGeometry& g = data.geometry();
-    uint32_t read = 0;
-    ApiFlashRead(target, data.packedSize(), &read, data.packedBuffer());
+    // A target whose read failed has its status: nothing to compare.
     if (targets::Status(target) != 0)
         return VerifyStep::Next;
     // Bytes no file supplies compare equal: the write image starts as the flash content.
     data.flashImage().Fill(0xFF);
-    data.UnpackFlashContent(data.packedBuffer(), std::min(read, data.packedSize()),
+    data.UnpackFlashContent(flash.data(), std::min<uint32_t>(read, uint32_t(flash.size())),
                             data.flashImage());
     const uint32_t copied = std::min(data.flashImage().size(), g.flashLimit + 1);
     std::copy_n(data.flashImage().data(), copied, data.writeImage().data());
@@ -349,23 +351,45 @@ CQuorvelDlg::Ending CQuorvelDlg::RunVerify() {
     for (size_t i = 0; i < programData_.rowCount(); ++i)
         WriteFileLogLines(i);
     WriteLogText("Checksum : " + checksumText_ + "\n");
-    // 4. One target after another.
+    // 4. Every enabled target's flash read at once (a Cancel is seen between blocks), then the
+    // targets compared one after another.
+    const int count = targets::Count();
+    const uint32_t size = programData_.packedSize();
+    std::vector<std::vector<uint8_t>> flash(size_t(std::max(count, 0)));
+    std::vector<uint8_t*> buffers(flash.size(), nullptr);
+    std::vector<uint32_t> read(flash.size(), 0);
+    for (int n : targets::EnabledOnes()) {
+        flash[size_t(n - 1)].resize(size);
+        buffers[size_t(n - 1)] = flash[size_t(n - 1)].data();
+    }
+    struct ReadPhase {
+        OperationRun& run;
+        static int Progress(void* context, uint32_t done, uint32_t total) {
+            ReadPhase& phase = *static_cast<ReadPhase*>(context);
+            phase.run.Progress(done, total);
+            return phase.run.Cancelled() ? 0 : 1;
+        }
+    } phase{run};
+    run.Progress(0, 1);
+    ApiObj.FlashReadAll(size, buffers.data(), read.data(), count, &ReadPhase::Progress, &phase);
     const uint32_t files = uint32_t(programData_.rowCount());
     VerifyProgress progress;
     for ([[maybe_unused]] int n : targets::EnabledOnes())
         progress.total += files;
-    VerifyStep step = VerifyStep::Next;
+    VerifyStep step = run.CancelRequested() ? VerifyStep::Cancelled : VerifyStep::Next;
     for (int n : targets::EnabledOnes()) {
+        if (step != VerifyStep::Next)
+            break;
         const OperationClock::time_point targetStart = now_();
-        step = VerifyTarget(run, n, progress);
+        step = VerifyTarget(run, n, flash[size_t(n - 1)], read[size_t(n - 1)], progress);
         progress.done += files;
         if (step != VerifyStep::Cancelled)
             run.CloseTarget(
                 n,
                 uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(now_() - targetStart)
                              .count()));
-        if (step != VerifyStep::Next)
-            break;
+        // The compared target's flash is no longer needed.
+        std::vector<uint8_t>().swap(flash[size_t(n - 1)]);
     }
     // 5. and 6. The result.
     if (step == VerifyStep::Cancelled || run.CancelRequested())

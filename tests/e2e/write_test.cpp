@@ -171,10 +171,41 @@ TEST(WriteE2eTest, CancelStopsAtABlockBoundaryAndSaysSo) {
     EXPECT_EQ(log.find("Verify  "), std::string::npos);
 }
 
+// Verify reads every target at once: a read that fails in the middle fails its target only,
+// and a Cancel during the reading ends the Verify at once.
+TEST(WriteE2eTest, VerifyReadsEveryTargetAtOnceAndAFailedReadFailsOnlyItsTarget) {
+    WriterRig rig;
+    rig.env.WriteIni(Ini({{rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})), ""}}));
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) +
+                              "[ADAPTER1]\nCOUNT=3\nFLASH=FILL 12\n[ADAPTER2]\nFLASH=FILL 12\n"
+                              "FAULT1=STATUS 6300 AT 12 TIMES ALL\n",
+                          2, error))
+        << error;
+    FakeDialogView view;
+    rig.Run(view, [&](CQuorvelDlg&, DialogEvents& e) {
+        e.OnCommand(IDC_PLUG);
+        e.OnCommand(IDC_VERIFY);
+        const auto& rows = view.Control(IDC_CONNECTION_LIST).rows;
+        for (int n : {0, 1, 2})
+            EXPECT_EQ(rows[size_t(n)].cells[3], "Verify OK") << n;
+        EXPECT_EQ(rows[3].cells[3], "Verify Error: 0x6300");
+        // The operator cancels while the flash is being read.
+        view.pumpActions = {[](DialogEvents& ev) { ev.OnCommand(IDC_CANCEL_OPERATION); }};
+        e.OnCommand(IDC_VERIFY);
+        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "Verify STOP");
+    });
+    const std::string log = rig.LogText();
+    EXPECT_NE(log.find("\tTarget 4: Error:0x6300"), std::string::npos) << log;
+    EXPECT_NE(log.rfind("Processing has canceled!!\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("\tTarget 1: Verify  OK", log.rfind("Verify  ")), std::string::npos)
+        << "no target is compared after the Cancel";
+}
+
 TEST(WriteE2eTest, FillFromTheFirstTargetEvenAfterItFailedAndTheLogNamesAFallback) {
     WriterRig rig;
-    rig.env.WriteIni(Ini({{rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})), ""}},
-                         "FILLTYPE=1\r\nMODE=1\r\n"));
+    rig.env.WriteIni(
+        Ini({{rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})), ""}}, "FILLTYPE=1\r\nMODE=1\r\n"));
     std::string error;
     // The first adapter's first read fails, and so does its first erase (its flash stays 00).
     ASSERT_TRUE(rig.Start(std::string(kFast) +

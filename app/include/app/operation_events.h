@@ -34,8 +34,9 @@ struct OperationSummary {
     uint32_t durationMs = 0;
 };
 
-// Progress of Write (block done of total), Verify (target and file being compared; done and
-// total count the comparisons of all enabled targets) and Erase.
+// Progress of Write (block done of total), Verify (first the read of every target: target 0,
+// blocks done of total; then the target and file being compared, done and total counting the
+// comparisons of all enabled targets) and Erase.
 struct OperationProgress {
     int operation = 0;
     uint32_t done = 0;

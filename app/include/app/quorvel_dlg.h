@@ -386,7 +386,13 @@ class CQuorvelDlg : public DialogEvents,
         uint32_t done = 0;
         uint32_t total = 0;
     };
-    VerifyStep VerifyTarget(OperationRun& run, int target, VerifyProgress& progress);
+    // Compares one target's flash, read beforehand (read: the bytes its read delivered).
+    VerifyStep VerifyTarget(OperationRun& run, int target, const std::vector<uint8_t>& flash,
+                            uint32_t read, VerifyProgress& progress);
+
+    // The library's hook while an exchange waits: runs the message pump during an operation;
+    // 0 (give the exchange up) once a Cancel was confirmed, except during Erase.
+    static int ExchangeWait(void* context);
 
     // Operation events (quorvel_dlg_events.cpp): what the observers are told.
     void NotifyStart(int op);
