@@ -279,7 +279,8 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
     o.savePath = o.savePath.empty() ? o.savePath : Absolute(o.savePath);
 
     ConsoleReport report(env.err, o.json ? env.out : nullptr, env.errIsTerminal);
-    ConsoleView view({o.yes, o.securityId, o.allowInitialize, o.securityIdSource}, report);
+    ConsoleView view({o.yes, o.securityId, o.allowInitialize, o.securityIdSource, o.allowOutside},
+                     report);
     WatchedLock lock(env.adapterLock != nullptr ? *env.adapterLock : ProcessAdapterMutex(), report,
                      name);
     CQuorvelDlg dialog(view, name, lock);

@@ -39,7 +39,9 @@ constexpr uint32_t kInputErrors[] = {IDS_ADAPTER_NOT_CONNECTED,
                                      IDS_TRG_NOT_FOUND,
                                      IDS_TRG_NONE_READ,
                                      IDS_HEX_OPEN_FAILED,
-                                     IDS_ILLEGAL_OFFSET};
+                                     IDS_ILLEGAL_OFFSET,
+                                     IDS_DATA_OUTSIDE_FLASH,
+                                     IDS_INI_WRITE_FAILED};
 
 bool IsInputError(uint32_t id) {
     return std::find(std::begin(kInputErrors), std::end(kInputErrors), id) !=

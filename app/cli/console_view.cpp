@@ -45,6 +45,13 @@ void ConsoleView::ListDeleteRow(int id, int row) {
 }
 
 DialogResult ConsoleView::MessageBox(const MessageBoxSpec& box) {
+    // A line runs what it was given: program data the flash cannot hold stops the run before
+    // anything is plugged, unless the engineer said it may be dropped.
+    if (box.id == IDS_DATA_OUTSIDE_FLASH && !answers_.allowOutside) {
+        report_.Message(box.caption, box.id, MsgIcon::Error,
+                        box.text + " (--allow-outside drops that data)", std::nullopt);
+        return IDOK;
+    }
     if (box.buttons == MsgButtons::Ok) {
         report_.Message(box.caption, box.id, box.icon, box.text, std::nullopt);
         return IDOK;

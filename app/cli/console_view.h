@@ -19,6 +19,7 @@ struct ConsoleAnswers {
     std::optional<std::vector<uint16_t>> securityId;
     bool allowInitialize = false;
     std::string securityIdSource = "--security-id";  // named in the lines that send it
+    bool allowOutside = false;  // program data outside the flash is only a note
 };
 
 class ConsoleView : public DialogView, public OperationObserver {

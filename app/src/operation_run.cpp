@@ -1,6 +1,7 @@
 #include "operation_run.h"
 
 #include "brindlex/api.h"
+#include "programdata/string_table.h"
 #include "programdata/targets.h"
 
 using namespace programdata;
@@ -178,7 +179,9 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
     ending_ = ending;
     const unsigned closing = ClosingOf(op_);
     const bool stopped = ending == Ending::Stopped;
-    // Boards a stop left half done are told as stopped, never as passed.
+    // Boards a stop left half done, or a cycle that ended before its commands did, are told
+    // as stopped, never as passed.
+    const bool unfinished = stopped || (op_ == kOperationProgram && ending == Ending::Failed);
     if (stopped && targetsDone == Targets::NotReached && WorksOnFlash(op_))
         targetsDone = Targets::ResultsOnly;
     if (targetsDone != Targets::NotReached) {
@@ -191,7 +194,7 @@ CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {
                 continue;
             }
             const uint32_t status = StatusOf(n);
-            Report(n, stopped && status == FLASH_OK ? FLASH_STOPPED : status, elapsed);
+            Report(n, unfinished && status == FLASH_OK ? FLASH_STOPPED : status, elapsed);
         }
     }
     if ((closing & kLightsAfter) && !stopped)
@@ -246,13 +249,14 @@ std::vector<TargetState> OperationRun::States() const {
 }
 
 void OperationRun::CountBoards() {
-    // Boards of a stopped cycle are neither good nor bad: they will be programmed again.
-    if (Overall() == Ending::Stopped)
+    // Boards of a cycle that did not run through are neither good nor bad: they will be
+    // programmed again.
+    if (Overall() != Ending::Completed)
         return;
     std::vector<YieldCounters::Board> boards;
     for (int n = 1; n <= kMaxTargets; ++n)
         if (boardSeen_[size_t(n)])
             boards.push_back({n, boardFirstFailure_[size_t(n)] != 0});
-    if (!boards.empty())
-        dlg_.band_.CountBoards(boards);
+    if (!boards.empty() && !dlg_.band_.CountBoards(boards))
+        dlg_.ShowFileError(IDS_YIELD_WRITE_FAILED, dlg_.YieldStatePath());
 }

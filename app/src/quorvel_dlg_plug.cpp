@@ -197,6 +197,13 @@ void CQuorvelDlg::OnConnectionCheck() {
         if (Plug()) {
             check.Finish(Ending::Completed, OperationRun::Targets::NotReached);
             Unplug();
+        } else {
+            // A check that found nothing shows no rows of an earlier one, and fails.
+            if (targets::Count() == 0)
+                for (int id : {IDC_CONNECTION_LIST, IDC_CHECK_LIST_LOW, IDC_CHECK_LIST_HIGH})
+                    view_.ListDeleteAllRows(id);
+            check.ShowFailureWhenFinished();
+            check.Finish(Ending::Failed);
         }
     }
     view_.SetFocus(IDC_CONNECTION_CHECK);

@@ -27,6 +27,10 @@ bool IsSpace(char c) {
 }  // namespace
 
 std::vector<std::string> SplitCommandLines(std::string_view text) {
+    // A file saved by a common editor may start with the UTF-8 byte order mark.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
     std::vector<std::string> lines;
     size_t begin = 0;
     while (begin < text.size()) {
@@ -116,7 +120,10 @@ void CQuorvelDlg::OnProgram() {
         } else if (line == "ERASE") {
             ending = RunErase();
         } else {
+            // A command file that does not say what to do is no cycle that passed.
             ShowFileError(IDS_COMMAND_ERROR, line);
+            cycle.ShowFailureWhenFinished();
+            ending = Ending::Failed;
             break;
         }
     }

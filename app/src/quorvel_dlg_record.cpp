@@ -77,8 +77,8 @@ void CQuorvelDlg::OnToggleRecord() {
 }
 
 void CQuorvelDlg::OnResetYield() {
-    if (AskOkCancel(IDS_CONFIRM_RESET_YIELD))
-        band_.Reset();
+    if (AskOkCancel(IDS_CONFIRM_RESET_YIELD) && !band_.Reset())
+        ShowFileError(IDS_YIELD_WRITE_FAILED, YieldStatePath());
 }
 
 void CQuorvelDlg::FetchChipNames(int count) {

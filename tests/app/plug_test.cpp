@@ -362,4 +362,21 @@ TEST_F(PlugTest, ConnectionCheckEndsUnpluggedAndAPluggedSetSurvivesIdentifyAndSh
     EXPECT_EQ(env_.lock.held, 0);
 }
 
+TEST_F(PlugTest, AConnectionCheckThatFindsNoAdapterFailsAndShowsNoEarlierRows) {
+    env_.WriteIni("[Settings]\r\nMODE=1\r\n");
+    Adapters(2);
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        e.OnCommand(IDC_CONNECTION_CHECK);
+        ASSERT_EQ(view.Control(IDC_CHECK_LIST_LOW).rows.size(), 2u);
+        bench_.reset();
+        e.OnCommand(IDC_CONNECTION_CHECK);
+        EXPECT_TRUE(view.Shows(193));
+        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "FAILURE");
+        EXPECT_EQ(dialog.ResultDisplayState(), programdata::kResultFailure);
+        EXPECT_TRUE(view.Control(IDC_CHECK_LIST_LOW).rows.empty());
+        EXPECT_TRUE(view.Control(IDC_CONNECTION_LIST).rows.empty());
+    });
+}
+
 }  // namespace

@@ -19,6 +19,8 @@ TEST(CommandLinesTest, AreTrimmedUpperCasedAndKeepTheirBlankLines) {
               (std::vector<std::string>{"WRITE", "VERIFY", "", "", "ERASE"}));
     EXPECT_EQ(SplitCommandLines("write verify\n"), (std::vector<std::string>{"WRITE VERIFY"}));
     EXPECT_TRUE(SplitCommandLines("").empty());
+    EXPECT_EQ(SplitCommandLines("\xEF\xBB\xBFwrite\r\n"), (std::vector<std::string>{"WRITE"}))
+        << "an editor's byte order mark is no part of the first command";
 }
 
 class ProgramTest : public ::testing::Test {
@@ -76,14 +78,15 @@ TEST_F(ProgramTest, ACycleRunsEveryCommandAndAlwaysEndsUnplugged) {
     EXPECT_EQ(Count(log, "\nUnplug  "), 1);
 }
 
-TEST_F(ProgramTest, ACommandErrorStopsTheCycleButShowsWhatRan) {
+TEST_F(ProgramTest, ACommandErrorStopsTheCycleAndFailsIt) {
     FakeDialogView view;
     RunCycle(view, "ERASE\nwrite verify\nWRITE\n", [&](CQuorvelDlg& dialog, DialogEvents& e) {
         e.OnCommand(IDC_PROGRAM);
         ASSERT_EQ(view.messages.size(), 1u);
         EXPECT_EQ(view.messages[0].text, "Command error : WRITE VERIFY");
-        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "SUCCESS");
+        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "FAILURE");
         EXPECT_FALSE(dialog.IsPlugged());
+        EXPECT_EQ(dialog.Band().counters().passed(), 0u) << "no board ran its whole cycle";
     });
     EXPECT_EQ(Count(Log(), "\nErase  "), 1);
     EXPECT_EQ(Count(Log(), "\nWrite  "), 0);
