@@ -164,6 +164,12 @@ class Session {
                 report_.SetStopped();
                 return;
             }
+            // A board without its record line is a board nobody can account for.
+            if (report_.TakeRecordOrLogFailure() && repeating && !o_.keepGoing) {
+                report_.Note("No further cycle: the production record or the log could not be "
+                             "written (--keep-going goes on)");
+                return;
+            }
             if (!o_.loop && cycle >= o_.cycles)
                 return;
             // An interrupt or the end of input here ends the run; nothing was cut short.

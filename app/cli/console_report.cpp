@@ -200,6 +200,11 @@ void ConsoleReport::Json(const std::string& object) {
     std::fflush(json_);
 }
 
+void ConsoleReport::OnOperationStart(int) {
+    recordFailed_ = false;
+    logFailed_ = false;
+}
+
 void ConsoleReport::OnTargetResult(const TargetResult& r) {
     plugReached_ = plugReached_ || r.operation == kOperationPlug;
     targetsTouched_ = targetsTouched_ || TouchesFlash(r.operation);
@@ -234,8 +239,10 @@ void ConsoleReport::OnOperationEnd(const OperationSummary& s) {
         outcome.erase(0, label.size() + 1);
     while (!outcome.empty() && outcome.front() == ' ')
         outcome.erase(0, 1);
+    // No record line, no silent success: a line says so.
     Line(label + ": " + outcome + ", " + std::to_string(s.passed) + " passed, " +
-         std::to_string(s.failed) + " failed, " + std::to_string(s.durationMs) + " ms");
+         std::to_string(s.failed) + " failed, " + std::to_string(s.durationMs) + " ms" +
+         (recordFailed_ ? ", record not written" : "") + (logFailed_ ? ", log not written" : ""));
     Json(JsonObject()
              .Field("type", "summary")
              .Field("operation", JsonName(s.operation))
@@ -244,6 +251,8 @@ void ConsoleReport::OnOperationEnd(const OperationSummary& s) {
              .Field("failed", s.failed)
              .Flag("cancelled", s.cancelled)
              .Field("duration_ms", int64_t(s.durationMs))
+             .Field("record", recordFailed_ ? "failed" : "ok")
+             .Field("log", logFailed_ ? "failed" : "ok")
              .Text());
 }
 
@@ -304,6 +313,10 @@ void ConsoleReport::Message(const std::string& caption, uint32_t id, MsgIcon ico
     if (answer)
         line += *answer == 1 ? " -> OK" : " -> Cancel";
     Line(line);
+    if (id == IDS_RECORD_WRITE_FAILED)
+        recordFailed_ = recordOrLogFailed_ = true;
+    if (id == IDS_LOG_WRITE_FAILED || id == IDS_LOG_CLOSE_FAILED)
+        logFailed_ = recordOrLogFailed_ = true;
     if (icon == MsgIcon::Error) {
         ++errors_;
         // A wrong security ID is the operator's try; the target's own result tells the rest.

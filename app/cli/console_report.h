@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/dialog_view.h"
 #include "app/operation_events.h"
@@ -28,6 +29,7 @@ class ConsoleReport : public OperationObserver {
     ConsoleReport(std::FILE* err, std::FILE* json, bool terminal,
                   std::function<Clock::time_point()> now = Clock::now);
 
+    void OnOperationStart(int operation) override;
     void OnTargetResult(const TargetResult& result) override;
     void OnOperationEnd(const OperationSummary& summary) override;
     void OnProgress(const OperationProgress& progress) override;
@@ -41,6 +43,8 @@ class ConsoleReport : public OperationObserver {
     // Something the run found wrong before anything reached the targets.
     void InputError(const std::string& text);
     void SetStopped() { stopped_ = true; }
+    // Whether the production record or the log could not be written since the last call.
+    bool TakeRecordOrLogFailure() { return std::exchange(recordOrLogFailed_, false); }
 
     // Error boxes shown so far.
     int Errors() const { return errors_; }
@@ -72,4 +76,8 @@ class ConsoleReport : public OperationObserver {
     bool inputError_ = false;
     bool failed_ = false;
     bool stopped_ = false;
+    // The record or the log could not be written: in this operation, and since asked.
+    bool recordFailed_ = false;
+    bool logFailed_ = false;
+    bool recordOrLogFailed_ = false;
 };

@@ -220,6 +220,12 @@ TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
     ExpectRefused({"plug", "--settings", (env_.root / "none.ini").string()}, "cannot be read");
     ExpectRefused({"plug", "--security-id-file", (env_.root / "id").string()}, "cannot be read");
     ExpectRefused({"plug"}, "QUORVEL_SECURITY_ID must hold", "12G4");
+    // Data the flash cannot hold is no note to a line: refused unless it may be dropped.
+    ExpectRefused({"write", "--file", good_ + "@0xFFF0"}, "error 2080: ");
+    const CliCapture dropped =
+        RunCliInProcess({"write", "--file", good_ + "@0xFFF0", "--allow-outside"}, env_.lock);
+    EXPECT_NE(dropped.err.find("note 2080: "), std::string::npos) << dropped.err;
+    EXPECT_NE(dropped.err.find("error 193: "), std::string::npos) << "it went on to plug";
 }
 
 TEST_F(CliRefusalTest, ASettingsFileThatCannotBeWrittenIsRefused) {

@@ -105,7 +105,8 @@ std::string JsonDigest(const std::string& jsonLines, const TempDir& dir) {
               "import json, sys\n"
               "keys = {'target': 'device_path duration_ms message operation serial_number status "
               "target type',\n"
-              "        'summary': 'cancelled duration_ms failed operation passed result type'}\n"
+              "        'summary': 'cancelled duration_ms failed log operation passed record result "
+              "type'}\n"
               "for line in open(sys.argv[1], encoding='utf-8'):\n"
               "    o = json.loads(line)\n"
               "    assert ' '.join(sorted(o)) == keys[o['type']], o\n"
@@ -192,6 +193,37 @@ TEST(CliE2eTest, CyclesWaitForEnterAndEndWithTheInput) {
     EXPECT_EQ(waits, (std::vector<bool>{true, true}));
     const std::string log = ReadText(rig.dir / "cli.log");
     EXPECT_NE(log.find("\r\nWrite  "), log.rfind("\r\nWrite  ")) << "two cycles";
+}
+
+// Boards programmed without their record line cannot be accounted for: the run says so and
+// stops after that cycle, unless told to go on.
+TEST(CliE2eTest, ARecordThatCannotBeWrittenStopsTheCyclesUnlessKeepGoing) {
+    WriterRig rig;
+    const std::string settings = CliSettings(
+        rig, "FILENUM=1\r\nFILENAME0=" + rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})) +
+                 "\r\nCOMFILENAME=" + rig.env.WriteFile("w.cd8", "WRITE\n") +
+                 "\r\nRECORDFILENAME=" + rig.dir.path() + "\r\n");
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\n", 1, error)) << error;
+    for (bool keepGoing : {false, true}) {
+        std::vector<std::string> args = {"program", "--settings", settings, "--cycles",
+                                         "3",       "--interval", "0",      "--json"};
+        if (keepGoing)
+            args.push_back("--keep-going");
+        const CliCapture run = RunCliInProcess(
+            args, rig.env.lock, [](bool, uint32_t) { return plat::ConsoleWait::TimeUp; });
+        EXPECT_EQ(run.code, 1) << run.err;
+        EXPECT_NE(run.err.find("Program: SUCCESS, 1 passed, 0 failed"), std::string::npos);
+        EXPECT_NE(run.err.find(", record not written"), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find("\"operation\":\"program\""), std::string::npos);
+        EXPECT_NE(run.out.find("\"record\":\"failed\""), std::string::npos) << run.out;
+        const std::string log = ReadText(rig.dir / "cli.log");
+        int writes = 0;
+        for (size_t at = log.find("\r\nWrite  "); at != std::string::npos;
+             at = log.find("\r\nWrite  ", at + 1))
+            ++writes;
+        EXPECT_EQ(writes, keepGoing ? 4 : 1) << "the first run stops after its first cycle";
+    }
 }
 
 TEST(CliE2eTest, AnInterruptStopsWriteAtABlockUnplugsAndTheAdaptersStayFree) {
