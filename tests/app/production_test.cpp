@@ -2,6 +2,7 @@
 // against in-process simulated adapters.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "app/control_ids.h"
@@ -146,6 +147,50 @@ TEST_F(ProductionTest, AnUnwritableRecordIsReportedOncePerOperationAndStopsNothi
         e.OnCommand(IDC_ERASE_MEMORY);
     });
     EXPECT_EQ(ReadCsvWithPython((env_.root / "line 7.csv").string()).size(), 4u);
+}
+
+// A board's outcome is its first failure in the cycle, wherever it is told, and every adapter
+// found is a board: here target 2's erase fails although its flash already holds the file (its
+// Verify finds nothing), target 3 is another chip, and the counters' file cannot be written.
+TEST_F(ProductionTest, ABoardThatFailedAnyStepOfItsCycleIsFailedEverywhere) {
+    bench_->chip(1).Load(0x10, {0x12});
+    bench_->chip(2).setIdentity(0x11111111, 0x00020400);
+    std::filesystem::create_directory(env_.bin / "Quorvel-yield.ini");
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        e.OnCommand(IDC_PROGRAM);
+        EXPECT_EQ(view.Control(IDC_RESULT_EDIT).text, "FAILURE");
+        EXPECT_EQ(view.CountMessages(2105), 1);
+        EXPECT_EQ(dialog.Band().counters().passed(), 1u);
+        EXPECT_EQ(dialog.Band().counters().failed(), 2u);
+    });
+    const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
+    std::vector<std::string> told;
+    for (size_t i = 1; i < rows.size(); ++i)
+        told.push_back(rows[i][2] + " " + rows[i][3] + " " + rows[i][9]);
+    EXPECT_EQ(told, (std::vector<std::string>{"Write 1 0x0000", "Write 2 0x6305", "Verify 1 0x0000",
+                                              "Verify 2 0x6305", "Program 1 0x0000",
+                                              "Program 2 0x6305", "Program 3 0x2002"}));
+}
+
+// A stopped cycle passes no board: the boards it left half done are recorded as stopped and
+// nothing is counted.
+TEST_F(ProductionTest, ACancelledCycleRecordsItsBoardsAsStoppedAndCountsNone) {
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        view.pumpActions = {[](DialogEvents&) {}, [](DialogEvents&) {},
+                            [](DialogEvents& ev) { ev.OnCommand(IDC_CANCEL_OPERATION); }};
+        e.OnCommand(IDC_PROGRAM);
+        EXPECT_TRUE(dialog.StoppedByCancel());
+        EXPECT_EQ(dialog.Band().counters().passed() + dialog.Band().counters().failed(), 0u);
+    });
+    const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
+    std::vector<std::string> told;
+    for (size_t i = 1; i < rows.size(); ++i)
+        told.push_back(rows[i][2] + " " + rows[i][3] + " " + rows[i][9]);
+    EXPECT_EQ(told, (std::vector<std::string>{"Write 1 0x2007", "Write 2 0x6305", "Write 3 0x2007",
+                                              "Program 1 0x2007", "Program 2 0x6305",
+                                              "Program 3 0x2007"}));
 }
 
 }  // namespace

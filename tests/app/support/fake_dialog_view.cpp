@@ -18,10 +18,9 @@ T PopOr(std::deque<T>& queue, T fallback) {
 }  // namespace
 
 int FakeDialogView::CountMessages(uint32_t id) const {
-    const std::string_view text = GetStringText(id);
     int n = 0;
     for (const ShownMessage& m : messages)
-        if (m.text == text)
+        if (m.id == id)
             ++n;
     return n;
 }
