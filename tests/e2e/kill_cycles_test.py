@@ -119,7 +119,11 @@ for cycle in range(cycles):
                         (cycle, last_stored, stored))
     last_stored = stored if stored is not None else last_stored
 
-rows = list(csv.reader(open(record, newline="", encoding="utf-8"))) if os.path.exists(record) else []
+text = open(record, newline="", encoding="utf-8").read() if os.path.exists(record) else ""
+# A line cut by the last kill is repaired only by the next append, which never came.
+if text and not text.endswith("\r\n"):
+    text = text[:text.rfind("\r\n") + 2]
+rows = list(csv.reader(text.splitlines(keepends=True)))
 checked = 0
 for row in rows[1:]:
     if len(row) != 12:
