@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/program_paths.h"
+#include "platform/file_content.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
@@ -211,6 +212,9 @@ SettingsFile::Reservation SettingsFile::ReserveSerialNumbers(
     if (nextWrapped && !Write("SERIALNUMOVF", "1"))
         return Reservation::Failed;
     if (!nextWrapped && storedWrapped && !Remove("SERIALNUMOVF"))
+        return Reservation::Failed;
+    // Boards get these numbers next: the file that says so must outlive a power cut.
+    if (!plat::SyncDirectoryOf(path_))
         return Reservation::Failed;
     return Reservation::Taken;
 }

@@ -27,6 +27,11 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
 // umask) in place of 0666; an existing file keeps its mode.
 bool ReplacePrivateFileContent(const std::string& path, std::string_view content, uint32_t& error);
 
+// Makes the last rename of path durable: the directory that holds it is flushed to disk (a
+// no-op on Windows, which has no such flush). Replacements leave this out to stay
+// cheap; a write that must survive a power cut, such as serial numbers taken, asks for it.
+bool SyncDirectoryOf(const std::string& path);
+
 // Creates a directory and its missing parents with the given mode.
 bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error);
 

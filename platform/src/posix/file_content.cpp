@@ -231,6 +231,19 @@ bool ReplacePrivateFileContent(const std::string& path, std::string_view content
     return Replace(path, content, error, ignored, 0600);
 }
 
+bool SyncDirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 bool MakeDirectories(const std::string& path, unsigned mode, uint32_t& error) {
     if (path.empty()) {
         error = ERROR_PATH_NOT_FOUND;

@@ -290,4 +290,10 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
     return true;
 }
 
+bool SyncDirectoryOf(const std::string&) {
+    // Windows has no flush of a folder: the replacement's content was flushed before it was
+    // put in place, and NTFS journals the rename itself.
+    return true;
+}
+
 }  // namespace plat
