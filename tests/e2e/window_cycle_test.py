@@ -20,6 +20,7 @@ import queue
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -127,6 +128,8 @@ def start_display():
     raise Broken("Xvfb did not start: %r" % errors)
 
 
+# A stopped run (CTest's time limit) still cleans up behind itself.
+signal.signal(signal.SIGTERM, lambda *_: sys.exit("window_cycle_test: stopped"))
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 os.makedirs(shots, exist_ok=True)

@@ -10,8 +10,9 @@
 //   foreground <title>                                 where the keyboard's keys go
 //   control  <id> <visible> <enabled> <checked> <text> every control of the asked window
 //   rows     <id> <check of each row, 1 or 0>          list views with check boxes
-#include <commctrl.h>
 #include <windows.h>
+// The header above must come first.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <iostream>
