@@ -159,13 +159,13 @@ def grab():
                           capture_output=True, timeout=WAIT_S).stdout
 
 
-def shot(name, before=None):
-    """Writes the screen once it has stopped changing (and differs from before, if given)."""
+def shot(name):
+    """Writes the screen once it has stopped changing."""
     last = [None]
 
     def still():
         now = grab()
-        settled = len(now) == SCREEN[0] * SCREEN[1] * 3 and now == last[0] and now != before
+        settled = len(now) == SCREEN[0] * SCREEN[1] * 3 and now == last[0]
         last[0] = now
         return now if settled else None
 
