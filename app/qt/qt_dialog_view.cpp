@@ -280,6 +280,48 @@ class EnterFilter : public QObject {
     int id_;
 };
 
+// Alt and a letter press the main window's shown and enabled control with that mnemonic before
+// the menu bar's title with the same letter ("&Serialization" and "&Setting", "&Verify" and
+// "&View"), as in a dialog on the desktop: the menu opens only while no usable control has it.
+class ControlMnemonics : public QObject {
+  public:
+    explicit ControlMnemonics(QtMainWindow* window) : QObject(window), window_(window) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::ShortcutOverride && e->type() != QEvent::KeyPress)
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (widget == nullptr || widget->window() != window_ || key->modifiers() != Qt::AltModifier)
+            return false;
+        QAbstractButton* button = ButtonFor(key->key());
+        if (button == nullptr)
+            return false;
+        // The override keeps the menu bar's shortcut from taking the key; the press clicks.
+        e->accept();
+        if (e->type() == QEvent::KeyPress) {
+            button->setFocus(Qt::ShortcutFocusReason);
+            button->click();
+        }
+        return true;
+    }
+
+  private:
+    QAbstractButton* ButtonFor(int key) const {
+        const QKeySequence wanted(QKeyCombination(Qt::AltModifier, Qt::Key(key)));
+        for (const auto& [id, widget] : window_->controls_) {
+            auto* button = qobject_cast<QAbstractButton*>(widget);
+            if (button != nullptr && button->isVisible() && button->isEnabled() &&
+                QKeySequence::mnemonic(button->text()) == wanted)
+                return button;
+        }
+        return nullptr;
+    }
+
+    QtMainWindow* window_;
+};
+
 }  // namespace
 
 QtDialogView::QtDialogView() = default;
@@ -418,6 +460,9 @@ void QtDialogView::CreateWindow(DialogEvents& events) {
         widget->setVisible(control.initial == InitialState::Shown ||
                            control.initial == InitialState::Disabled);
     }
+
+    // Removed with the window, which owns it.
+    qApp->installEventFilter(new ControlMnemonics(w));
 
     QMenu* current = nullptr;
     for (const MenuEntry& entry : MainMenuBar()) {

@@ -8,6 +8,7 @@
 #include "app/main_window_layout.h"
 #include "programdata/limits.h"
 #include "win32_dialogs.h"
+#include "win32_label_font.h"
 #include "win32_resource.h"
 #include "win32_text.h"
 
@@ -154,6 +155,8 @@ DialogResult Win32DialogView::RunModal(DialogEvents& events) {
         const int top = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
         SetWindowPos(window_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         ShowWindow(window_, SW_SHOW);
+        // Drawn whole before the first message is waited for, not piece by piece.
+        ::UpdateWindow(window_);
         SetForegroundWindow(window_);
         MSG message;
         while (!ended_) {
@@ -226,6 +229,9 @@ void Win32DialogView::OnDestroyed() {
     for (auto& [id, entry] : fonts_)
         DeleteObject(entry.second);
     fonts_.clear();
+    for (auto& [id, font] : labelFonts_)
+        DeleteObject(font);
+    labelFonts_.clear();
     for (auto& [key, brush] : brushes_)
         DeleteObject(brush);
     brushes_.clear();
@@ -465,21 +471,22 @@ void Win32DialogView::SetWindowSize(int widthPx, int heightPx) {
                  static_cast<UINT>(Dpi()));
     SetWindowPos(window_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    // The view modes size the window once every control is in place.
+    // The view modes size the window once every control is in place: then it is drawn anew,
+    // whole, rather than from pieces of the other mode's picture.
     FitLabels();
     PlaceBand();
+    RedrawWindow(window_, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void Win32DialogView::FitLabels() {
     // A label's rectangle reaches under the field it names, and its text may run wider in this
     // font than in the one the layout was drawn in: each label takes the room it needs, up to
-    // the next control on its right, rather than breaking its text into a hidden second line.
+    // the next control on its right, in a smaller cut of the font where even that is too narrow.
     RECT client;
     GetClientRect(window_, &client);
     const int gap = Scale(4);
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0));
     HDC dc = GetDC(window_);
-    HGDIOBJ old = SelectObject(dc, font);
     for (const ControlSpec& spec : MainWindowControls()) {
         HWND label = Control(spec.id);
         if (spec.kind != ControlKind::Label || label == nullptr ||
@@ -501,14 +508,20 @@ void Win32DialogView::FitLabels() {
                 right = std::min(right, static_cast<int>(g.left) - gap);
         }
         const std::wstring text = Wide(WindowText(label));
-        RECT needed{0, 0, 0, 0};
-        DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-        const int width = std::max(
-            0, std::min(static_cast<int>(needed.right), right - static_cast<int>(own.left)));
+        const int room = std::max(0, right - static_cast<int>(own.left));
+        HFONT fitting = CreateFittingFont(dc, font, text, room);
+        SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(fitting ? fitting : font), FALSE);
+        if (auto it = labelFonts_.find(spec.id); it != labelFonts_.end()) {
+            DeleteObject(it->second);
+            labelFonts_.erase(it);
+        }
+        if (fitting != nullptr)
+            labelFonts_[spec.id] = fitting;
+        const int width = std::min(TextWidth(dc, fitting ? fitting : font, text), room);
         SetWindowPos(label, nullptr, 0, 0, width, own.bottom - own.top,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+        InvalidateRect(label, nullptr, TRUE);
     }
-    SelectObject(dc, old);
     ReleaseDC(window_, dc);
 }
 
@@ -583,8 +596,10 @@ void Win32DialogView::PlaceControl(int id, const DlgRect& rect) {
     // A drop-down's rectangle includes its open list, as in a dialog template.
     RECT r{rect.left, rect.top, rect.right, rect.bottom};
     MapDialogRect(window_, &r);
+    // The old picture is not copied along: where controls of the other view mode covered the
+    // new place, the copy would show their remains instead of the control.
     SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     if (id == IDC_RESULT_EDIT)
         CentreResultText();
 }
@@ -983,7 +998,8 @@ void Win32DialogView::PlaceBand() {
     const int yieldWidth = width * 11 / 20;
     top = std::max(top + gap, static_cast<int>(client.bottom) - gap - 2 * row - gap);
     auto place = [&](int id, int x, int y, int w, int h) {
-        SetWindowPos(Control(id), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(Control(id), nullptr, x, y, w, h,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     };
     place(IDC_BAND_YIELD, wide.left, top, yieldWidth, row);
     place(IDC_BAND_FAILS, wide.left + yieldWidth + gap, top, width - yieldWidth - gap, row);

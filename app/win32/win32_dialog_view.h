@@ -124,6 +124,8 @@ class Win32DialogView : public DialogView {
     // The controller's sizes at 96 DPI, applied again when the DPI changes.
     SIZE requestedSize_{0, 0};
     std::map<int, std::pair<FontSpec, HFONT>> fonts_;
+    // Smaller cuts of the dialog font for labels too wide for their room.
+    std::map<int, HFONT> labelFonts_;
     std::map<int, Rgb> backgrounds_;
     std::map<int, std::vector<std::optional<Rgb>>> rowBackgrounds_;
     std::map<uint32_t, HBRUSH> brushes_;

@@ -1,6 +1,6 @@
-// The real main window on the offscreen platform: keyboard filter, the Connection List's menu,
-// the About box, the layout of both view modes (nothing overlaps, no caption is cut), and a
-// screenshot of each mode under <build>/screenshots for review.
+// The real main window on the offscreen platform: keyboard filter and mnemonics, the Connection
+// List's menu, the About box, the layout of both view modes (nothing overlaps, no caption is
+// cut), and a screenshot of each mode under <build>/screenshots for review.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <cstring>
 #include <filesystem>
@@ -202,6 +203,30 @@ TEST_F(MainWindowQtTest, EscapeNeverClosesAndEnterPressesOnlyTheListedButtons) {
         Key(view.ControlWidget(IDC_EXIT), Qt::Key_Escape);
         EXPECT_EQ(events.commands, (std::vector<int>{IDC_WRITE}));
         EXPECT_EQ(events.closeRequests, 0);
+    });
+}
+
+TEST_F(MainWindowQtTest, AltAndALetterPressTheUsableControlBeforeTheMenu) {
+    Run([&](QtDialogView& view, CQuorvelDlg&, RecordingEvents& events) {
+        QWidget* window = view.Window();
+        QApplication::setActiveWindow(window);
+        QWidget* fileName = view.ControlWidget(IDC_FILE_NAME_EDIT);
+        fileName->setFocus();
+        // "&Serialization" and the "&Setting" menu share the letter: the button is pressed.
+        QTest::keyClick(fileName, Qt::Key_S, Qt::AltModifier);
+        EXPECT_EQ(events.commands, (std::vector<int>{IDC_SERIALIZATION}));
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+        // "&Verify" is disabled while nothing is plugged: the letter opens the "&View" menu.
+        QTest::keyClick(view.ControlWidget(IDC_SERIALIZATION), Qt::Key_V, Qt::AltModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->title().toStdString(), "&View");
+        menu->close();
+        view.EnableControl(IDC_VERIFY, true);
+        QTest::keyClick(fileName, Qt::Key_V, Qt::AltModifier);
+        EXPECT_EQ(events.commands, (std::vector<int>{IDC_SERIALIZATION, IDC_VERIFY}));
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     });
 }
 

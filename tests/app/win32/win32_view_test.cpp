@@ -1,6 +1,7 @@
 // The Windows window without a display: Quorvel.exe's dialog template holds every control of
 // the main window table where the table puts it, each program and Brindlex.dll carries its
-// version, manifest and no symbols, and the security ID fields follow their key rules.
+// version, manifest and no symbols, a label too wide for its room gets a font just small enough,
+// and the security ID fields follow their key rules.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "app/main_window_layout.h"
 #include "security_id_keys.h"
+#include "win32_label_font.h"
 #include "win32_text.h"
 #include "win32_windows.h"
 
@@ -156,6 +158,10 @@ TEST(Win32Resources, MainDialogHoldsTheTableInItsOrderAndPlaces) {
                       spec.kind == ControlKind::DefaultButton);
             EXPECT_EQ((item.style & BS_MULTILINE) != 0, spec.multiLine);
         }
+        // A label too narrow for its text would hide its last word on a second line.
+        if (spec.kind == ControlKind::Label) {
+            EXPECT_EQ(item.style & SS_TYPEMASK, static_cast<DWORD>(SS_LEFTNOWORDWRAP));
+        }
         if (spec.kind == ControlKind::ReadOnlyEdit || spec.kind == ControlKind::Edit) {
             EXPECT_EQ((item.style & ES_READONLY) != 0, spec.kind == ControlKind::ReadOnlyEdit);
             EXPECT_EQ((item.style & ES_CENTER) != 0, spec.centred);
@@ -237,6 +243,50 @@ TEST(Win32Resources, EveryDeliverableHasItsVersionManifestAndNoSymbols) {
         EXPECT_EQ(nt->FileHeader.NumberOfSymbols, 0u);
         EXPECT_NE(GetFileAttributesW((path + L".debug").c_str()), INVALID_FILE_ATTRIBUTES);
     }
+}
+
+// --- Labels too wide for their room --------------------------------------------------------
+
+struct Gdi {
+    Gdi() : dc(CreateCompatibleDC(nullptr)) {}
+    ~Gdi() {
+        for (HFONT f : fonts)
+            DeleteObject(f);
+        DeleteDC(dc);
+    }
+    HFONT Own(HFONT font) { return fonts.push_back(font), font; }
+    static int Height(HFONT font) {
+        LOGFONTW shape{};
+        GetObjectW(font, sizeof shape, &shape);
+        return shape.lfHeight;
+    }
+    HDC dc;
+    std::vector<HFONT> fonts;
+};
+
+TEST(LabelFont, ShrinksOnlyAsFarAsTheRoomNeedsAndNoFurtherThanAQuarter) {
+    Gdi gdi;
+    const HFONT dialog = gdi.Own(CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0,
+                                             0, 0, 0, L"MS Shell Dlg 2"));
+    const std::wstring text = L"Command File";
+    const int natural = TextWidth(gdi.dc, dialog, text);
+    ASSERT_GT(natural, 40);
+    EXPECT_EQ(CreateFittingFont(gdi.dc, dialog, text, natural), nullptr) << "it fits as it is";
+
+    const HFONT fitted = gdi.Own(CreateFittingFont(gdi.dc, dialog, text, natural - 6));
+    ASSERT_NE(fitted, nullptr);
+    EXPECT_LE(TextWidth(gdi.dc, fitted, text), natural - 6);
+    // The largest size that fits: one pixel more would not.
+    const int height = -Gdi::Height(fitted);
+    EXPECT_LT(height, 12);
+    const HFONT larger = gdi.Own(CreateFontW(-(height + 1), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                                             DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg 2"));
+    EXPECT_GT(TextWidth(gdi.dc, larger, text), natural - 6);
+
+    // A room far too small: the smallest size allowed, and the label cuts the rest.
+    const HFONT smallest = gdi.Own(CreateFittingFont(gdi.dc, dialog, text, natural / 3));
+    ASSERT_NE(smallest, nullptr);
+    EXPECT_EQ(Gdi::Height(smallest), -9);
 }
 
 // --- Security ID fields ------------------------------------------------------------------
