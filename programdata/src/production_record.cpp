@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <vector>
 
 #include "platform/append_file.h"
@@ -95,16 +97,44 @@ std::string RecordLine(const RecordRow& row) {
     return line + std::to_string(row.durationMs) + "\r\n";
 }
 
+std::string UtcOffsetOf(const std::tm& local) {
+    std::tm normal = local;
+    const std::time_t at = std::mktime(&normal);
+    if (at == std::time_t(-1))
+        return {};
+    std::tm utc{};
+#ifdef _WIN32
+    if (gmtime_s(&utc, &at) != 0)
+        return {};
+#else
+    if (gmtime_r(&at, &utc) == nullptr)
+        return {};
+#endif
+    // The two differ by less than a day: across a year's end the day of the year restarts.
+    int days = normal.tm_yday - utc.tm_yday;
+    if (normal.tm_year != utc.tm_year)
+        days = normal.tm_year > utc.tm_year ? 1 : -1;
+    const int minutes =
+        days * 1440 + (normal.tm_hour - utc.tm_hour) * 60 + (normal.tm_min - utc.tm_min);
+    char text[16];
+    std::snprintf(text, sizeof text, "%c%02d:%02d", minutes < 0 ? '-' : '+',
+                  std::abs(minutes) / 60, std::abs(minutes) % 60);
+    return text;
+}
+
 std::string IsoLocalTime(const std::tm& time) {
     char text[40] = "";
     char offset[16] = "";
     if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &time) == 0)
         return {};
     std::string out = text;
-    // "+hhmm" to the extended form the date and time use.
+    // "+hhmm" to the extended form the date and time use; a C library whose %z names the zone
+    // instead (Windows) gets it from the time itself.
     if (std::strftime(offset, sizeof offset, "%z", &time) == 5 &&
         (offset[0] == '+' || offset[0] == '-'))
         out += std::string(offset, 3) + ":" + std::string(offset + 3, 2);
+    else
+        out += UtcOffsetOf(time);
     return out;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -46,6 +48,23 @@ TEST(RecordLineTest, QuotesOnlyFieldsThatNeedItAndEndsInCrLf) {
     std::tm t{};
     t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 8, t.tm_hour = 9, t.tm_min = 5, t.tm_gmtoff = -9000;
     EXPECT_EQ(IsoLocalTime(t), "2026-12-08T09:05:00-02:30");
+
+    // Where %z names the zone (Windows), the offset comes from the time itself.
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone != nullptr ? zone : "";
+    ::setenv("TZ", "XYZ-05:30", 1);
+    ::tzset();
+    std::tm newYear{};
+    newYear.tm_year = 127, newYear.tm_mday = 1, newYear.tm_hour = 2, newYear.tm_isdst = -1;
+    EXPECT_EQ(UtcOffsetOf(newYear), "+05:30") << "across the year's end in UTC";
+    ::setenv("TZ", "XYZ+03", 1);
+    ::tzset();
+    EXPECT_EQ(UtcOffsetOf(t), "-03:00");
+    if (zone != nullptr)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 // A spreadsheet runs a field that starts like a formula (the record's columns: production_test).

@@ -40,6 +40,9 @@ std::string RecordHeaderLine();
 std::string RecordLine(const RecordRow& row);
 // "2026-12-08T09:15:02+01:00"; the offset is left out when the time carries none.
 std::string IsoLocalTime(const std::tm& time);
+// The local time's offset from UTC ("+05:30") worked out from the time itself, for C libraries
+// whose %z names the zone instead of giving the offset (Windows).
+std::string UtcOffsetOf(const std::tm& local);
 // The record's operation column for an operation code ("" for Plug and Unplug).
 std::string RecordOperationName(int op);
 
