@@ -487,9 +487,9 @@ void Win32DialogView::FitLabels() {
     const int gap = Scale(4);
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0));
     HDC dc = GetDC(window_);
-    for (const ControlSpec& spec : MainWindowControls()) {
-        HWND label = Control(spec.id);
-        if (spec.kind != ControlKind::Label || label == nullptr ||
+    for (const ControlSpec& entry : MainWindowControls()) {
+        HWND label = Control(entry.id);
+        if (entry.kind != ControlKind::Label || label == nullptr ||
             !(GetWindowLongPtrW(label, GWL_STYLE) & WS_VISIBLE))
             continue;
         RECT own;
@@ -511,12 +511,12 @@ void Win32DialogView::FitLabels() {
         const int room = std::max(0, right - static_cast<int>(own.left));
         HFONT fitting = CreateFittingFont(dc, font, text, room);
         SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(fitting ? fitting : font), FALSE);
-        if (auto it = labelFonts_.find(spec.id); it != labelFonts_.end()) {
+        if (auto it = labelFonts_.find(entry.id); it != labelFonts_.end()) {
             DeleteObject(it->second);
             labelFonts_.erase(it);
         }
         if (fitting != nullptr)
-            labelFonts_[spec.id] = fitting;
+            labelFonts_[entry.id] = fitting;
         const int width = std::min(TextWidth(dc, fitting ? fitting : font, text), room);
         SetWindowPos(label, nullptr, 0, 0, width, own.bottom - own.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
@@ -529,7 +529,7 @@ void Win32DialogView::OnDpiChanged(const RECT& suggested) {
     SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     for (auto& [id, entry] : fonts_) {
-        HFONT font = CreateSpecFont(entry.first);
+        HFONT font = CreateFontFor(entry.first);
         SendMessageW(Control(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         DeleteObject(entry.second);
         entry.second = font;
@@ -636,8 +636,8 @@ void Win32DialogView::SetControlText(int id, const std::string& text) {
     settingText_ = true;
     SetWindowTextUtf8(control, text);
     settingText_ = false;
-    if (const ControlSpec* spec = FindMainWindowControl(id);
-        spec && spec->kind == ControlKind::Label)
+    if (const ControlSpec* entry = FindMainWindowControl(id);
+        entry && entry->kind == ControlKind::Label)
         FitLabels();
 }
 
@@ -656,26 +656,26 @@ bool Win32DialogView::GetCheck(int id) {
     return control != nullptr && SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-HFONT Win32DialogView::CreateSpecFont(const FontSpec& spec) const {
+HFONT Win32DialogView::CreateFontFor(const FontSpec& wanted) const {
     LOGFONTW font{};
-    font.lfHeight = spec.height < 0 ? -Scale(-spec.height) : Scale(spec.height);
+    font.lfHeight = wanted.height < 0 ? -Scale(-wanted.height) : Scale(wanted.height);
     font.lfCharSet = DEFAULT_CHARSET;
     // A fixed-pitch face that is not there gives way to another fixed-pitch one.
-    font.lfPitchAndFamily = spec.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
-    const std::wstring face = Wide(spec.face);
+    font.lfPitchAndFamily = wanted.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
+    const std::wstring face = Wide(wanted.face);
     wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
     return CreateFontIndirectW(&font);
 }
 
-void Win32DialogView::SetControlFont(int id, const FontSpec& spec) {
+void Win32DialogView::SetControlFont(int id, const FontSpec& wanted) {
     HWND control = Control(id);
     if (control == nullptr)
         return;
-    HFONT font = CreateSpecFont(spec);
+    HFONT font = CreateFontFor(wanted);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (auto it = fonts_.find(id); it != fonts_.end())
         DeleteObject(it->second.second);
-    fonts_[id] = {spec, font};
+    fonts_[id] = {wanted, font};
     if (id == IDC_RESULT_EDIT)
         CentreResultText();
 }

@@ -418,12 +418,12 @@ INT_PTR CALLBACK ProgramFilesProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         ListView_SetExtendedListViewStyleEx(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
                                             LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
         int index = 0;
-        for (const ColumnSpec& spec : kFileColumns) {
-            std::wstring header = Wide(std::string(GetStringText(spec.header)));
+        for (const ColumnSpec& entry : kFileColumns) {
+            std::wstring header = Wide(std::string(GetStringText(entry.header)));
             LVCOLUMNW column{};
             column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
             column.fmt = LVCFMT_LEFT;
-            column.cx = ListView_GetStringWidth(list, header.c_str()) + spec.extraWidth;
+            column.cx = ListView_GetStringWidth(list, header.c_str()) + entry.extraWidth;
             column.pszText = header.data();
             ListView_InsertColumn(list, index++, &column);
         }
@@ -518,17 +518,17 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-std::optional<std::string> RunFileDialog(HWND owner, const FileDialogSpec& spec, bool save) {
+std::optional<std::string> RunFileDialog(HWND owner, const FileDialogSpec& request, bool save) {
     // "desc|pattern|desc|pattern|" is the dialog's own list with NULs for the bars.
-    std::wstring filter = Wide(spec.filter);
+    std::wstring filter = Wide(request.filter);
     std::replace(filter.begin(), filter.end(), L'|', L'\0');
     filter.push_back(L'\0');
     filter.push_back(L'\0');
-    const std::wstring title = Wide(spec.title);
-    const std::wstring extension = Wide(spec.defaultExtension);
+    const std::wstring title = Wide(request.title);
+    const std::wstring extension = Wide(request.defaultExtension);
     // Room for the longest path the system takes.
     std::vector<wchar_t> file(32768, L'\0');
-    const std::wstring initial = Wide(spec.initialPath);
+    const std::wstring initial = Wide(request.initialPath);
     std::copy_n(initial.begin(), std::min(initial.size(), file.size() - 1), file.begin());
 
     OPENFILENAMEW dialog{};
@@ -542,7 +542,7 @@ std::optional<std::string> RunFileDialog(HWND owner, const FileDialogSpec& spec,
     dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
     // The current directory stays where it was: relative names mean the same all run long.
     dialog.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-    if (save && spec.overwritePrompt)
+    if (save && request.overwritePrompt)
         dialog.Flags |= OFN_OVERWRITEPROMPT;
     if (!save)
         dialog.Flags |= OFN_FILEMUSTEXIST;

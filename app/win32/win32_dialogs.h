@@ -7,7 +7,7 @@
 #include "app/dialog_view.h"
 #include "win32_windows.h"
 
-std::optional<std::string> RunFileDialog(HWND owner, const FileDialogSpec& spec, bool save);
+std::optional<std::string> RunFileDialog(HWND owner, const FileDialogSpec& request, bool save);
 
 SelectTargetResult RunSelectTarget(HINSTANCE instance, HWND owner,
                                    const SelectTargetRequest& request);

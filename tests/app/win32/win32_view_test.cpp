@@ -139,32 +139,32 @@ TEST(Win32Resources, MainDialogHoldsTheTableInItsOrderAndPlaces) {
     const auto table = MainWindowControls();
     ASSERT_EQ(items.size(), table.size());
     for (size_t i = 0; i < table.size(); ++i) {
-        const ControlSpec& spec = table[i];
+        const ControlSpec& control = table[i];
         const TemplateItem& item = items[i];
-        SCOPED_TRACE(spec.id);
-        EXPECT_EQ(item.id, spec.id);
+        SCOPED_TRACE(control.id);
+        EXPECT_EQ(item.id, control.id);
         // The resource compiler writes a class name in capitals; class names ignore case.
-        EXPECT_EQ(_wcsicmp(item.cls.c_str(), ClassOf(spec.kind).c_str()), 0);
-        EXPECT_EQ(item.title, spec.kind == ControlKind::ListView ? "" : spec.caption);
+        EXPECT_EQ(_wcsicmp(item.cls.c_str(), ClassOf(control.kind).c_str()), 0);
+        EXPECT_EQ(item.title, control.kind == ControlKind::ListView ? "" : control.caption);
         // Each control starts where its first view mode puts it.
-        const DlgRect first = spec.detail ? *spec.detail : spec.simple.value_or(DlgRect{});
+        const DlgRect first = control.detail ? *control.detail : control.simple.value_or(DlgRect{});
         EXPECT_EQ(item.rect, first);
         const bool shown =
-            spec.initial == InitialState::Shown || spec.initial == InitialState::Disabled;
+            control.initial == InitialState::Shown || control.initial == InitialState::Disabled;
         EXPECT_EQ((item.style & WS_VISIBLE) != 0, shown);
-        EXPECT_EQ((item.style & WS_DISABLED) != 0, spec.initial == InitialState::Disabled);
-        if (spec.kind == ControlKind::Button || spec.kind == ControlKind::DefaultButton) {
+        EXPECT_EQ((item.style & WS_DISABLED) != 0, control.initial == InitialState::Disabled);
+        if (control.kind == ControlKind::Button || control.kind == ControlKind::DefaultButton) {
             EXPECT_EQ((item.style & 0xF) == BS_DEFPUSHBUTTON,
-                      spec.kind == ControlKind::DefaultButton);
-            EXPECT_EQ((item.style & BS_MULTILINE) != 0, spec.multiLine);
+                      control.kind == ControlKind::DefaultButton);
+            EXPECT_EQ((item.style & BS_MULTILINE) != 0, control.multiLine);
         }
         // A label too narrow for its text would hide its last word on a second line.
-        if (spec.kind == ControlKind::Label) {
+        if (control.kind == ControlKind::Label) {
             EXPECT_EQ(item.style & SS_TYPEMASK, static_cast<DWORD>(SS_LEFTNOWORDWRAP));
         }
-        if (spec.kind == ControlKind::ReadOnlyEdit || spec.kind == ControlKind::Edit) {
-            EXPECT_EQ((item.style & ES_READONLY) != 0, spec.kind == ControlKind::ReadOnlyEdit);
-            EXPECT_EQ((item.style & ES_CENTER) != 0, spec.centred);
+        if (control.kind == ControlKind::ReadOnlyEdit || control.kind == ControlKind::Edit) {
+            EXPECT_EQ((item.style & ES_READONLY) != 0, control.kind == ControlKind::ReadOnlyEdit);
+            EXPECT_EQ((item.style & ES_CENTER) != 0, control.centred);
         }
     }
 }
