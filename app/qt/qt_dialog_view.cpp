@@ -950,14 +950,14 @@ int QtDialogView::TrackPopupMenu(const std::vector<MenuItemSpec>& items) {
     return it == commands.end() ? 0 : it->second;
 }
 
-DialogResult QtDialogView::MessageBox(const MessageBoxSpec& box) {
+DialogResult QtDialogView::MessageBox(const MessageBoxSpec& message) {
     // Over the dialog that asked (a refused Serialization entry), not hidden behind it.
     QMessageBox box(DialogParent());
-    box.setWindowTitle(Q(box.caption));
+    box.setWindowTitle(Q(message.caption));
     // Messages carry file names: "<" in a name is text, never markup.
     box.setTextFormat(Qt::PlainText);
-    box.setText(Q(box.text));
-    switch (box.icon) {
+    box.setText(Q(message.text));
+    switch (message.icon) {
         case MsgIcon::Error:
             box.setIcon(QMessageBox::Critical);
             break;
@@ -971,7 +971,7 @@ DialogResult QtDialogView::MessageBox(const MessageBoxSpec& box) {
             box.setIcon(QMessageBox::Question);
             break;
     }
-    if (box.buttons == MsgButtons::OkCancel) {
+    if (message.buttons == MsgButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
     } else {

@@ -66,7 +66,7 @@ class QtDialogView : public DialogView {
     void RedrawMenuBar() override;
     int TrackPopupMenu(const std::vector<MenuItemSpec>& items) override;
 
-    DialogResult MessageBox(const MessageBoxSpec& box) override;
+    DialogResult MessageBox(const MessageBoxSpec& message) override;
     std::optional<std::string> OpenFileDialog(const FileDialogSpec& dialog) override;
     std::optional<std::string> SaveFileDialog(const FileDialogSpec& dialog) override;
 
