@@ -97,22 +97,12 @@ TEST(CliE2eTest, AProgramCycleLeavesTheSameLogAndFlashAsTheWindow) {
     EXPECT_EQ(dynamic.find("Qt"), std::string::npos) << "no Qt library is linked";
 }
 
-// Each JSON line, checked to hold exactly the documented fields, as "type operation
-// target-or-result status-or-failed serial".
-std::string JsonDigest(const std::string& jsonLines, const TempDir& dir) {
+// The JSON lines of a run, checked against the documented schema (tests/e2e/json_lines.py),
+// as "type operation target-or-result status-or-failed serial" lines.
+std::string JsonDigest(const std::string& jsonLines, const TempDir& dir, int exitCode = -1) {
     WriteText(dir / "lines.json", jsonLines);
-    WriteText(dir / "digest.py",
-              "import json, sys\n"
-              "keys = {'target': 'device_path duration_ms message operation serial_number status "
-              "target type',\n"
-              "        'summary': 'cancelled duration_ms failed log operation passed record result "
-              "type'}\n"
-              "for line in open(sys.argv[1], encoding='utf-8'):\n"
-              "    o = json.loads(line)\n"
-              "    assert ' '.join(sorted(o)) == keys[o['type']], o\n"
-              "    print(o['type'], o['operation'], o.get('target', o.get('result')),\n"
-              "          o.get('status', o.get('failed')), o.get('serial_number', ''))\n");
-    return Output("python3 " + (dir / "digest.py") + " " + (dir / "lines.json"));
+    return Output("python3 " + ExampleDir() + "/../tests/e2e/json_lines.py " +
+                  (dir / "lines.json") + (exitCode >= 0 ? " " + std::to_string(exitCode) : ""));
 }
 
 TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
@@ -130,10 +120,14 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nCOUNT=2\n", 1, error)) << error;
     const CliCapture good = RunCliInProcess(write, rig.env.lock);
     EXPECT_EQ(good.code, 0) << good.err;
-    EXPECT_EQ(JsonDigest(good.out, rig.dir),
+    EXPECT_EQ(JsonDigest(good.out, rig.dir, good.code),
               "target plug 1 0 \ntarget plug 2 0 \nsummary plug SUCCESS 0 \n"
               "target write 1 0 00000010\ntarget write 2 0 00000011\nsummary write SUCCESS 0 \n"
-              "target unplug 1 0 \ntarget unplug 2 0 \nsummary unplug SUCCESS 0 \n");
+              "target unplug 1 0 \ntarget unplug 2 0 \nsummary unplug SUCCESS 0 \n"
+              "run 1 2 0 0\n");
+    EXPECT_NE(good.out.find("\"serial_first\":\"00000010\",\"serial_last\":\"00000011\""),
+              std::string::npos)
+        << good.out;
     // The run's target, file and log stay out of the settings; the serial number goes on.
     EXPECT_EQ(rig.env.Key("TRGNAME"), "QX08C032");
     EXPECT_EQ(rig.env.Key("FILENUM"), "<missing>");
@@ -162,9 +156,11 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     std::vector<std::string> onward(write.begin(), write.end() - 2);
     const CliCapture faulty = RunCliInProcess(onward, rig.env.lock);
     EXPECT_EQ(faulty.code, 1) << faulty.err;
-    const std::string digest = JsonDigest(faulty.out, rig.dir);
+    const std::string digest = JsonDigest(faulty.out, rig.dir, faulty.code);
     EXPECT_NE(digest.find("target write 4 25349 00000015\n"), std::string::npos) << digest;
     EXPECT_NE(digest.find("summary write FAILURE 1 \n"), std::string::npos) << digest;
+    EXPECT_NE(digest.find("run 1 3 1 1\n"), std::string::npos) << digest;
+    EXPECT_NE(faulty.out.find("\"status_hex\":\"0x6305\""), std::string::npos);
 
     // --serial is stored only when a Write takes its numbers: a run that cannot plug keeps it.
     rig.sim.reset();
