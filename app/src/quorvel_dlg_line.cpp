@@ -153,8 +153,12 @@ WriteCheck CQuorvelDlg::CheckWrite(int boards) {
         check.serialLength = settings_.serialLength;
         std::array<uint8_t, kByteFieldSize> next{};
         bool nextWrapped = false;
-        check.wrapsAt = CountOffSerialNumbers(SessionStartSerial(), boards, next, nextWrapped,
-                                              &check.serialNumbers);
+        // The next plug starts from the stored number, or from the run's --serial.
+        const std::array<uint8_t, kByteFieldSize> start =
+            runOverrides_ && runOverrides_->startSerial ? *runOverrides_->startSerial
+                                                        : settings_.serialNumber;
+        check.wrapsAt =
+            CountOffSerialNumbers(start, boards, next, nextWrapped, &check.serialNumbers);
         check.nextSerial = FormatHexBytes(next, settings_.serialLength);
         // A number that wrapped when it was taken is asked about before anything is erased,
         // unless the run chose its own start.

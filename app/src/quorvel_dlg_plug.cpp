@@ -89,6 +89,8 @@ bool CQuorvelDlg::Plug() {
         WriteLogText(text + "\n");
         view_.MessageBox(
             {IDS_TARGET_COUNT_MISMATCH, text, programName_, MsgIcon::Error, MsgButtons::Ok});
+        // None of them is a board of this cycle: the adapters are let go untouched.
+        ApiDelConnect();
         return AbandonPlug(run, 0);
     }
     // 6. Running.
