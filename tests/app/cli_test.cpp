@@ -170,13 +170,15 @@ TEST_F(ConsoleReportTest, ExitStatusFollowsWhatReachedTheTargets) {
 TEST_F(ConsoleReportTest, VerifyProgressCountsTheFilesOfOneTarget) {
     ConsoleReport r = Report(false);
     // Target 2 of 3, second of its 2 files: 4 of 6 comparisons overall.
-    r.OnProgress({.operation = kOperationVerify,
-                  .done = 3,
-                  .total = 6,
-                  .target = 2,
-                  .file = "b.hex",
-                  .fileNumber = 2,
-                  .fileCount = 2});
+    OperationProgress p;
+    p.operation = kOperationVerify;
+    p.done = 3;
+    p.total = 6;
+    p.target = 2;
+    p.file = "b.hex";
+    p.fileNumber = 2;
+    p.fileCount = 2;
+    r.OnProgress(p);
     EXPECT_NE(Read(err_).find("target 2, file 2 of 2 b.hex (50 %)"), std::string::npos)
         << Read(err_);
 }
@@ -191,13 +193,19 @@ TEST_F(ConsoleReportTest, JsonLinesAreStampedAndTheRunLineCountsBoardsPerCycle) 
     r.Message("q", IDS_SERIAL_AREA_OVERLAPS_FILES, MsgIcon::Question, "Continue?", IDCANCEL);
     r.Note("a note");
     auto result = [](int op, int target, uint32_t status, std::string serial = "") {
-        return TargetResult{.operation = op,
-                            .target = target,
-                            .serialNumber = serial,
-                            .status = status,
-                            .message = "m",
-                            .durationMs = 1};
+        TargetResult t;
+        t.operation = op;
+        t.target = target;
+        t.serialNumber = serial;
+        t.status = status;
+        t.message = "m";
+        return t;
     };
+    OperationSummary verify;
+    verify.operation = kOperationVerify;
+    verify.resultText = "Verify FAILURE";
+    verify.resultCode = kResultFailure;
+    verify.failed = 1;
     r.BeginCycle(1);
     r.OnTargetResult(result(kOperationPlug, 1, 0));
     r.OnTargetResult(result(kOperationWrite, 1, 0, "0A"));
