@@ -387,10 +387,15 @@ class Session {
         }
         std::string erasedJson;
         for (const ErasedRange& e : c.erased) {
-            report_.Warning("Write erases " + Range(e.first, e.last) + " (" +
-                            (e.testArea ? "test data area" : "read-only") + ") with block " +
-                            Range(e.blockFirst, e.blockLast) +
-                            " and does not program it: its bytes are lost on every board");
+            const std::string text = "Write erases " + Range(e.first, e.last) + " (" +
+                                     (e.testArea ? "test data area" : "read-only") +
+                                     ") with block " + Range(e.blockFirst, e.blockLast) +
+                                     " and does not program it: its bytes are lost on every board";
+            // The test data area goes with the last block on every target: worth a note only.
+            if (e.testArea)
+                report_.Note(text);
+            else
+                report_.Warning(text);
             erasedJson += std::string(erasedJson.empty() ? "" : ",") +
                           "{\"first\":" + JsonString(Address(e.first)) +
                           ",\"last\":" + JsonString(Address(e.last)) +
