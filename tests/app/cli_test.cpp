@@ -286,6 +286,15 @@ class CliRefusalTest : public ::testing::Test {
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_EQ(env_.IniContent(), before);
         EXPECT_EQ(env_.lock.held, 0);
+        // With --json the same line is a message event, and the run line tells exit 2.
+        std::vector<std::string> json = args;
+        json.push_back("--json");
+        const CliCapture lines = RunCliInProcess(json, env_.lock, nullptr, securityIdVariable);
+        EXPECT_EQ(lines.code, 2);
+        EXPECT_NE(lines.out.find("\"type\":\"message\""), std::string::npos) << reason;
+        EXPECT_NE(lines.out.find("\"icon\":\"error\""), std::string::npos) << lines.out;
+        EXPECT_NE(lines.out.rfind("\"exit_code\":2}\n"), std::string::npos) << lines.out;
+        EXPECT_EQ(env_.IniContent(), before);
     }
     WriterEnv env_;
     std::string good_;
