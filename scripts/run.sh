@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the default preset, starts the adapter simulator with the
-# demo setup (six adapters) and then Quorvel; the simulator stops when Quorvel exits.
+# demo setup (four good adapters; SETUP=examples/sim/faults.ini starts the fault showcase
+# instead) and then Quorvel; the simulator stops when Quorvel exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,7 +39,8 @@ stop_simulator() {
 trap stop_simulator EXIT
 trap 'exit 130' INT TERM
 
-"$bin/vexil-sim" --ready-file "$state/ready" examples/sim/demo.ini >"$state/sim.log" 2>&1 &
+setup=${SETUP:-examples/sim/demo.ini}
+"$bin/vexil-sim" --ready-file "$state/ready" "$setup" >"$state/sim.log" 2>&1 &
 sim_pid=$!
 # Wait for the sockets (at most about ten seconds), or for the simulator to give up.
 for _ in $(seq 1 100); do
@@ -57,16 +59,13 @@ if [ ! -e "$state/ready" ]; then
 fi
 echo "Simulated adapters in $VEXIL_DEVICE_DIR: $(ls "$VEXIL_DEVICE_DIR" | tr '\n' ' ')"
 
-# A first run starts ready for the demo: the demo's target type selected and a sample program
-# registered, so Plug and Write, or one press of Program, work at once. A settings file that
-# exists is never touched.
+# A first run starts ready for the demo: the demo's target type selected, a sample program
+# registered and simple mode, so one press of Program plugs, writes, verifies once (the command
+# file's VERIFY; detail mode's Write would verify by itself as well) and unplugs. A settings
+# file that exists is never touched.
 if [ ! -e "$bin/Quorvel.ini" ]; then
-  # Private, as Quorvel creates it: it will remember security IDs.
-  (
-    umask 077
-    printf '[Settings]\r\nTRGNAME=QX16A064\r\nFILENUM=1\r\nFILENAME0=%s\r\nOFFSET0= 00000H\r\n' \
-      "$PWD/examples/programs/demo-qx16a064.hex" >"$bin/Quorvel.ini"
-  )
+  "$bin/quorvel-cli" init --settings "$bin/Quorvel.ini" --target QX16A064 \
+    --file "$PWD/examples/programs/demo-qx16a064.hex"
 fi
 
 "$bin/Quorvel"

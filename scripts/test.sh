@@ -51,6 +51,11 @@ for preset in "${presets[@]}"; do
   echo "=== ${preset}: test"
   rm -f build/"$preset"/tests/fault-matrix-*.txt
   ctest --preset "$preset"
+  # The Debian package, unpacked into a scratch root, its programs run from there.
+  if [ "$preset" = default ]; then
+    echo "=== ${preset}: package"
+    scripts/package-test.sh build/default
+  fi
   # The fault matrix's cells, one line each (ctest shows test output only on failure).
   if compgen -G "build/$preset/tests/fault-matrix-*.txt" >/dev/null; then
     echo "=== ${preset}: fault matrix"

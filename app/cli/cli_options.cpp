@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -26,14 +27,27 @@ Commands:
   verify                plug, verify, unplug
   erase                 plug, erase the whole flash, unplug
   save N FILE           plug, save target N's flash as Intel HEX, unplug
+  list                  plug, tell each adapter found (device path, firmware, chip,
+                        protection, plug result), unplug; erases and writes nothing and
+                        sends no security ID unless one is given
+  check                 no adapter traffic: the checks a Write makes before it erases,
+                        where each file's data lands, the bytes a block erase loses, the
+                        checksum and the next serial numbers; exit 0 when a Write would
+                        start, 2 when it would refuse
+  init                  write a new settings file (--settings, or Quorvel.ini beside
+                        quorvel-cli) with every key; never replaces a file
 
 Options for this run only (the settings file keeps its own values):
-  --settings FILE       settings file (default: Quorvel.ini beside quorvel-cli)
-  --target NAME         target type
+  --settings FILE       settings file (default: Quorvel.ini beside quorvel-cli). The log,
+                        command, record and yield files it leaves at their defaults lie
+                        beside it
+  --target NAME         target type, in any letter case
   --file PATH[@OFFSET]  program file, repeatable; replaces the stored list. OFFSET is
                         hexadecimal: +01000H, -00100H, 0x1000, -0x100
   --log FILE            operation log
   --command FILE        command file (program)
+  --expect-targets N    the plug must find exactly N adapters; otherwise nothing is
+                        plugged or written (exit 2); check lists N serial numbers
 
 Serial numbers:
   --serial HEX          start serial number of the first Write (serialization must be
@@ -43,7 +57,8 @@ Serial numbers:
   --serial-rewind       allow a --serial below the stored number (numbers may repeat)
 
 Repeating the Program cycle:
-  --cycles N            N cycles, waiting for Enter before each further one
+  --cycles N            N cycles, waiting for Enter before each further one (the end of
+                        input stops the waiting: give --interval to run N cycles unattended)
   --loop                cycles until Ctrl+C, or end of input at the prompt
   --interval SECONDS    wait this long between cycles instead of for Enter
   --keep-going          go on after a cycle whose record or log could not be written
@@ -63,17 +78,21 @@ Questions and dialogs (without these: Cancel, and a locked target is skipped):
                         read it in the process list: prefer the file or the variable
   --allow-initialize    a target still locked after that is unlocked by erasing every
                         plugged chip and its security setting (not for security type 1)
+  --force               save: replace an existing FILE
 
 Output:
-  --json                one JSON object per line on standard output for each target's
-                        result and each operation's outcome
+  --json                one JSON object per line on standard output (schema 1): each
+                        target's result, each operation's outcome, each message, and a
+                        last "run" line with the counts and the exit status
+  --version             the version
   -h, --help            this text
 
 Environment:
   QUORVEL_SECURITY_ID   the security ID when neither option gives one
 
 Exit status: 0 every target succeeded; 1 a target failed, or the run was stopped;
-2 nothing could run (arguments, settings, program files, no adapter, adapters in use).
+2 nothing could run (arguments, settings, program files, no adapter, adapters in use,
+another number of adapters than --expect-targets), or check found a Write would refuse.
 )";
 
 // Far more than twelve words with blanks and line ends: anything larger is another file.
@@ -130,11 +149,38 @@ bool ParseProgramFile(const std::string& text, CliProgramFile& file, std::string
     return true;
 }
 
-const std::map<std::string, CliCommand> kCommands = {
-    {"program", CliCommand::Program}, {"plug", CliCommand::Plug},   {"write", CliCommand::Write},
-    {"verify", CliCommand::Verify},   {"erase", CliCommand::Erase}, {"save", CliCommand::Save}};
+// Each command with its arguments after the name, and the options it takes where it does not
+// take them all.
+struct CommandSpec {
+    CliCommand command;
+    size_t arguments;
+    std::vector<std::string> options;  // empty: every option
+};
+const std::map<std::string, CommandSpec> kCommands = {
+    {"program", {CliCommand::Program, 0, {}}},
+    {"plug", {CliCommand::Plug, 0, {}}},
+    {"write", {CliCommand::Write, 0, {}}},
+    {"verify", {CliCommand::Verify, 0, {}}},
+    {"erase", {CliCommand::Erase, 0, {}}},
+    {"save", {CliCommand::Save, 2, {}}},
+    {"list",
+     {CliCommand::List,
+      0,
+      {"--settings", "--target", "--log", "--json", "--security-id", "--security-id-file",
+       "--expect-targets"}}},
+    {"check",
+     {CliCommand::Check,
+      0,
+      {"--settings", "--target", "--file", "--log", "--json", "--serial", "--serial-rewind",
+       "--allow-outside", "--yes", "--expect-targets"}}},
+    {"init", {CliCommand::Init, 0, {"--settings", "--target", "--file", "--json"}}},
+};
 
 }  // namespace
+
+bool CliWantsJson(const std::vector<std::string>& args) {
+    return std::find(args.begin(), args.end(), "--json") != args.end();
+}
 
 const char* CliUsage() {
     return kUsage;
@@ -148,6 +194,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         std::string arg = args[i];
         if (arg == "-h" || arg == "--help") {
             o.command = CliCommand::Help;
+            return true;
+        }
+        if (arg == "--version") {
+            o.command = CliCommand::Version;
             return true;
         }
         if (arg.size() < 2 || arg[0] != '-') {
@@ -215,6 +265,15 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
                 error = "--cycles needs a count from 1, not \"" + v + "\"";
                 return false;
             }
+        } else if (arg == "--expect-targets") {
+            int count = 0;
+            if (!value(v))
+                return false;
+            if (!ParseCount(v, 1, 32, count)) {
+                error = "--expect-targets needs a count from 1 to 32, not \"" + v + "\"";
+                return false;
+            }
+            o.expectTargets = count;
         } else if (arg == "--interval") {
             uint32_t ms = 0;
             if (!value(v))
@@ -264,6 +323,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         } else if (arg == "--keep-going") {
             if (!flag(o.keepGoing))
                 return false;
+        } else if (arg == "--force") {
+            if (!flag(o.force))
+                return false;
         } else {
             error = "unknown option " + arg;
             return false;
@@ -279,11 +341,29 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         error = "unknown command " + positional[0];
         return false;
     }
-    o.command = command->second;
-    const size_t expected = o.command == CliCommand::Save ? 3 : 1;
+    o.command = command->second.command;
+    o.commandName = command->first;
+    const size_t expected = command->second.arguments + 1;
     if (positional.size() != expected) {
         error = o.command == CliCommand::Save ? "save needs a target number and a file"
                                               : "unexpected argument " + positional[1];
+        return false;
+    }
+    const std::vector<std::string>& allowed = command->second.options;
+    for (const auto& [option, count] : seen) {
+        if (!allowed.empty() &&
+            std::find(allowed.begin(), allowed.end(), option) == allowed.end()) {
+            error = option + " does not apply to " + o.commandName;
+            return false;
+        }
+    }
+    if (!allowed.empty() && !o.files.empty() &&
+        std::find(allowed.begin(), allowed.end(), "--file") == allowed.end()) {
+        error = "--file does not apply to " + o.commandName;
+        return false;
+    }
+    if (o.force && o.command != CliCommand::Save) {
+        error = "--force belongs to the save command";
         return false;
     }
     if (o.command == CliCommand::Save) {

@@ -6,7 +6,19 @@
 #include <string>
 #include <vector>
 
-enum class CliCommand { Help, Program, Plug, Write, Verify, Erase, Save };
+enum class CliCommand {
+    Help,
+    Version,
+    Program,
+    Plug,
+    Write,
+    Verify,
+    Erase,
+    Save,
+    List,
+    Check,
+    Init
+};
 
 struct CliProgramFile {
     std::string path;
@@ -15,8 +27,10 @@ struct CliProgramFile {
 
 struct CliOptions {
     CliCommand command = CliCommand::Help;
-    int saveTarget = 0;  // save N FILE
+    std::string commandName;  // as given
+    int saveTarget = 0;       // save N FILE
     std::string savePath;
+    bool force = false;  // save may replace an existing file
 
     std::string settingsPath;  // empty: beside the executable
     std::optional<std::string> target;
@@ -27,6 +41,7 @@ struct CliOptions {
     bool serialRewind = false;          // --serial may lie below the stored number
     bool allowOutside = false;          // program files may hold data outside the flash
     bool keepGoing = false;             // cycles go on after the record could not be written
+    std::optional<int> expectTargets;   // the adapters a plug must find
 
     int cycles = 1;
     bool loop = false;
@@ -54,3 +69,6 @@ bool ResolveSecurityId(CliOptions& options, const std::optional<std::string>& va
 
 // The --help text.
 const char* CliUsage();
+
+// Whether the command line asks for JSON lines, also when it does not parse otherwise.
+bool CliWantsJson(const std::vector<std::string>& args);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/adapter_mutex.h"
+#include "console_report.h"
 #include "platform/console.h"
 
 struct CliEnvironment {
@@ -21,6 +22,8 @@ struct CliEnvironment {
     std::function<plat::ConsoleWait(bool readLine, uint32_t ms)> wait = plat::WaitForConsole;
     // The value of QUORVEL_SECURITY_ID; unset unless main reads it.
     std::optional<std::string> securityIdVariable;
+    // What every JSON line carries (run id, host, time); unset: the system's.
+    std::function<JsonStamp()> stamp;
 };
 
 // args: the command line without the program's name. Answers the exit status (CliExit).

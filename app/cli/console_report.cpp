@@ -1,9 +1,15 @@
 #include "console_report.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <ctime>
 #include <iterator>
+#include <random>
 
+#include "platform/append_file.h"
+#include "programdata/operation_log.h"
+#include "programdata/production_record.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 
@@ -41,7 +47,8 @@ constexpr uint32_t kInputErrors[] = {IDS_ADAPTER_NOT_CONNECTED,
                                      IDS_HEX_OPEN_FAILED,
                                      IDS_ILLEGAL_OFFSET,
                                      IDS_DATA_OUTSIDE_FLASH,
-                                     IDS_INI_WRITE_FAILED};
+                                     IDS_INI_WRITE_FAILED,
+                                     IDS_TARGET_COUNT_MISMATCH};
 
 bool IsInputError(uint32_t id) {
     return std::find(std::begin(kInputErrors), std::end(kInputErrors), id) !=
@@ -67,7 +74,33 @@ std::string JsonName(int op) {
     return name;
 }
 
-// Message texts span lines in a box; a console line holds them with blanks between.
+bool TouchesFlash(int op) {
+    return op == kOperationWrite || op == kOperationVerify || op == kOperationErase ||
+           op == kOperationSave;
+}
+
+const char* OutcomeName(int resultCode, bool cancelled) {
+    if (cancelled || resultCode == kResultStopped)
+        return "stopped";
+    switch (resultCode) {
+        case kResultSuccess:
+            return "success";
+        case kResultPartialSuccess:
+            return "partial";
+        default:
+            return "failure";
+    }
+}
+
+const char* IconName(MsgIcon icon) {
+    return icon == MsgIcon::Error      ? "error"
+           : icon == MsgIcon::Warning  ? "warning"
+           : icon == MsgIcon::Question ? "question"
+                                       : "note";
+}
+
+}  // namespace
+
 std::string OneLine(std::string_view text) {
     std::string line;
     for (char c : text) {
@@ -85,36 +118,20 @@ std::string OneLine(std::string_view text) {
     return line;
 }
 
-std::string Hex4(uint32_t value) {
+std::string StatusHex(uint32_t status) {
     char text[16];
-    std::snprintf(text, sizeof text, "0x%04X", value);
+    std::snprintf(text, sizeof text, "0x%04X", status);
     return text;
 }
 
-bool TouchesFlash(int op) {
-    return op == kOperationWrite || op == kOperationVerify || op == kOperationErase ||
-           op == kOperationSave;
+JsonFields& JsonFields::Raw(const char* key, const std::string& value) {
+    text_ += (text_.empty() ? "" : ",") + JsonString(key) + ":" + value;
+    return *this;
 }
 
-// One JSON object built field by field.
-class JsonObject {
-  public:
-    JsonObject& Field(const char* key, const std::string& value) {
-        return Raw(key, JsonString(value));
-    }
-    JsonObject& Field(const char* key, int64_t value) { return Raw(key, std::to_string(value)); }
-    JsonObject& Flag(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
-    std::string Text() const { return text_ + "}"; }
-
-  private:
-    JsonObject& Raw(const char* key, const std::string& value) {
-        text_ += (text_.size() > 1 ? "," : "") + JsonString(key) + ":" + value;
-        return *this;
-    }
-    std::string text_ = "{";
-};
-
-}  // namespace
+JsonFields& JsonFields::TextOrNull(const char* key, const std::string& value) {
+    return Raw(key, value.empty() ? "null" : JsonString(value));
+}
 
 std::string JsonString(std::string_view bytes) {
     std::string out = "\"";
@@ -176,9 +193,27 @@ std::string JsonString(std::string_view bytes) {
     return out + "\"";
 }
 
+JsonStamp SystemJsonStamp() {
+    // 128 random bits, shown as a UUID (version 4) so that a database takes it as one.
+    std::random_device random;
+    std::array<uint32_t, 4> words{};
+    for (uint32_t& w : words)
+        w = random();
+    words[1] = (words[1] & 0xFFFF0FFFu) | 0x00004000u;
+    words[2] = (words[2] & 0x3FFFFFFFu) | 0x80000000u;
+    char id[40];
+    std::snprintf(id, sizeof id, "%08x-%04x-%04x-%04x-%04x%08x", unsigned(words[0]),
+                  unsigned(words[1] >> 16), unsigned(words[1] & 0xFFFF), unsigned(words[2] >> 16),
+                  unsigned(words[2] & 0xFFFF), unsigned(words[3]));
+    return {id, plat::HostName(), [] {
+                std::tm now{};
+                return SystemLocalTime(now) ? IsoLocalTime(now) : std::string();
+            }};
+}
+
 ConsoleReport::ConsoleReport(std::FILE* err, std::FILE* json, bool terminal,
-                             std::function<Clock::time_point()> now)
-    : err_(err), json_(json), terminal_(terminal), now_(std::move(now)) {}
+                             std::function<Clock::time_point()> now, JsonStamp stamp)
+    : err_(err), json_(json), terminal_(terminal), now_(std::move(now)), stamp_(std::move(stamp)) {}
 
 void ConsoleReport::ClearProgress() {
     if (progressWidth_ == 0)
@@ -193,11 +228,24 @@ void ConsoleReport::Line(const std::string& text) {
     std::fflush(err_);
 }
 
-void ConsoleReport::Json(const std::string& object) {
+void ConsoleReport::Json(const std::string& type, const std::string& fields) {
     if (json_ == nullptr)
         return;
-    std::fprintf(json_, "%s\n", object.c_str());
+    JsonFields line;
+    line.Field("schema", kSchema)
+        .Field("type", type)
+        .Field("run_id", stamp_.runId)
+        .Field("time", stamp_.time ? stamp_.time() : std::string())
+        .Field("host", stamp_.host);
+    if (cycle_ > 0)
+        line.Field("cycle", cycle_);
+    std::fprintf(json_, "{%s%s%s}\n", line.Text().c_str(), fields.empty() ? "" : ",",
+                 fields.c_str());
     std::fflush(json_);
+}
+
+void ConsoleReport::JsonLine(const std::string& type, const std::string& fields) {
+    Json(type, fields);
 }
 
 void ConsoleReport::OnOperationStart(int) {
@@ -210,23 +258,32 @@ void ConsoleReport::OnTargetResult(const TargetResult& r) {
     targetsTouched_ = targetsTouched_ || TouchesFlash(r.operation);
     failed_ = failed_ || r.status != 0;
     std::string line = OperationLabel(r.operation) + " target " + std::to_string(r.target) + ": ";
-    line += r.status == 0 ? "OK" : "Error " + Hex4(r.status) + ": " + OneLine(r.message);
+    line += r.status == 0 ? "OK" : "Error " + StatusHex(r.status) + ": " + OneLine(r.message);
     if (!r.serialNumber.empty())
         line += ", serial " + r.serialNumber;
     line += ", " + std::to_string(r.durationMs) + " ms";
     if (r.operation == kOperationPlug && !r.devicePath.empty())
         line += " (" + r.devicePath + ")";
     Line(line);
-    Json(JsonObject()
-             .Field("type", "target")
-             .Field("operation", JsonName(r.operation))
-             .Field("target", r.target)
-             .Field("device_path", r.devicePath)
-             .Field("serial_number", r.serialNumber)
-             .Field("status", int64_t(r.status))
-             .Field("message", r.message)
-             .Field("duration_ms", int64_t(r.durationMs))
-             .Text());
+    if (std::find(boardOperations_.begin(), boardOperations_.end(), r.operation) !=
+        boardOperations_.end())
+        cycleBoards_[r.target] = r.status;
+    // Numbers handed out: those the targets of a Write got.
+    if (r.operation == kOperationWrite && !r.serialNumber.empty()) {
+        if (serialFirst_.empty())
+            serialFirst_ = r.serialNumber;
+        serialLast_ = r.serialNumber;
+    }
+    Json("target", JsonFields()
+                       .Field("operation", JsonName(r.operation))
+                       .Field("target", r.target)
+                       .Field("device_path", r.devicePath)
+                       .Field("serial_number", r.serialNumber)
+                       .Field("status", int64_t(r.status))
+                       .Field("status_hex", StatusHex(r.status))
+                       .Field("message", r.message)
+                       .Field("duration_ms", int64_t(r.durationMs))
+                       .Text());
 }
 
 void ConsoleReport::OnOperationEnd(const OperationSummary& s) {
@@ -243,17 +300,17 @@ void ConsoleReport::OnOperationEnd(const OperationSummary& s) {
     Line(label + ": " + outcome + ", " + std::to_string(s.passed) + " passed, " +
          std::to_string(s.failed) + " failed, " + std::to_string(s.durationMs) + " ms" +
          (recordFailed_ ? ", record not written" : "") + (logFailed_ ? ", log not written" : ""));
-    Json(JsonObject()
-             .Field("type", "summary")
-             .Field("operation", JsonName(s.operation))
-             .Field("result", s.resultText)
-             .Field("passed", s.passed)
-             .Field("failed", s.failed)
-             .Flag("cancelled", s.cancelled)
-             .Field("duration_ms", int64_t(s.durationMs))
-             .Field("record", recordFailed_ ? "failed" : "ok")
-             .Field("log", logFailed_ ? "failed" : "ok")
-             .Text());
+    Json("summary", JsonFields()
+                        .Field("operation", JsonName(s.operation))
+                        .Field("result", s.resultText)
+                        .Field("outcome", OutcomeName(s.resultCode, s.cancelled))
+                        .Field("passed", s.passed)
+                        .Field("failed", s.failed)
+                        .Flag("cancelled", s.cancelled)
+                        .Field("duration_ms", int64_t(s.durationMs))
+                        .Field("record", recordFailed_ ? "failed" : "ok")
+                        .Field("log", logFailed_ ? "failed" : "ok")
+                        .Text());
 }
 
 void ConsoleReport::OnProgress(const OperationProgress& p) {
@@ -276,8 +333,9 @@ void ConsoleReport::OnProgress(const OperationProgress& p) {
         text += "reading every target, block " + std::to_string(p.done) + " of " +
                 std::to_string(p.total);
     else if (p.operation == kOperationVerify)
-        text += "target " + std::to_string(p.target) + ", file " + std::to_string(p.done + 1) +
-                " of " + std::to_string(p.total) + " " + p.file;
+        text += "target " + std::to_string(p.target) + ", file " + std::to_string(p.fileNumber) +
+                " of " + std::to_string(p.fileCount) + " " + p.file + " (" +
+                std::to_string(percent) + " %)";
     else if (p.operation == kOperationWrite)
         text += "block " + std::to_string(p.done) + " of " + std::to_string(p.total) + " (" +
                 std::to_string(percent) + " %)";
@@ -303,18 +361,24 @@ void ConsoleReport::OnIdle() {
 }
 
 void ConsoleReport::Message(const std::string& caption, uint32_t id, MsgIcon icon,
-                            const std::string& text, std::optional<DialogResult> answer) {
-    const char* kind = icon == MsgIcon::Error      ? "error"
-                       : icon == MsgIcon::Warning  ? "warning"
-                       : icon == MsgIcon::Question ? "question"
-                                                   : "note";
+                            const std::string& text, std::optional<DialogResult> answer,
+                            const std::string& file) {
+    const char* kind = IconName(icon);
+    // A text that names no file gets the file it is about.
+    const std::string shown =
+        OneLine(text) +
+        (file.empty() || text.find(file) != std::string::npos ? "" : " (" + file + ")");
     std::string line =
-        caption + ": " + kind + (id != 0 ? " " + std::to_string(id) : "") + ": " + OneLine(text);
+        caption + ": " + kind + (id != 0 ? " " + std::to_string(id) : "") + ": " + shown;
+    const std::string answered = !answer ? "" : *answer == 1 ? "ok" : "cancel";
     if (answer)
         line += *answer == 1 ? " -> OK" : " -> Cancel";
     Line(line);
+    Emit(kind, id, text, answered, file);
     if (id == IDS_RECORD_WRITE_FAILED)
         recordFailed_ = recordOrLogFailed_ = true;
+    if (id == IDS_TARGET_COUNT_MISMATCH)
+        countMismatch_ = true;
     if (id == IDS_LOG_WRITE_FAILED || id == IDS_LOG_CLOSE_FAILED)
         logFailed_ = recordOrLogFailed_ = true;
     if (icon == MsgIcon::Error) {
@@ -330,19 +394,79 @@ void ConsoleReport::Message(const std::string& caption, uint32_t id, MsgIcon ico
         inputError_ = true;
 }
 
+void ConsoleReport::Emit(const std::string& kind, uint32_t id, const std::string& text,
+                         const std::string& answer, const std::string& file) {
+    JsonFields fields;
+    fields.Raw("number", id != 0 ? std::to_string(id) : "null")
+        .Field("icon", kind)
+        .Field("text", text);
+    if (!answer.empty())
+        fields.Field("answer", answer);
+    if (!file.empty())
+        fields.Field("file", file);
+    Json("message", fields.Text());
+}
+
 void ConsoleReport::Note(const std::string& text) {
     Line(text);
+    Emit("note", 0, text, "", "");
+}
+
+void ConsoleReport::Warning(const std::string& text) {
+    Line(text);
+    Emit("warning", 0, text, "", "");
 }
 
 void ConsoleReport::InputError(const std::string& text) {
     Line(text);
+    Emit("error", 0, text, "", "");
     inputError_ = true;
 }
 
+void ConsoleReport::SetCommand(const std::string& name, std::vector<int> boardOperations) {
+    command_ = name;
+    boardOperations_ = std::move(boardOperations);
+}
+
+void ConsoleReport::CountBoards() {
+    for (const auto& [target, status] : cycleBoards_)
+        ++(status == 0 ? boardsPassed_ : boardsFailed_);
+    cycleBoards_.clear();
+}
+
+void ConsoleReport::BeginCycle(int cycle) {
+    CountBoards();
+    cycle_ = cycle;
+}
+
 int ConsoleReport::ExitCode() const {
+    if (verdict_)
+        return *verdict_ && errors_ == 0 && !inputError_ ? kExitSuccess : kExitNothingRan;
     if (stopped_)
         return kExitFailed;
     if (!plugReached_ || (inputError_ && !targetsTouched_))
         return kExitNothingRan;
     return failed_ || inputError_ ? kExitFailed : kExitSuccess;
+}
+
+int ConsoleReport::Finish() {
+    CountBoards();
+    const int cycles = cycle_;
+    cycle_ = 0;
+    const int code = ExitCode();
+    const int boards = boardsPassed_ + boardsFailed_;
+    char yield[32] = "null";
+    if (boards > 0)
+        std::snprintf(yield, sizeof yield, "%.1f", 100.0 * boardsPassed_ / boards);
+    Json("run", JsonFields()
+                    .Field("command", command_)
+                    .Field("cycles", cycles)
+                    .Field("passed", boardsPassed_)
+                    .Field("failed", boardsFailed_)
+                    .Raw("yield", yield)
+                    .TextOrNull("serial_first", serialFirst_)
+                    .TextOrNull("serial_last", serialLast_)
+                    .Field("exit_code", code)
+                    .Text());
+    return code;
 }

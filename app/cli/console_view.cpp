@@ -49,17 +49,17 @@ DialogResult ConsoleView::MessageBox(const MessageBoxSpec& box) {
     // anything is plugged, unless the engineer said it may be dropped.
     if (box.id == IDS_DATA_OUTSIDE_FLASH && !answers_.allowOutside) {
         report_.Message(box.caption, box.id, MsgIcon::Error,
-                        box.text + " (--allow-outside drops that data)", std::nullopt);
+                        box.text + " (--allow-outside drops that data)", std::nullopt, box.file);
         return IDOK;
     }
     if (box.buttons == MsgButtons::Ok) {
-        report_.Message(box.caption, box.id, box.icon, box.text, std::nullopt);
+        report_.Message(box.caption, box.id, box.icon, box.text, std::nullopt, box.file);
         return IDOK;
     }
     // Questions answer Cancel, the safe way out, unless a flag says otherwise.
     const DialogResult answer =
         answers_.yes && box.id == IDS_SERIAL_AREA_OVERLAPS_FILES ? IDOK : IDCANCEL;
-    report_.Message(box.caption, box.id, box.icon, box.text, answer);
+    report_.Message(box.caption, box.id, box.icon, box.text, answer, box.file);
     return answer;
 }
 

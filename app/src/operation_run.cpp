@@ -100,12 +100,15 @@ CQuorvelDlg::Ending OperationRun::Overall() const {
     return Worse(ending_, worstHeld_);
 }
 
-void OperationRun::Progress(uint32_t done, uint32_t total, int target, const std::string& file) {
+void OperationRun::Progress(uint32_t done, uint32_t total, int target, const std::string& file,
+                            uint32_t fileNumber, uint32_t fileCount) {
     dlg_.NotifyProgress({.operation = op_,
                          .done = done,
                          .total = total,
                          .target = target,
                          .file = file,
+                         .fileNumber = fileNumber,
+                         .fileCount = fileCount,
                          .elapsedMs = ElapsedMs()});
 }
 

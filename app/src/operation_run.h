@@ -42,8 +42,10 @@ class OperationRun {
     // Save Memory works on one target only.
     void OnlyTarget(int target) { onlyTarget_ = target; }
 
+    // Verify tells the target and the file it compares (fileNumber of fileCount).
     void Progress(uint32_t done, uint32_t total, int target = 0,
-                  const std::string& file = std::string());
+                  const std::string& file = std::string(), uint32_t fileNumber = 0,
+                  uint32_t fileCount = 0);
     // Runs the message pump; true when a Cancel was confirmed for this run or one holding it.
     bool Cancelled();
     bool CancelRequested() const;

@@ -7,6 +7,7 @@
 #include "brindlex/quorvel_api.h"
 #include "brindlex/target_info.h"
 #include "operation_run.h"
+#include "platform/files.h"
 #include "programdata/string_table.h"
 
 namespace {
@@ -76,8 +77,8 @@ void CQuorvelDlg::ShowInformation(uint32_t id) {
 }
 
 void CQuorvelDlg::ShowFileError(uint32_t id, const std::string& fileName) {
-    view_.MessageBox(
-        {id, FormatStringText(id, fileName), programName_, MsgIcon::Error, MsgButtons::Ok});
+    view_.MessageBox({id, FormatStringText(id, fileName), programName_, MsgIcon::Error,
+                      MsgButtons::Ok, fileName});
 }
 
 bool CQuorvelDlg::AskOkCancel(uint32_t id) {
@@ -173,12 +174,24 @@ void CQuorvelDlg::SelectStoredTarget() {
     if (named)
         stored = *runOverrides_->targetName;
     if (named || settingsFile_.ReadTargetName(stored)) {
-        for (uint32_t i = 0; i < targetSet_->count; ++i) {
-            if (TargetName(i) == stored) {
-                index = i;
-                break;
+        // A run's name is looked up as the TRG files are found: in any letter case, the exact
+        // spelling first.
+        auto upper = [](std::string text) {
+            for (char& c : text)
+                c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            return text;
+        };
+        auto find = [&](auto same) {
+            for (uint32_t i = 0; i < targetSet_->count; ++i) {
+                if (same(TargetName(i))) {
+                    index = i;
+                    return true;
+                }
             }
-        }
+            return false;
+        };
+        if (!find([&](const std::string& name) { return name == stored; }) && named)
+            find([&](const std::string& name) { return upper(name) == upper(stored); });
     }
     view_.ComboSetCurSel(IDC_TARGET_COMBO, static_cast<int>(index));
     selectedTarget_ = index;
@@ -225,13 +238,15 @@ void CQuorvelDlg::RestoreFileList() {
     view_.ListAddColumn(IDC_FILE_LIST, Text(IDS_COLUMN_FLASH_START), 40);
     // 2. Log file name without a directory until the file says otherwise.
     settings_.logFileName = kDefaultLogFileName;
-    // 3. Nothing more without a settings file.
-    if (!settingsFile_.Exists())
+    // 3. Nothing more without a settings file (a console run's own files still count: it may be
+    // about to create that file).
+    if (!settingsFile_.Exists() && !(runOverrides_ && runOverrides_->programFiles))
         return;
     // 4. and 5. The stored entries through the file list, with one 2080 for all of them.
     RestoreProgramFiles();
-    // 6. and 7. Log and command file names, defaulting to the executable's directory.
-    const std::string exeDir = ExecutableDirectory();
+    // 6. and 7. Log and command file names, defaulting to the executable's directory (or to
+    // the directory of the settings file a console run named).
+    const std::string exeDir = DefaultFileDirectory();
     settings_.logFileName = settingsFile_.ReadLogFileName();
     if (settings_.logFileName.empty())
         settings_.logFileName = exeDir + kDefaultLogFileName;
@@ -244,6 +259,15 @@ void CQuorvelDlg::RestoreFileList() {
         settings_.commandFileName = *runOverrides_->commandFileName;
     // 8. The checksum of the restored list.
     RefreshChecksum();
+}
+
+std::string CQuorvelDlg::DefaultFileDirectory() const {
+    if (!runOverrides_ || runOverrides_->settingsPath.empty())
+        return ExecutableDirectory();
+    char drive[3] = {}, dir[plat::MAX_PATH] = {};
+    plat::SplitPath(runOverrides_->settingsPath.c_str(), drive, sizeof drive, dir, sizeof dir,
+                    nullptr, 0, nullptr, 0);
+    return std::string(drive) + dir;
 }
 
 void CQuorvelDlg::ApplyFillType() {
@@ -378,7 +402,7 @@ bool CQuorvelDlg::IsEnterPassedOn(int focusId) {
 bool CQuorvelDlg::SaveSerialSettings(bool rewind) {
     if (settingsFile_.WriteSerialSettings(settings_, rewind))
         return true;
-    ShowError(IDS_INI_WRITE_FAILED);
+    ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
     return false;
 }
 
@@ -401,7 +425,7 @@ void CQuorvelDlg::OnDestroy() {
     // 5. Settings. An abandoned start leaves the stored settings (and file list) untouched.
     // A console run leaves them as they are.
     if (initialised_ && !runOverrides_ && !settingsFile_.SaveAtShutdown(settings_))
-        ShowError(IDS_INI_WRITE_FAILED);
+        ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
     ReleaseProgramFiles();
     // 6. The view destroys the window after this returns.
     // 7. The adapter mutex (a release without ownership does nothing).

@@ -96,7 +96,7 @@ void CQuorvelDlg::OnCancelOperation() {
 // ---------------------------------------------------------------------------------------------
 // Write
 
-bool CQuorvelDlg::LoadWriteImage() {
+bool CQuorvelDlg::LoadWriteImage(bool logged) {
     for (size_t i = 0; i < programData_.rowCount(); ++i) {
         uint32_t start = 0, end = 0;
         int32_t offset = 0;
@@ -115,7 +115,8 @@ bool CQuorvelDlg::LoadWriteImage() {
                 serialOverlapConfirmed_ = 1;
             }
         }
-        WriteFileLogLines(i);
+        if (logged)
+            WriteFileLogLines(i);
         ReadResult read;
         if (!programData_.ReadProgramRow(i, offset, programData_.writeImage(), read))
             return false;
@@ -124,23 +125,42 @@ bool CQuorvelDlg::LoadWriteImage() {
     return programData_.CheckFileListDuplicates();
 }
 
-CQuorvelDlg::SerialTake CQuorvelDlg::TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next) {
+std::array<uint8_t, kByteFieldSize> CQuorvelDlg::SessionStartSerial() const {
     // The --serial of a console run starts its first Write.
+    if (!serialSession_.taken && runOverrides_ && runOverrides_->startSerial)
+        return *runOverrides_->startSerial;
+    return serialSession_.start;
+}
+
+int CQuorvelDlg::CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>& start, int count,
+                                       std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
+                                       std::vector<std::string>* numbers) const {
+    next = start;
+    nextWrapped = false;
+    int wrapsAt = 0;
+    for (int board = 1; board <= count; ++board) {
+        // A number that wrapped around would repeat one already given out.
+        if (nextWrapped && wrapsAt == 0)
+            wrapsAt = board;
+        if (numbers != nullptr)
+            numbers->push_back(FormatHexBytes(next, settings_.serialLength));
+        nextWrapped = AddSerialIncrement(next, settings_.serialLength, settings_.increment,
+                                         settings_.incrementLength);
+    }
+    return wrapsAt;
+}
+
+CQuorvelDlg::SerialTake CQuorvelDlg::TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next) {
     const bool chosen = !serialSession_.taken && runOverrides_ && runOverrides_->startSerial;
-    if (chosen)
-        serialSession_.start = *runOverrides_->startSerial;
-    const bool rewind = chosen && runOverrides_->serialRewind;
+    serialSession_.start = SessionStartSerial();
+    int boards = 0;
+    for ([[maybe_unused]] int n : targets::PluggedOnes())
+        ++boards;
     // Twice at most: a number another program took since the plug moves the start once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        next = serialSession_.start;
         bool wrapped = false;
-        for ([[maybe_unused]] int n : targets::PluggedOnes()) {
-            // A number that wrapped around would repeat one already given out.
-            if (wrapped)
-                return SerialTake::Overflow;
-            wrapped = AddSerialIncrement(next, settings_.serialLength, settings_.increment,
-                                         settings_.incrementLength);
-        }
+        if (CountOffSerialNumbers(serialSession_.start, boards, next, wrapped) != 0)
+            return SerialTake::Overflow;
         if (serialSession_.taken)
             return SerialTake::Taken;
         std::array<uint8_t, kByteFieldSize> stored{};
@@ -173,35 +193,23 @@ void CQuorvelDlg::HandOutSerialNumbers() {
 }
 
 bool CQuorvelDlg::WriteBlocks(OperationRun& run, const CTargetInfo& target) {
-    const uint32_t blockSize = uint32_t(target.blockSize);
-    const uint32_t blocks = programData_.geometry().flashLimit / blockSize + 1;
+    const std::vector<WriteBlock> blocks =
+        PlanWriteBlocks(target, programData_.geometry(), programData_.writeImage().size());
     const uint8_t* image = programData_.writeImage().data();
-    const uint32_t areaCount = std::min<uint32_t>(target.areaCount, 256);
-    for (uint32_t b = 0; b < blocks; ++b) {
+    for (size_t b = 0; b < blocks.size(); ++b) {
         if (run.Cancelled())
             return false;
-        const uint64_t blockFirst = uint64_t(b) * blockSize;
-        const uint64_t blockLast = blockFirst + blockSize - 1;
-        bool erased = false;
-        for (uint32_t a = 0; a < areaCount; ++a) {
-            const TargetArea& area = target.areas[a];
-            if (area.end < blockFirst || area.start > blockLast)
-                continue;
-            const uint32_t first = uint32_t(std::max<uint64_t>(blockFirst, area.start));
-            const uint32_t last = uint32_t(std::min<uint64_t>(blockLast, area.end));
-            // The image holds the areas only: nothing is programmed from beyond it.
-            if (last >= programData_.writeImage().size())
-                continue;
-            if (!erased) {
-                ApiFlashEraseBlockAll(first);
-                erased = true;
-            }
+        const std::vector<TargetArea>& pieces = blocks[b].pieces;
+        if (!pieces.empty())
+            ApiFlashEraseBlockAll(pieces.front().start);
+        for (const TargetArea& piece : pieces) {
             if (settings_.serialOn != 0)
-                ApiFlashWriteAllWithSN(first, last, first, image, settings_.serialAddress);
+                ApiFlashWriteAllWithSN(piece.start, piece.end, piece.start, image,
+                                       settings_.serialAddress);
             else
-                ApiFlashWriteAll(first, last, first, image);
+                ApiFlashWriteAll(piece.start, piece.end, piece.start, image);
         }
-        run.Progress(b + 1, blocks);
+        run.Progress(uint32_t(b + 1), uint32_t(blocks.size()));
     }
     return !run.CancelRequested();
 }
@@ -248,7 +256,7 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     const SerialTake take =
         settings_.serialOn != 0 ? TakeSerialNumbers(reached) : SerialTake::Taken;
     if (take == SerialTake::NotStored) {
-        ShowError(IDS_INI_WRITE_FAILED);
+        ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
         return run.Finish(Ending::Failed);
     }
     if (take == SerialTake::Overflow) {
@@ -300,7 +308,8 @@ CQuorvelDlg::VerifyStep CQuorvelDlg::VerifyTarget(OperationRun& run, int target,
 
     for (size_t i = 0; i < data.rowCount(); ++i) {
         run.Progress(progress.done + uint32_t(i), progress.total, target,
-                     data.columnText(i, kColumnFileName));
+                     data.columnText(i, kColumnFileName), uint32_t(i + 1),
+                     uint32_t(data.rowCount()));
         if (run.Cancelled())
             return VerifyStep::Cancelled;
         uint32_t start = 0, end = 0;

@@ -81,6 +81,18 @@ bool CQuorvelDlg::Plug() {
     const int count = targets::Count();
     if (count == 0)
         return AbandonPlug(run, 0);
+    // A fixture with an adapter missing would shift every later board to another number.
+    if (runOverrides_ && runOverrides_->expectedTargets &&
+        count != *runOverrides_->expectedTargets) {
+        const std::string text = FormatStringText(IDS_TARGET_COUNT_MISMATCH, std::to_string(count),
+                                                  std::to_string(*runOverrides_->expectedTargets));
+        WriteLogText(text + "\n");
+        view_.MessageBox(
+            {IDS_TARGET_COUNT_MISMATCH, text, programName_, MsgIcon::Error, MsgButtons::Ok});
+        // None of them is a board of this cycle: the adapters are let go untouched.
+        ApiDelConnect();
+        return AbandonPlug(run, 0);
+    }
     // 6. Running.
     ShowProgressStatus(kOperationPlug);
     WriteLogHeader(kOperationPlug);

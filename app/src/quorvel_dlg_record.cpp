@@ -40,7 +40,7 @@ std::string CQuorvelDlg::YieldStatePath() const {
 
 void CQuorvelDlg::WriteRecordSettings() {
     if (!settingsFile_.WriteRecordSettings(settings_))
-        ShowError(IDS_INI_WRITE_FAILED);
+        ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
     view_.CheckMenuItem(ID_SETTING_RECORD_ON, settings_.recordOn != 0);
 }
 

@@ -1,5 +1,6 @@
 // The security ID check inside Plug: each protected target is unlocked with the remembered ID,
 // or with one the operator types, or skipped, or erased together with its security setting.
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <vector>
@@ -57,6 +58,7 @@ int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
 
 bool CQuorvelDlg::SecurityCheck() {
     WarnIfSecurityIdReadable();
+    protection_.fill(Protection::Unknown);
     const int count = targets::Count();
     for (int n = 1; n <= count; ++n) {
         switch (CheckTargetSecurity(n, count)) {
@@ -77,26 +79,33 @@ CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) 
     if (targets::Status(n) != 0)
         return SecurityVerdict::Next;
     uint16_t protect = 1;
-    if (ApiObj.IsTargetProtected(n, protect) == 0 || !AdapterAnswered(n) || protect == 0)
+    if (ApiObj.IsTargetProtected(n, protect) == 0 || !AdapterAnswered(n))
+        return SecurityVerdict::Next;
+    Protection& state = protection_[size_t(std::clamp(n, 0, kMaxTargets))];
+    state = protect == 0 ? Protection::None : Protection::Locked;
+    if (protect == 0)
         return SecurityVerdict::Next;
 
-    // The ID that unlocked the last protected target.
+    // The ID that unlocked the last protected target; a listing sends only an ID it was given.
     std::array<uint8_t, kByteFieldSize> remembered{};
     uint32_t size = 0;
-    if (settingsFile_.ReadSecurityId(remembered, size)) {
+    if (!listing_ && settingsFile_.ReadSecurityId(remembered, size)) {
         if (size == 0)
             size = kDefaultSecurityIdBytes;
         SendId(n, WordsOf(remembered.data(), size), protect);
         if (!AdapterAnswered(n))
             return SecurityVerdict::Next;
+        if (protect == 0)
+            state = Protection::Unlocked;
     }
 
     while (protect != 0) {
         targets::SetStatus(n, FLASH_OK);
         uint16_t type = 0;
         ApiGetSecType(n, &type);
-        const SecurityIdResult answer = view_.RunSecurityIdDialog({n, type != 1});
-        if (answer.button == IDSKIP) {
+        const SecurityIdResult answer = view_.RunSecurityIdDialog({n, type != 1 && !listing_});
+        // A listing erases nothing: Initialize counts as Skip there.
+        if (answer.button == IDSKIP || (listing_ && answer.choice == 1)) {
             targets::SetStatus(n, FLASH_PROTECTED);
             return SecurityVerdict::Next;
         }
@@ -112,6 +121,7 @@ CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) 
         if (!AdapterAnswered(n))
             return SecurityVerdict::Next;
         if (protect == 0) {
+            state = Protection::Unlocked;
             std::vector<uint8_t> bytes;
             for (uint16_t w : words) {
                 bytes.push_back(uint8_t(w >> 8));
@@ -130,6 +140,9 @@ void CQuorvelDlg::InitializeProtectedTargets(int count) {
         if (AdapterAnswered(k))
             targets::SetStatus(k, FLASH_OK);
     ApiChipEraseAll();
+    for (int k = 1; k <= count && k <= kMaxTargets; ++k)
+        if (targets::Status(k) == FLASH_OK)
+            protection_[size_t(k)] = Protection::Initialized;
     for (int k = 1; k <= count; ++k) {
         ShowTargetStatus(k, programdata::kOperationPlug);
         ApiUpdateErrorTargetLED(k);
@@ -139,7 +152,7 @@ void CQuorvelDlg::InitializeProtectedTargets(int count) {
 
 void CQuorvelDlg::RememberSecurityId(const std::vector<uint8_t>& bytes) {
     if (!settingsFile_.WriteSecurityId(bytes, uint32_t(bytes.size())))
-        ShowError(IDS_INI_WRITE_FAILED);
+        ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
     WarnIfSecurityIdReadable();
 }
 

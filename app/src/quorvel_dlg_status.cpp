@@ -31,7 +31,8 @@ void CQuorvelDlg::MessageReporter::Report(int messageId, const std::string& file
     const MsgIcon shown = icon == MessageIcon::Error     ? MsgIcon::Error
                           : icon == MessageIcon::Warning ? MsgIcon::Warning
                                                          : MsgIcon::Information;
-    dlg_.view_.MessageBox({uint32_t(messageId), text, dlg_.programName_, shown, MsgButtons::Ok});
+    dlg_.view_.MessageBox(
+        {uint32_t(messageId), text, dlg_.programName_, shown, MsgButtons::Ok, fileName});
 }
 
 bool CQuorvelDlg::FirmwareVersionText(int target, std::string& text) {

@@ -13,7 +13,7 @@ void CQuorvelDlg::OnTargetChange() {
     selectedTarget_ = static_cast<uint32_t>(selection);
     settings_.targetName = TargetName(selectedTarget_);
     if (!runOverrides_ && !settingsFile_.WriteTargetName(settings_.targetName))
-        ShowError(IDS_INI_WRITE_FAILED);
+        ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
     if (targetSet_ != nullptr && targetSet_->entries != nullptr)
         programData_.SetTargetGeometry(targetSet_->entries[selectedTarget_]);
     serialOverlapConfirmed_ = 0;

@@ -100,6 +100,10 @@ bool SettingsFile::ReadSerialFlag(uint32_t& flag) const {
     return true;
 }
 
+bool SettingsFile::ReadSerialWrapped() const {
+    return ReadInt("SERIALNUMOVF", 0) != 0;
+}
+
 bool SettingsFile::ReadSerialNumberText(std::string& text) const {
     if (!Exists())
         return false;
@@ -200,7 +204,7 @@ SettingsFile::Reservation SettingsFile::ReserveSerialNumbers(
     plat::FileLock lock;
     if (!lock.Acquire(path_, kSettingsLockWaitMs))
         return Reservation::Failed;
-    const bool storedWrapped = ReadInt("SERIALNUMOVF", 0) != 0;
+    const bool storedWrapped = ReadSerialWrapped();
     stored = ReadStoredSerial(s.serialLength);
     if (!rewind && storedWrapped)
         return Reservation::Wrapped;
@@ -227,6 +231,44 @@ bool SettingsFile::WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size
         return true;
     // Whole 16-bit words only, as the adapters take them.
     return Write("SECUREID", FormatHexBytes(bytes, size / 2 * 2));
+}
+
+SettingsFile::Creation SettingsFile::CreateNew(const WriterSettings& s) const {
+    std::vector<std::pair<std::string, std::string>> keys = {
+        {"TRGNAME", s.targetName},
+        {"FILENUM", Decimal(static_cast<int64_t>(s.programFiles.size()))}};
+    for (size_t i = 0; i < s.programFiles.size(); ++i) {
+        keys.emplace_back("FILENAME" + Decimal(int64_t(i)), s.programFiles[i].fileName);
+        keys.emplace_back("OFFSET" + Decimal(int64_t(i)), s.programFiles[i].offsetText);
+    }
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%05X", s.serialAddress);
+    keys.insert(keys.end(), {{"LOGFILENAME", s.logFileName},
+                             {"COMFILENAME", s.commandFileName},
+                             {"MODE", Decimal(s.mode == 1 ? 1 : 0)},
+                             {"FILLTYPE", Decimal(s.fillType)},
+                             {"SERIALNUMFLG", Decimal(s.serialOn)},
+                             {"SERIALNUM", FormatHexBytes(s.serialNumber, s.serialLength)},
+                             {"SERIALNUMINC", FormatHexBytes(s.increment, s.incrementLength)},
+                             {"SERIALNUMLEN", Decimal(s.serialLength)},
+                             {"SERIALNUMINCLEN", Decimal(s.incrementLength)},
+                             {"SERIALNUMADDR", address},
+                             {"SECUREIDSIZE", "0"},
+                             {"RECORDFLG", s.recordOn != 0 ? "1" : "0"},
+                             {"RECORDFILENAME", s.recordFileName}});
+    // The same lines the profile writer makes, under a comment that says where the keys are told.
+    std::string text = "; Quorvel settings. Every key: docs/settings.md\r\n[";
+    text += kSettingsSection;
+    text += "]\r\n";
+    for (const auto& [key, value] : keys) {
+        if (value.find_first_of("\r\n") != std::string::npos)
+            return Creation::Unreadable;
+        text += key + "=" + value + "\r\n";
+    }
+    uint32_t error = 0;
+    if (plat::CreateNewFile(path_, text, true, error))
+        return Creation::Created;
+    return error == plat::ERROR_FILE_EXISTS ? Creation::Exists : Creation::Failed;
 }
 
 bool SettingsFile::SaveAtShutdown(const WriterSettings& s) {

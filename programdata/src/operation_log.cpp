@@ -70,13 +70,14 @@ bool OperationLog::OpenOperationLog(const std::string& fileName) {
     if (!fileName.empty() && fileName.size() <= kMaxStoredPath && !IsUnusableFile(fileName))
         file_ = plat::OpenForAppend(fileName);
     if (file_ == nullptr) {
-        reporter_.Report(IDS_LOG_OPEN_FAILED, std::string(), MessageIcon::Error);
+        reporter_.Report(IDS_LOG_OPEN_FAILED, fileName, MessageIcon::Error);
         return false;
     }
     // Unbuffered: each text reaches the file in one write, and a failed write leaves nothing
     // behind to be retried into a later text.
     std::setvbuf(file_, nullptr, _IONBF, 0);
     writeErrorReported_ = false;
+    fileName_ = fileName;
     return true;
 }
 
@@ -86,7 +87,7 @@ bool OperationLog::CloseOperationLog() {
     int rc = std::fclose(file_);
     file_ = nullptr;
     if (rc != 0) {
-        reporter_.Report(IDS_LOG_CLOSE_FAILED, std::string(), MessageIcon::Error);
+        reporter_.Report(IDS_LOG_CLOSE_FAILED, fileName_, MessageIcon::Error);
         return false;
     }
     return true;
@@ -108,7 +109,7 @@ bool OperationLog::Append(std::string_view text) {
     if (file_ != nullptr)
         std::clearerr(file_);
     if (!writeErrorReported_) {
-        reporter_.Report(IDS_LOG_WRITE_FAILED, std::string(), MessageIcon::Error);
+        reporter_.Report(IDS_LOG_WRITE_FAILED, fileName_, MessageIcon::Error);
         writeErrorReported_ = true;
     }
     return false;

@@ -167,6 +167,22 @@ bool ProgramData::ReadProgramRow(size_t index, int32_t offset, ProgramImage& ima
     return ReadProgramFile(e.file, e.fileName, offset, image, result);
 }
 
+bool ProgramData::RowRanges(size_t index, std::vector<TargetArea>& ranges) {
+    ranges.clear();
+    uint32_t start = 0, end = 0;
+    int32_t offset = 0;
+    int failed = 0;
+    if (!RowValues(index, start, end, offset, &failed)) {
+        reporter_.Report(failed, std::string(), MessageIcon::Error);
+        return false;
+    }
+    ProgramFileEntry& e = *rows_[index];
+    if (!LoadText(e.file, e.fileName, text_))
+        return false;
+    return CollectProgramTextRanges(std::string_view(text_.data(), text_.size()), e.fileName,
+                                    offset, reporter_, ranges);
+}
+
 bool ProgramData::CheckProgramFileAddresses(plat::LockedFile& file, const std::string& fileName,
                                             int32_t offset, bool& noFlash, bool& testArea) {
     noFlash = testArea = false;

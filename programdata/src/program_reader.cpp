@@ -314,6 +314,35 @@ struct MarkSink {
     }
 };
 
+// Collects the image range of each record.
+struct RangeSink {
+    int32_t offset;
+    std::vector<TargetArea>& ranges;
+
+    bool Data(uint32_t base, const uint8_t*, uint32_t count) {
+        if (count == 0)
+            return true;
+        const uint32_t first = base + uint32_t(offset);
+        const uint64_t last = uint64_t(first) + count - 1;
+        if (last <= 0xFFFFFFFF) {
+            Add(first, uint32_t(last));
+        } else {
+            Add(first, 0xFFFFFFFF);
+            Add(0, uint32_t(last - 0x100000000ull));
+        }
+        return true;
+    }
+    void Add(uint32_t first, uint32_t last) {
+        // Records usually follow each other: extend the last range instead of adding one.
+        if (!ranges.empty() && ranges.back().start <= first &&
+            uint64_t(ranges.back().end) + 1 >= first) {
+            ranges.back().end = std::max(ranges.back().end, last);
+            return;
+        }
+        ranges.push_back({first, last});
+    }
+};
+
 void ReportWalkError(const WalkState& st, const std::string& fileName,
                      ProgramDataReporter& reporter) {
     if (st.error != 0)
@@ -389,6 +418,26 @@ void ReadAndCheckProgramText(std::string_view text, const std::string& fileName,
     flags.ok = st.error == 0;
     flags.noFlash = sink.check.noFlash;
     flags.testArea = sink.check.testArea;
+}
+
+bool CollectProgramTextRanges(std::string_view text, const std::string& fileName, int32_t offset,
+                              ProgramDataReporter& reporter, std::vector<TargetArea>& ranges) {
+    ranges.clear();
+    WalkState st;
+    RangeSink sink{offset, ranges};
+    Walk(text, st, sink);
+    ReportWalkError(st, fileName, reporter);
+    std::sort(ranges.begin(), ranges.end(),
+              [](const TargetArea& a, const TargetArea& b) { return a.start < b.start; });
+    std::vector<TargetArea> merged;
+    for (const TargetArea& r : ranges) {
+        if (!merged.empty() && uint64_t(merged.back().end) + 1 >= r.start)
+            merged.back().end = std::max(merged.back().end, r.end);
+        else
+            merged.push_back(r);
+    }
+    ranges = std::move(merged);
+    return st.error == 0;
 }
 
 MarkResult MarkProgramTextAddresses(std::string_view text, const std::string& fileName,

@@ -144,6 +144,9 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_RECORD_FILE_FILTER, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},
     {IDS_CONFIRM_RESET_YIELD, "Do you want to reset the yield counters?"},
     {IDS_YIELD_WRITE_FAILED, "Cannot write the yield counters file %1."},
+    {IDS_TARGET_COUNT_MISMATCH,
+     "%1 Vexil adapters were found where %2 were expected.\nCheck the fixture: nothing was "
+     "plugged or written."},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.
@@ -166,12 +169,16 @@ std::string_view GetStringText(uint32_t id) {
 }
 
 std::string FormatStringText(uint32_t id, std::string_view name) {
+    return FormatStringText(id, name, "%2");
+}
+
+std::string FormatStringText(uint32_t id, std::string_view name, std::string_view second) {
     std::string_view text = GetStringText(id);
     std::string out;
-    out.reserve(text.size() + name.size());
+    out.reserve(text.size() + name.size() + second.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '1') {
-            out.append(name);
+        if (text[i] == '%' && i + 1 < text.size() && (text[i + 1] == '1' || text[i + 1] == '2')) {
+            out.append(text[i + 1] == '1' ? name : second);
             ++i;
         } else {
             out.push_back(text[i]);

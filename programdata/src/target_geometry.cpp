@@ -69,6 +69,81 @@ bool TargetGeometry::TouchesTestArea(uint32_t lo, uint32_t hi) const {
     return hasTestArea() && lo <= testAreaEnd() && hi >= testAreaStart();
 }
 
+std::vector<TargetGeometry::PlacedRange> TargetGeometry::Place(uint32_t lo, uint32_t hi) const {
+    std::vector<PlacedRange> pieces;
+    auto add = [&pieces](Placement where, int area, uint64_t first, uint64_t last) {
+        PlacedRange& back = pieces.emplace_back();
+        back = {where, area, uint32_t(first), uint32_t(last)};
+    };
+    uint64_t cur = lo;
+    while (cur <= hi) {
+        // The area that holds cur, or else the nearest one above it.
+        int holding = -1;
+        uint64_t next = uint64_t(hi) + 1;
+        for (size_t i = 0; i < areas.size(); ++i) {
+            const TargetArea& a = areas[i];
+            if (a.start <= cur && cur <= a.end)
+                holding = int(i);
+            else if (a.start > cur)
+                next = std::min<uint64_t>(next, a.start);
+        }
+        if (holding >= 0) {
+            const uint64_t last = std::min<uint64_t>(hi, areas[size_t(holding)].end);
+            add(Placement::Area, holding, cur, last);
+            cur = last + 1;
+            continue;
+        }
+        if (hasTestArea()) {
+            if (IsTestAreaAddress(uint32_t(cur))) {
+                const uint64_t last = std::min<uint64_t>(hi, testAreaEnd());
+                add(Placement::TestArea, -1, cur, last);
+                cur = last + 1;
+                continue;
+            }
+            if (testAreaStart() > cur)
+                next = std::min<uint64_t>(next, testAreaStart());
+        }
+        // Up to the next area or test area, split at the flash limit.
+        uint64_t last = next - 1;
+        const bool gap = !areas.empty() && cur <= flashLimit;
+        if (gap)
+            last = std::min<uint64_t>(last, flashLimit);
+        add(gap ? Placement::Gap : Placement::Beyond, -1, cur, last);
+        cur = last + 1;
+    }
+    return pieces;
+}
+
+std::vector<WriteBlock> PlanWriteBlocks(const CTargetInfo& target, const TargetGeometry& geometry,
+                                        uint32_t imageSize) {
+    std::vector<WriteBlock> blocks;
+    if (target.blockSize <= 0)
+        return blocks;
+    const uint32_t blockSize = uint32_t(target.blockSize);
+    const uint32_t count = geometry.flashLimit / blockSize + 1;
+    const uint32_t areaCount = std::min<uint32_t>(target.areaCount, 256);
+    blocks.resize(count);
+    for (uint32_t b = 0; b < count; ++b) {
+        WriteBlock& block = blocks[b];
+        const uint64_t first = uint64_t(b) * blockSize;
+        const uint64_t last = first + blockSize - 1;
+        block.first = uint32_t(first);
+        block.last = uint32_t(std::min<uint64_t>(last, 0xFFFFFFFF));
+        for (uint32_t a = 0; a < areaCount; ++a) {
+            const TargetArea& area = target.areas[a];
+            if (area.end < first || area.start > last)
+                continue;
+            const uint32_t pieceFirst = uint32_t(std::max<uint64_t>(first, area.start));
+            const uint32_t pieceLast = uint32_t(std::min<uint64_t>(last, area.end));
+            // The image holds the areas only: nothing is programmed from beyond it.
+            if (pieceLast >= imageSize)
+                continue;
+            block.pieces.push_back({pieceFirst, pieceLast});
+        }
+    }
+    return blocks;
+}
+
 GeometryVerdict ComputeTargetGeometry(const CTargetInfo& entry, TargetGeometry& geometry) {
     TargetGeometry g;
     const uint32_t codeG = (entry.targetId32 >> 16) & 0xF;

@@ -10,6 +10,7 @@
 #include "cli_options.h"
 #include "console_report.h"
 #include "console_view.h"
+#include "platform/file_content.h"
 #include "programdata/status_texts.h"
 #include "programdata/string_table.h"
 #include "support/cli_capture.h"
@@ -49,7 +50,15 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithTheirReason) {
         {{"program", "--interval", "3"}, "needs --cycles or --loop"},
         {{"program", "--security-id", "12 34 5"}, "--security-id needs"},
         {{"program", "--target"}, "--target needs a value"},
-        {{"program", "--log", "a", "--log", "b"}, "given twice"}};
+        {{"program", "--log", "a", "--log", "b"}, "given twice"},
+        // The commands that write nothing take no option that could make them write.
+        {{"list", "--allow-initialize"}, "--allow-initialize does not apply to list"},
+        {{"list", "--file", "a.hex"}, "--file does not apply to list"},
+        {{"check", "--security-id", "1234"}, "--security-id does not apply to check"},
+        {{"init", "--yes"}, "--yes does not apply to init"},
+        {{"write", "--force"}, "--force belongs to the save command"},
+        {{"plug", "--expect-targets", "0"}, "--expect-targets needs a count from 1 to 32"},
+        {{"plug", "--expect-targets", "33"}, "not \"33\""}};
     for (const auto& [args, reason] : cases) {
         CliOptions o;
         std::string error;
@@ -158,6 +167,82 @@ TEST_F(ConsoleReportTest, ExitStatusFollowsWhatReachedTheTargets) {
     EXPECT_EQ(r.ExitCode(), kExitFailed) << "a later command did not run";
 }
 
+TEST_F(ConsoleReportTest, VerifyProgressCountsTheFilesOfOneTarget) {
+    ConsoleReport r = Report(false);
+    // Target 2 of 3, second of its 2 files: 4 of 6 comparisons overall.
+    OperationProgress p;
+    p.operation = kOperationVerify;
+    p.done = 3;
+    p.total = 6;
+    p.target = 2;
+    p.file = "b.hex";
+    p.fileNumber = 2;
+    p.fileCount = 2;
+    r.OnProgress(p);
+    EXPECT_NE(Read(err_).find("target 2, file 2 of 2 b.hex (50 %)"), std::string::npos)
+        << Read(err_);
+}
+
+// Every JSON line is stamped; messages keep their number, answer and file; the run line counts
+// each board once, by its last board line in its cycle.
+TEST_F(ConsoleReportTest, JsonLinesAreStampedAndTheRunLineCountsBoardsPerCycle) {
+    ConsoleReport r(err_, screen_, false, [this] { return now_; },
+                    {"id-1", "line7", [] { return std::string("2026-01-02T03:04:05+01:00"); }});
+    r.SetCommand("write", {kOperationWrite, kOperationVerify});
+    r.Message("q", IDS_INI_WRITE_FAILED, MsgIcon::Error, "Cannot write.", std::nullopt, "/s/q.ini");
+    r.Message("q", IDS_SERIAL_AREA_OVERLAPS_FILES, MsgIcon::Question, "Continue?", IDCANCEL);
+    r.Note("a note");
+    auto result = [](int op, int target, uint32_t status, std::string serial = "") {
+        TargetResult t;
+        t.operation = op;
+        t.target = target;
+        t.serialNumber = serial;
+        t.status = status;
+        t.message = "m";
+        return t;
+    };
+    OperationSummary verify;
+    verify.operation = kOperationVerify;
+    verify.resultText = "Verify FAILURE";
+    verify.resultCode = kResultFailure;
+    verify.failed = 1;
+    r.BeginCycle(1);
+    r.OnTargetResult(result(kOperationPlug, 1, 0));
+    r.OnTargetResult(result(kOperationWrite, 1, 0, "0A"));
+    r.OnTargetResult(result(kOperationWrite, 2, 0, "0B"));
+    // Target 2 fails its Verify: its board fails although its Write passed.
+    r.OnTargetResult(result(kOperationVerify, 1, 0));
+    r.OnTargetResult(result(kOperationVerify, 2, 0x2006));
+    r.OnOperationEnd({.operation = kOperationVerify,
+                      .resultText = "Verify FAILURE",
+                      .resultCode = kResultFailure,
+                      .failed = 1});
+    r.BeginCycle(2);
+    r.OnTargetResult(result(kOperationWrite, 1, 0, "0C"));
+    EXPECT_EQ(r.Finish(), kExitFailed);
+    const std::string out = Read(screen_);
+    EXPECT_NE(out.find("{\"schema\":1,\"type\":\"message\",\"run_id\":\"id-1\",\"time\":"
+                       "\"2026-01-02T03:04:05+01:00\",\"host\":\"line7\",\"number\":2072,"
+                       "\"icon\":\"error\",\"text\":\"Cannot write.\",\"file\":\"/s/q.ini\"}"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"number\":2069,\"icon\":\"question\",\"text\":\"Continue?\","
+                       "\"answer\":\"cancel\"}"),
+              std::string::npos);
+    EXPECT_NE(out.find("\"number\":null,\"icon\":\"note\",\"text\":\"a note\""), std::string::npos);
+    EXPECT_NE(out.find("\"cycle\":2,\"operation\":\"write\""), std::string::npos);
+    EXPECT_NE(out.find("\"outcome\":\"failure\""), std::string::npos);
+    EXPECT_NE(out.find("\"status\":8198,\"status_hex\":\"0x2006\""), std::string::npos);
+    EXPECT_NE(out.find("\"type\":\"run\",\"run_id\":\"id-1\",\"time\":\"2026-01-02T03:04:05+"
+                       "01:00\",\"host\":\"line7\",\"command\":\"write\",\"cycles\":2,"
+                       "\"passed\":2,\"failed\":1,\"yield\":66.7,\"serial_first\":\"0A\","
+                       "\"serial_last\":\"0C\",\"exit_code\":1}\n"),
+              std::string::npos)
+        << out;
+    // The file is named on the line for a person too.
+    EXPECT_NE(Read(err_).find("error 2072: Cannot write. (/s/q.ini)"), std::string::npos);
+}
+
 TEST(ConsoleViewTest, QuestionsAnswerCancelUnlessYesCoversThemAndLockedTargetsFollowTheFlags) {
     ConsoleReport report(std::tmpfile(), nullptr, false);
     auto question = [](uint32_t id) {
@@ -201,6 +286,15 @@ class CliRefusalTest : public ::testing::Test {
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_EQ(env_.IniContent(), before);
         EXPECT_EQ(env_.lock.held, 0);
+        // With --json the same line is a message event, and the run line tells exit 2.
+        std::vector<std::string> json = args;
+        json.push_back("--json");
+        const CliCapture lines = RunCliInProcess(json, env_.lock, nullptr, securityIdVariable);
+        EXPECT_EQ(lines.code, 2);
+        EXPECT_NE(lines.out.find("\"type\":\"message\""), std::string::npos) << reason;
+        EXPECT_NE(lines.out.find("\"icon\":\"error\""), std::string::npos) << lines.out;
+        EXPECT_NE(lines.out.rfind("\"exit_code\":2}\n"), std::string::npos) << lines.out;
+        EXPECT_EQ(env_.IniContent(), before);
     }
     WriterEnv env_;
     std::string good_;
@@ -228,11 +322,137 @@ TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
     EXPECT_NE(dropped.err.find("error 193: "), std::string::npos) << "it went on to plug";
 }
 
+TEST_F(CliRefusalTest, ARefusalIsAJsonMessageAndARunLineToo) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"write", "--json", "--bogus"}, {"save", "1", good_, "--json"}}) {
+        const CliCapture run = RunCliInProcess(args, env_.lock);
+        EXPECT_EQ(run.code, 2) << run.err;
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+        EXPECT_NE(run.out.find("\"type\":\"message\""), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\"icon\":\"error\""), std::string::npos);
+        EXPECT_NE(run.out.find("\"exit_code\":2}"), std::string::npos);
+    }
+    // save asks nothing: an existing file is replaced only when told.
+    EXPECT_NE(RunCliInProcess({"save", "1", good_}, env_.lock).err.find("exists (--force"),
+              std::string::npos);
+    EXPECT_EQ(RunCliInProcess({"save", "1", good_, "--force"}, env_.lock).code, 2)
+        << "on to the plug, which finds no adapter";
+}
+
 TEST_F(CliRefusalTest, ASettingsFileThatCannotBeWrittenIsRefused) {
     // Writes replace the file through one beside it; here that lies on a read-only system.
     const auto link = env_.root / "Quorvel.ini";
     std::filesystem::create_symlink("/proc/version", link);
     ExpectRefused({"plug", "--settings", link.string()}, "cannot be written");
+}
+
+}  // namespace
+
+namespace {
+
+// init and check work without adapters: the file they make, the report they give.
+class CliFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Block size 2048; the areas leave 0-3FFH and 2000H-23FFH read-only.
+        env_.WriteTrg({"QX16A064", 0x1C083032, 0x60010000, 0, {{0x400, 0x1FFF}, {0x2400, 0x7FFF}}});
+        env_.WriteTrg({"QXOTHER", 0x1C083033, 0x60010000, 0, {{0, 0x7FFF}}});
+    }
+    CliCapture Run(std::vector<std::string> args) { return RunCliInProcess(args, env_.lock); }
+    WriterEnv env_;
+};
+
+TEST_F(CliFilesTest, InitWritesEveryKeyOnceAndNeverReplacesAFile) {
+    const std::string settings = (env_.root / "line" / "q.ini").string();
+    std::filesystem::create_directory(env_.root / "line");
+    const std::string hex = env_.WriteFile("p.hex", HexFile(0x500, {1, 2}));
+    const CliCapture made =
+        Run({"init", "--settings", settings, "--target", "qx16a064", "--file", hex + "@0x100"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    std::string text;
+    uint32_t error = 0;
+    ASSERT_EQ(plat::ReadWholeFile(settings, text, error), plat::ReadOutcome::Read);
+    EXPECT_EQ(
+        text,
+        "; Quorvel settings. Every key: docs/settings.md\r\n[Settings]\r\nTRGNAME=QX16A064\r\n"
+        "FILENUM=1\r\nFILENAME0=" +
+            hex +
+            "\r\nOFFSET0=+00100H\r\nLOGFILENAME=\r\n"
+            "COMFILENAME=\r\nMODE=1\r\nFILLTYPE=0\r\nSERIALNUMFLG=0\r\nSERIALNUM=00000001\r\n"
+            "SERIALNUMINC=00000001\r\nSERIALNUMLEN=4\r\nSERIALNUMINCLEN=4\r\n"
+            "SERIALNUMADDR=0x00000\r\nSECUREIDSIZE=0\r\nRECORDFLG=1\r\nRECORDFILENAME=\r\n");
+    EXPECT_EQ(std::filesystem::status(settings).permissions() & std::filesystem::perms::group_read,
+              std::filesystem::perms::none);
+    ASSERT_EQ(plat::ReadWholeFile((env_.root / "line" / "Write_Verify.cd8").string(), text, error),
+              plat::ReadOutcome::Read);
+    EXPECT_EQ(text, "WRITE\r\nVERIFY\r\n");
+
+    // The defaults lie beside that file: check names its log there.
+    const CliCapture check = Run({"check", "--settings", settings});
+    EXPECT_NE(check.err.find("log " + (env_.root / "line" / "Quorvel.log").string()),
+              std::string::npos)
+        << check.err;
+
+    // An existing file, a bad program file, an unknown target: nothing is written.
+    const std::string other = (env_.root / "line" / "r.ini").string();
+    for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"init", "--settings", settings}, "exists: init never replaces one"},
+             {{"init", "--settings", other, "--file", hex + "x"}, "could not be opened"},
+             {{"init", "--settings", other, "--target", "QX99"}, "unknown target QX99"}}) {
+        const CliCapture refused = Run(args);
+        EXPECT_EQ(refused.code, 2) << reason;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(other));
+    ASSERT_EQ(plat::ReadWholeFile(settings, text, error), plat::ReadOutcome::Read);
+    EXPECT_NE(text.find("OFFSET0=+00100H"), std::string::npos) << "left as it was";
+}
+
+TEST_F(CliFilesTest, CheckTellsWhereDataLandsWhatTheEraseLosesAndTheNextSerialNumbers) {
+    env_.WriteIni(
+        "[Settings]\r\nTRGNAME=QX16A064\r\nSERIALNUMFLG=1\r\nSERIALNUM=000000FE\r\n"
+        "SERIALNUMADDR=0x07000\r\n");
+    const std::string before = env_.IniContent();
+    const std::string a = env_.WriteFile("a.hex", HexFile(0x500, {1, 2, 3, 4}));
+    const CliCapture good = Run({"check", "--file", a, "--expect-targets", "3", "--json"});
+    EXPECT_EQ(good.code, 0) << good.err;
+    EXPECT_NE(good.err.find("00500H-00503H area 1"), std::string::npos) << good.err;
+    EXPECT_NE(good.err.find("Write erases 00000H-003FFH (read-only) with block 00000H-007FFH"),
+              std::string::npos);
+    EXPECT_NE(good.err.find("Write erases 02000H-023FFH (read-only) with block 02000H-027FFH"),
+              std::string::npos);
+    EXPECT_NE(good.err.find("000000FE (board 1) to 00000100 (board 3), then 00000101 is stored"),
+              std::string::npos);
+    EXPECT_NE(good.out.find("\"boards\":[\"000000FE\",\"000000FF\",\"00000100\"]"),
+              std::string::npos)
+        << good.out;
+    EXPECT_NE(good.out.find("\"write_would_start\":true"), std::string::npos);
+    EXPECT_EQ(env_.IniContent(), before) << "check takes no serial number";
+
+    // What a Write refuses, check refuses with the same message: data in a read-only range,
+    // the serial number on a program file (a question answered Cancel), two files on one byte
+    // (refused as the list takes them), a number that wrapped when it was taken.
+    const std::string gap = env_.WriteFile("g.hex", HexFile(0x300, {1}));
+    const std::string onSerial = env_.WriteFile("s.hex", HexFile(0x7000, {1}));
+    const std::string twin = env_.WriteFile("t.hex", HexFile(0x502, {9}));
+    for (const auto& [args, message] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"check", "--file", gap}, "error 2080: "},
+             {{"check", "--file", onSerial}, "question 2069: "},
+             {{"check", "--file", a, "--file", twin}, "error 163: "}}) {
+        const CliCapture refused = Run(args);
+        EXPECT_EQ(refused.code, 2) << message;
+        EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find("A Write would refuse"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(Run({"check", "--file", gap, "--allow-outside"}).code, 0);
+    EXPECT_EQ(Run({"check", "--file", onSerial, "--yes"}).code, 0);
+    env_.WriteIni(before + "SERIALNUMOVF=1\r\n");
+    EXPECT_NE(Run({"check", "--file", a}).err.find("question 2066: "), std::string::npos);
+    // A start the run chooses is a fresh one.
+    const CliCapture chosen = Run({"check", "--file", a, "--serial", "200"});
+    EXPECT_EQ(chosen.code, 0) << chosen.err;
+    EXPECT_NE(chosen.err.find(": 00000200 (board 1)"), std::string::npos) << chosen.err;
 }
 
 }  // namespace

@@ -97,22 +97,12 @@ TEST(CliE2eTest, AProgramCycleLeavesTheSameLogAndFlashAsTheWindow) {
     EXPECT_EQ(dynamic.find("Qt"), std::string::npos) << "no Qt library is linked";
 }
 
-// Each JSON line, checked to hold exactly the documented fields, as "type operation
-// target-or-result status-or-failed serial".
-std::string JsonDigest(const std::string& jsonLines, const TempDir& dir) {
+// The JSON lines of a run, checked against the documented schema (tests/e2e/json_lines.py),
+// as "type operation target-or-result status-or-failed serial" lines.
+std::string JsonDigest(const std::string& jsonLines, const TempDir& dir, int exitCode = -1) {
     WriteText(dir / "lines.json", jsonLines);
-    WriteText(dir / "digest.py",
-              "import json, sys\n"
-              "keys = {'target': 'device_path duration_ms message operation serial_number status "
-              "target type',\n"
-              "        'summary': 'cancelled duration_ms failed log operation passed record result "
-              "type'}\n"
-              "for line in open(sys.argv[1], encoding='utf-8'):\n"
-              "    o = json.loads(line)\n"
-              "    assert ' '.join(sorted(o)) == keys[o['type']], o\n"
-              "    print(o['type'], o['operation'], o.get('target', o.get('result')),\n"
-              "          o.get('status', o.get('failed')), o.get('serial_number', ''))\n");
-    return Output("python3 " + (dir / "digest.py") + " " + (dir / "lines.json"));
+    return Output("python3 " + ExampleDir() + "/../tests/e2e/json_lines.py " +
+                  (dir / "lines.json") + (exitCode >= 0 ? " " + std::to_string(exitCode) : ""));
 }
 
 TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
@@ -130,10 +120,14 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nCOUNT=2\n", 1, error)) << error;
     const CliCapture good = RunCliInProcess(write, rig.env.lock);
     EXPECT_EQ(good.code, 0) << good.err;
-    EXPECT_EQ(JsonDigest(good.out, rig.dir),
+    EXPECT_EQ(JsonDigest(good.out, rig.dir, good.code),
               "target plug 1 0 \ntarget plug 2 0 \nsummary plug SUCCESS 0 \n"
               "target write 1 0 00000010\ntarget write 2 0 00000011\nsummary write SUCCESS 0 \n"
-              "target unplug 1 0 \ntarget unplug 2 0 \nsummary unplug SUCCESS 0 \n");
+              "target unplug 1 0 \ntarget unplug 2 0 \nsummary unplug SUCCESS 0 \n"
+              "run 1 2 0 0\n");
+    EXPECT_NE(good.out.find("\"serial_first\":\"00000010\",\"serial_last\":\"00000011\""),
+              std::string::npos)
+        << good.out;
     // The run's target, file and log stay out of the settings; the serial number goes on.
     EXPECT_EQ(rig.env.Key("TRGNAME"), "QX08C032");
     EXPECT_EQ(rig.env.Key("FILENUM"), "<missing>");
@@ -162,9 +156,11 @@ TEST(CliE2eTest, JsonLinesAndTheExitStatusForGoodFaultyAndMissingAdapters) {
     std::vector<std::string> onward(write.begin(), write.end() - 2);
     const CliCapture faulty = RunCliInProcess(onward, rig.env.lock);
     EXPECT_EQ(faulty.code, 1) << faulty.err;
-    const std::string digest = JsonDigest(faulty.out, rig.dir);
+    const std::string digest = JsonDigest(faulty.out, rig.dir, faulty.code);
     EXPECT_NE(digest.find("target write 4 25349 00000015\n"), std::string::npos) << digest;
     EXPECT_NE(digest.find("summary write FAILURE 1 \n"), std::string::npos) << digest;
+    EXPECT_NE(digest.find("run 1 3 1 1\n"), std::string::npos) << digest;
+    EXPECT_NE(faulty.out.find("\"status_hex\":\"0x6305\""), std::string::npos);
 
     // --serial is stored only when a Write takes its numbers: a run that cannot plug keeps it.
     rig.sim.reset();
@@ -191,6 +187,9 @@ TEST(CliE2eTest, CyclesWaitForEnterAndEndWithTheInput) {
         });
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(waits, (std::vector<bool>{true, true}));
+    EXPECT_NE(run.err.find("standard input ended while waiting for Enter, 2 of 5 cycles run"),
+              std::string::npos)
+        << run.err;
     const std::string log = ReadText(rig.dir / "cli.log");
     EXPECT_NE(log.find("\r\nWrite  "), log.rfind("\r\nWrite  ")) << "two cycles";
 }
@@ -314,6 +313,89 @@ TEST(CliE2eTest, APlantedLockDirectoryBlocksNoPlugAndARefusedOneIsNamed) {
     ASSERT_EQ(::chmod(made.c_str(), 0700), 0);
     EXPECT_EQ(RunCliInProcess({"plug", "--settings", settings}, vexil).code, 0) << "no restart";
     plat::SetLockDirectoryPlacesForTesting("", "");
+}
+
+// list: every adapter with what the plug found; a protected target gets only an ID given for
+// this run (not the one the settings remember), and nothing is erased or written.
+TEST(CliE2eTest, ListTellsEachAdapterAndSendsOnlyAGivenSecurityId) {
+    WriterRig rig;
+    const std::string settings = CliSettings(rig, "SECUREIDSIZE=4\r\nSECUREID=12345678\r\n");
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) +
+                              "[ADAPTER1]\n[ADAPTER2]\nPROTECTED=1\nSECURITYID=1234 5678\n"
+                              "[ADAPTER3]\nTRG=QX08C032\n[ADAPTER4]\nFIRMWARE=1.05\n",
+                          4, error))
+        << error;
+    const auto flash = Dumps(rig, 4);
+    const CliCapture locked =
+        RunCliInProcess({"list", "--settings", settings, "--json"}, rig.env.lock);
+    EXPECT_EQ(locked.code, 1) << "not every adapter plugged";
+    const std::string digest = JsonDigest(locked.out, rig.dir, locked.code);
+    EXPECT_NE(digest.find("adapter 1 16064 0 none\nadapter 2 16064 8197 locked\n"
+                          "adapter 3 08032 8194 unknown\nadapter 4 16064 8196 unknown\n"),
+              std::string::npos)
+        << digest;
+    EXPECT_NE(locked.out.find("\"firmware\":\"1.05\",\"chip_name\":\"16064\",\"matches\":true"),
+              std::string::npos);
+    EXPECT_NE(locked.out.find("\"firmware\":null,\"chip_name\":\"08032\",\"matches\":false"),
+              std::string::npos);
+    EXPECT_NE(locked.err.find("Adapter 3: " + rig.sim->deviceDir() + "/vexil-03"),
+              std::string::npos)
+        << locked.err;
+    const CliCapture given = RunCliInProcess(
+        {"list", "--settings", settings, "--security-id", "1234 5678"}, rig.env.lock);
+    EXPECT_NE(given.err.find("protection unlocked, Plug OK"), std::string::npos) << given.err;
+    EXPECT_TRUE(Dumps(rig, 4) == flash) << "list erases and writes nothing";
+}
+
+// A fixture with an adapter missing stops before anything is plugged: one line, a message
+// event, exit 2, and the flash as it was.
+TEST(CliE2eTest, ExpectTargetsStopsAFixtureWithAnAdapterMissing) {
+    WriterRig rig;
+    const std::string settings = CliSettings(
+        rig, "FILENUM=1\r\nFILENAME0=" + rig.env.WriteFile("p.hex", HexFile(0x10, {0x12})) +
+                 "\r\nCOMFILENAME=" + rig.env.WriteFile("w.cd8", "WRITE\n") + "\r\n");
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nCOUNT=3\n", 1, error)) << error;
+    const CliCapture missing = RunCliInProcess(
+        {"program", "--settings", settings, "--expect-targets", "4", "--json"}, rig.env.lock);
+    EXPECT_EQ(missing.code, 2) << missing.err;
+    EXPECT_NE(missing.err.find("error 2106: 3 Vexil adapters were found where 4 were expected."),
+              std::string::npos)
+        << missing.err;
+    EXPECT_NE(missing.out.find("\"number\":2106,\"icon\":\"error\""), std::string::npos);
+    EXPECT_NE(JsonDigest(missing.out, rig.dir, 2).find("run 1 0 0 2\n"), std::string::npos);
+    EXPECT_EQ(Dumps(rig, 1)[0][0x10], 0x00) << "nothing was written";
+    EXPECT_EQ(ReadText(rig.dir / "cli.log").find("Write  "), std::string::npos);
+    const CliCapture whole =
+        RunCliInProcess({"program", "--settings", settings, "--expect-targets", "3"}, rig.env.lock);
+    EXPECT_EQ(whole.code, 0) << whole.err;
+}
+
+// The first run of scripts/run.sh: settings made by init, the demo's adapters, one Program:
+// every board passes, and each is verified once.
+TEST(CliE2eTest, TheDemosFirstProgramSucceedsAndVerifiesEachBoardOnce) {
+    WriterRig rig;
+    std::string error;
+    ASSERT_TRUE(rig.StartSetup(ExampleDir() + "/sim/demo.ini", error)) << error;
+    const std::string settings = rig.dir / "demo.ini";
+    ASSERT_EQ(RunCliInProcess({"init", "--settings", settings, "--target", "QX16A064", "--file",
+                               ExampleDir() + "/programs/demo-qx16a064.hex"},
+                              rig.env.lock)
+                  .code,
+              0);
+    const CliCapture run =
+        RunCliInProcess({"program", "--settings", settings, "--json"}, rig.env.lock);
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::string digest = JsonDigest(run.out, rig.dir, 0);
+    EXPECT_NE(digest.find("summary program SUCCESS 0"), std::string::npos) << digest;
+    EXPECT_NE(digest.find("run 1 4 0 0\n"), std::string::npos) << digest;
+    const std::string log = ReadText(rig.dir / "Quorvel.log");
+    size_t verifies = 0;
+    for (size_t at = log.find("\r\nVerify  "); at != std::string::npos;
+         at = log.find("\r\nVerify  ", at + 1))
+        ++verifies;
+    EXPECT_EQ(verifies, 1u) << log;
 }
 
 }  // namespace

@@ -84,11 +84,11 @@ class FlatApi : public ::testing::Test {
     TargetSet targets;
 };
 
-TEST_F(FlatApi, TheDemoSetupPlugsAsItsDescriptionSays) {
-    SimProcess sim(dir, ExampleDir() + "/sim/demo.ini");
+TEST_F(FlatApi, TheFaultShowcasePlugsAsItsDescriptionSays) {
+    SimProcess sim(dir, ExampleDir() + "/sim/faults.ini");
     std::string error;
     ASSERT_TRUE(sim.Start(error)) << error;
-    ASSERT_EQ(Plug(targets.get(), "QX16A064"), 6);
+    ASSERT_EQ(Plug(targets.get(), "QX16A064"), 7);
 
     for (int n : {1, 2}) {
         EXPECT_EQ(Status(n), 0) << n;
@@ -120,6 +120,11 @@ TEST_F(FlatApi, TheDemoSetupPlugsAsItsDescriptionSays) {
     EXPECT_EQ(PlugState(4), PLUG_STARTED);
     EXPECT_EQ(Status(5), FLASH_WRONG_TARGET);
     EXPECT_EQ(Status(6), FLASH_FIRM_TOO_OLD);
+    // Target 7 plugs and then refuses every block erase; the good ones erase.
+    EXPECT_EQ(Status(7), 0);
+    ASSERT_EQ(ApiFlashEraseBlockAll(0), 1);
+    EXPECT_EQ(Status(7), 0x6305u);
+    EXPECT_EQ(Status(1), 0);
 }
 
 TEST_F(FlatApi, EraseWriteWithSerialNumbersReadBackAndTheDumpsAgree) {

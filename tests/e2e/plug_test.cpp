@@ -89,13 +89,13 @@ TEST(PlugE2eTest, EachTargetShowsItsOwnOutcomeAndTheConnectionCheckEndsUnplugged
     EXPECT_NE(log.find("\tTarget 2: Error:0x2002\r\nDifferent target LSI.\r\n"), std::string::npos);
 }
 
-// The demo of scripts/run.sh with QX32F128 selected: its protected adapter is of security
-// type 1, so the dialog offers no Initialize; the ID the README names opens it.
-TEST(PlugE2eTest, TheDemosSecurityTypeOneAdapterAsksWithoutInitialize) {
+// The fault showcase with QX32F128 selected: its protected adapter is of security type 1, so
+// the dialog offers no Initialize; the ID the README names opens it.
+TEST(PlugE2eTest, TheShowcasesSecurityTypeOneAdapterAsksWithoutInitialize) {
     WriterRig rig;
     rig.env.WriteIni("[Settings]\r\nTRGNAME=QX32F128\r\n");
     std::string error;
-    ASSERT_TRUE(rig.StartSetup(ExampleDir() + "/sim/demo.ini", error)) << error;
+    ASSERT_TRUE(rig.StartSetup(ExampleDir() + "/sim/faults.ini", error)) << error;
     FakeDialogView view;
     view.securityIdAnswers = {{IDOK,
                                0,

@@ -141,6 +141,9 @@ const std::map<uint32_t, std::string>& Expected() {
         {2103, "Record file(*.csv)|*.csv|All files(*.*)|*.*|"},
         {2104, "Do you want to reset the yield counters?"},
         {2105, "Cannot write the yield counters file %1."},
+        {2106,
+         "%1 Vexil adapters were found where %2 were expected.\nCheck the fixture: nothing was "
+         "plugged or written."},
     };
     return expected;
 }
@@ -182,6 +185,10 @@ TEST(StringTable, FormatPutsTheFileNameInPlaceOfThePlaceholder) {
     EXPECT_EQ(FormatStringText(IDS_ILLEGAL_FORMAT, "%1.hex"), "The format of %1.hex is illegal.");
     // Texts without a placeholder stay as they are.
     EXPECT_EQ(FormatStringText(IDS_CONFIRM_EXIT, "x"), "Do you want to exit Quorvel?");
+    // Two numbers, each in its place; a first that holds "%2" is not expanded.
+    EXPECT_EQ(FormatStringText(IDS_TARGET_COUNT_MISMATCH, "3", "4").substr(0, 47),
+              "3 Vexil adapters were found where 4 were expect");
+    EXPECT_EQ(FormatStringText(IDS_TARGET_COUNT_MISMATCH, "%2", "4").substr(0, 3), "%2 ");
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "programdata/program_data.h"
 #include "support/test_support.h"
 
@@ -114,6 +117,40 @@ TEST(TargetGeometry, UnsupportedBlockSizesAreReportedAndZeroIsRefused) {
     TargetGeometry g;
     ComputeTargetGeometry(many, g);
     EXPECT_EQ(g.areas.size(), 256u);
+}
+
+// Where bytes lie, and what a Write erases: areas, a gap, the test data area, beyond.
+TEST(TargetGeometry, PlacesRangesAndPlansTheBlocksAWriteErases) {
+    CTargetInfo t{};
+    t.targetId32 = 0x00010400;  // G = 1 (2048-byte blocks), 4 blocks: test area 1E00H-1FFFH
+    t.targetId00 = 1;
+    t.areaCount = 2;
+    t.areas[0] = {0x100, 0x7FF};
+    t.areas[1] = {0x1000, 0x1BFF};
+    t.blockSize = 2048;
+    TargetGeometry g;
+    ASSERT_EQ(ComputeTargetGeometry(t, g), GeometryVerdict::Supported);
+    using P = TargetGeometry::Placement;
+    std::vector<std::tuple<P, int, uint32_t, uint32_t>> placed;
+    for (const auto& r : g.Place(0, 0x2100))
+        placed.emplace_back(r.where, r.area, r.first, r.last);
+    EXPECT_EQ(placed, (std::vector<std::tuple<P, int, uint32_t, uint32_t>>{
+                          {P::Gap, -1, 0, 0xFF},
+                          {P::Area, 0, 0x100, 0x7FF},
+                          {P::Gap, -1, 0x800, 0xFFF},
+                          {P::Area, 1, 0x1000, 0x1BFF},
+                          {P::Beyond, -1, 0x1C00, 0x1DFF},
+                          {P::TestArea, -1, 0x1E00, 0x1FFF},
+                          {P::Beyond, -1, 0x2000, 0x2100}}));
+    // Block 1 (800H-FFFH) holds no area and is never erased; nothing beyond the image is
+    // programmed.
+    const std::vector<WriteBlock> blocks = PlanWriteBlocks(t, g, g.imageSize);
+    ASSERT_EQ(blocks.size(), 4u);
+    EXPECT_EQ(blocks[0].pieces.size(), 1u);
+    EXPECT_EQ(blocks[0].pieces[0].start, 0x100u);
+    EXPECT_TRUE(blocks[1].pieces.empty());
+    EXPECT_EQ(blocks[3].pieces[0].end, 0x1BFFu);
+    EXPECT_TRUE(PlanWriteBlocks(t, g, 0x1000)[2].pieces.empty());
 }
 
 }  // namespace

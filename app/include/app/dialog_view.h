@@ -32,6 +32,9 @@ struct MessageBoxSpec {
     std::string caption;
     MsgIcon icon = MsgIcon::Information;
     MsgButtons buttons = MsgButtons::Ok;
+    // The file the message is about, also when the text names none ("Cannot write log file."):
+    // a view that cannot ask the operator which file names it.
+    std::string file{};
 };
 
 struct FontSpec {

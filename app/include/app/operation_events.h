@@ -41,8 +41,10 @@ struct OperationProgress {
     int operation = 0;
     uint32_t done = 0;
     uint32_t total = 0;
-    int target = 0;    // Verify: the target being compared
-    std::string file;  // Verify: the file being compared
+    int target = 0;           // Verify: the target being compared
+    std::string file;         // Verify: the file being compared
+    uint32_t fileNumber = 0;  // Verify: which of the target's files, from 1
+    uint32_t fileCount = 0;   // Verify: the files each target is compared with
     uint32_t elapsedMs = 0;
 };
 

@@ -12,6 +12,7 @@
 
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
+#include "app/line_reports.h"
 #include "app/operation_events.h"
 #include "app/production_band.h"
 #include "app/production_recorder.h"
@@ -219,9 +220,31 @@ class CQuorvelDlg : public DialogEvents,
         // below the stored number.
         std::optional<std::array<uint8_t, kByteFieldSize>> startSerial;
         bool serialRewind = false;
+        // A plug that finds another number of adapters stops before it checks any target.
+        std::optional<int> expectedTargets;
     };
     // Before DoModal.
     void SetRunOverrides(RunOverrides overrides) { runOverrides_ = std::move(overrides); }
+    // Where the log, command file and record lie when the settings leave them at their
+    // defaults: beside a settings file the run named, otherwise beside the executable.
+    std::string DefaultFileDirectory() const;
+
+    // --- Adapters and program files for a line (quorvel_dlg_line.cpp) ---
+    // Plugs, tells each adapter found, and unplugs. Nothing is erased or written: a protected
+    // target gets no remembered ID and is never initialized; the view's Security ID dialog
+    // may still send an ID it was given. Empty when the plug found no target to check.
+    std::vector<AdapterListing> ListAdapters();
+    // The checks a Write makes before it erases, without adapters, log or serial number taken
+    // (messages and questions as a Write shows them), and what it would do: where each file's
+    // data lands, the bytes its block erase loses, the checksum, and the serial numbers boards
+    // 1 to boards would get.
+    WriteCheck CheckWrite(int boards);
+    // A new settings file at the run's settings path: every key the window writes, the run's
+    // target and program files, the rest at their defaults, in simple mode (the Program
+    // cycle's mode, where Write verifies only through the command file); beside it the
+    // default command file (WRITE, VERIFY) unless one is there. Never replaces a file; a
+    // failure to write shows 2072 naming the file.
+    SettingsFile::Creation CreateSettingsFile();
     // --- end of console runs ---
 
     // --- Operation events (quorvel_dlg_events.cpp) ---
@@ -362,9 +385,11 @@ class CQuorvelDlg : public DialogEvents,
     void FocusAfter(int op);
     // A registered file's "File Name: " and "Offset   : " lines in the log.
     void WriteFileLogLines(size_t row);
-    // The write image from every file (with the overlap question 2069 and the log lines);
-    // false after its message.
-    bool LoadWriteImage();
+    // The write image from every file (with the overlap question 2069 and, when logged, the
+    // log lines); false after its message.
+    bool LoadWriteImage(bool logged = true);
+    // Where each registered file's data lands, and what the block erase of a Write loses.
+    void DescribeWrite(WriteCheck& check);
     // The plug session's serial numbers: the first, and whether they are taken for good (stored
     // as used before the session's first erase).
     struct SerialSession {
@@ -376,6 +401,14 @@ class CQuorvelDlg : public DialogEvents,
     // when it was taken. NotStored: the numbers could not be taken for good.
     enum class SerialTake { Taken, Overflow, NotStored };
     SerialTake TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next);
+    // The start number of the session's first Write: the run's --serial, or the session's.
+    std::array<uint8_t, kByteFieldSize> SessionStartSerial() const;
+    // Numbers from start for count boards (each one when numbers is given); next receives the
+    // one after them, and nextWrapped whether it wrapped around. Answers the first board whose
+    // own number wrapped around, 0 when none did.
+    int CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>& start, int count,
+                              std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
+                              std::vector<std::string>* numbers = nullptr) const;
     // Gives each plugged target its number, from the session's first.
     void HandOutSerialNumbers();
     // Erases and programs every block that meets an area; false when cancelled.
@@ -484,6 +517,10 @@ class CQuorvelDlg : public DialogEvents,
     // --- Production record and yield counters ---
     static constexpr int kMaxTargets = 32;
     std::array<std::string, kMaxTargets + 1> chipNames_;  // by target number
+    // Each target's protection as the last security check left it, by target number.
+    std::array<Protection, kMaxTargets + 1> protection_{};
+    // ListAdapters' plug: no remembered ID, no Initialize.
+    bool listing_ = false;
     ProductionBand band_{view_};
     ProductionRecorder recorder_{[this] { return RecordFilePath(); },
                                  [this](const std::string& path) { OnRecordWriteFailed(path); }};

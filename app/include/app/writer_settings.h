@@ -94,6 +94,9 @@ class SettingsFile {
     bool ReadFillType(int32_t& fillType) const;
     bool ReadProgramFiles(std::vector<StoredProgramFile>& files) const;
     bool ReadSerialFlag(uint32_t& flag) const;
+    // SERIALNUMOVF: the stored number wrapped around when it was taken, so the next Write asks
+    // before it hands it out.
+    bool ReadSerialWrapped() const;
     bool ReadSerialNumberText(std::string& text) const;
 
     // RECORDFILENAME and RECORDFLG; missing keys keep the defaults.
@@ -134,6 +137,12 @@ class SettingsFile {
                                      std::array<uint8_t, kByteFieldSize>& stored);
     // SECUREIDSIZE, then SECUREID unless the size is 0; false at the first failed write.
     bool WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size);
+    // A new file holding every key the window writes, with these values (an empty LOGFILENAME,
+    // COMFILENAME and RECORDFILENAME stand for the defaults), readable by its owner only.
+    // Never replaces a file: Exists then. Unreadable: a value that would read back as
+    // something else (a line break in it).
+    enum class Creation { Created, Exists, Unreadable, Failed };
+    Creation CreateNew(const WriterSettings& settings) const;
     // FILENUM, the entries, LOGFILENAME, COMFILENAME, MODE and FILLTYPE. Answers false only
     // when FILENUM could not be written; the other keys are tried in any case.
     bool SaveAtShutdown(const WriterSettings& settings);

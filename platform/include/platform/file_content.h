@@ -27,6 +27,13 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
 // umask) in place of 0666; an existing file keeps its mode.
 bool ReplacePrivateFileContent(const std::string& path, std::string_view content, uint32_t& error);
 
+// Creates a file that must not exist yet with this content, whole or not at all: a temporary
+// file beside it is written, synced and then put in its place only if the name is still free
+// (error ERROR_FILE_EXISTS otherwise; an existing file is never touched). privateFile: mode
+// 0600 (less the umask) in place of 0666; on Windows the folder's permissions apply.
+bool CreateNewFile(const std::string& path, std::string_view content, bool privateFile,
+                   uint32_t& error);
+
 // Makes the last rename of path durable: the directory that holds it is flushed to disk (a
 // no-op on Windows, which has no such flush). Replacements leave this out to stay
 // cheap; a write that must survive a power cut, such as serial numbers taken, asks for it.

@@ -231,6 +231,42 @@ bool ReplacePrivateFileContent(const std::string& path, std::string_view content
     return Replace(path, content, error, ignored, 0600);
 }
 
+bool CreateNewFile(const std::string& path, std::string_view content, bool privateFile,
+                   uint32_t& error) {
+    const std::string dir = DirectoryOf(path);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = TemporaryName(dir, BaseOf(path));
+        fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          privateFile ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        error = Win32ErrorFromErrno(errno);
+        return false;
+    }
+    bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    // link() never replaces: the name is taken whole, or left to whoever took it first.
+    if (ok && ::link(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    ::unlink(temp.c_str());
+    if (!ok) {
+        error = err == EEXIST ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(err);
+        return false;
+    }
+    SyncDirectoryOf(path);
+    return true;
+}
+
 bool SyncDirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "."

@@ -290,6 +290,33 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
     return true;
 }
 
+bool CreateNewFile(const std::string& path, std::string_view content, bool, uint32_t& error) {
+    std::string copy;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        copy = WorkingCopyBeside(path, ".tmp");
+        h = ::CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        return false;
+    }
+    const bool written = WriteAll(h, content) && ::FlushFileBuffers(h);
+    const DWORD writeError = ::GetLastError();
+    ::CloseHandle(h);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails on a name that is taken.
+    if (!written || !::MoveFileExA(copy.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD failed = written ? ::GetLastError() : writeError;
+        ::DeleteFileA(copy.c_str());
+        error = failed == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : failed;
+        return false;
+    }
+    return true;
+}
+
 bool SyncDirectoryOf(const std::string&) {
     // Windows has no flush of a folder: the replacement's content was flushed before it was
     // put in place, and NTFS journals the rename itself.

@@ -65,6 +65,7 @@ class OperationLog {
     bool Append(std::string_view text);
 
     ProgramDataReporter& reporter_;
+    std::string fileName_;  // of the log last opened, for the messages that name none
     LocalTimeSource clock_;
     FirmwareTextSource firmware_;
     std::FILE* file_ = nullptr;

@@ -126,6 +126,9 @@ class ProgramData {
                              uint32_t end, int32_t offset);
     // True when no two registered files, and no file with itself, share an address (2023).
     bool CheckFileListDuplicates();
+    // The image ranges a registered row's data lands on, merged and ascending (its offset
+    // applied); false after a message when the file cannot be read.
+    bool RowRanges(size_t index, std::vector<TargetArea>& ranges);
     // Reads a registered row's open file into image at offset (Write, Verify, Save).
     bool ReadProgramRow(size_t index, int32_t offset, ProgramImage& image, ReadResult& result);
 

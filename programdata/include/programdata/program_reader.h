@@ -56,4 +56,10 @@ MarkResult MarkProgramTextAddresses(std::string_view text, const std::string& fi
                                     uint32_t start, uint32_t end, int32_t offset, uint32_t mapLimit,
                                     std::vector<uint8_t>& map, ProgramDataReporter& reporter);
 
+// The image ranges of the data bytes (offset + file address), merged where they meet or
+// overlap, in ascending order; an image address past 0xFFFFFFFF wraps to 0 as it does when
+// read. False on a format error (reported).
+bool CollectProgramTextRanges(std::string_view text, const std::string& fileName, int32_t offset,
+                              ProgramDataReporter& reporter, std::vector<TargetArea>& ranges);
+
 }  // namespace programdata

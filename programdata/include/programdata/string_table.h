@@ -109,7 +109,8 @@ enum StringId : uint32_t {
     IDS_RECORD_FILE_TITLE = 2102,
     IDS_RECORD_FILE_FILTER = 2103,
     IDS_CONFIRM_RESET_YIELD = 2104,
-    IDS_YIELD_WRITE_FAILED = 2105,  // the yield counters; once per operation
+    IDS_YIELD_WRITE_FAILED = 2105,     // the yield counters; once per operation
+    IDS_TARGET_COUNT_MISMATCH = 2106,  // a console run expected another number of adapters
 };
 
 struct StringTableEntry {
@@ -122,6 +123,8 @@ std::string_view GetStringText(uint32_t id);
 
 // The text of id with every "%1" replaced by name (the full path of the file it names).
 std::string FormatStringText(uint32_t id, std::string_view name);
+// The same with "%2" replaced by second.
+std::string FormatStringText(uint32_t id, std::string_view name, std::string_view second);
 
 // Every entry, in ascending id order.
 std::span<const StringTableEntry> StringTableEntries();

@@ -49,7 +49,32 @@ struct TargetGeometry {
     // Range forms of the two for whole records: lo <= hi.
     bool IsFlashRange(uint32_t lo, uint32_t hi) const;
     bool TouchesTestArea(uint32_t lo, uint32_t hi) const;
+
+    // Where the bytes lo..hi lie: split into pieces, each in one memory area, in the test data
+    // area, in a gap (no area, at or below the flash limit) or beyond the flash, in address
+    // order.
+    enum class Placement { Area, TestArea, Gap, Beyond };
+    struct PlacedRange {
+        Placement where;
+        int area;  // index into areas for Area, else -1
+        uint32_t first;
+        uint32_t last;
+    };
+    std::vector<PlacedRange> Place(uint32_t lo, uint32_t hi) const;
 };
+
+// One erase block of a Write: erased when pieces is not empty, and then the pieces (the parts
+// of memory areas in it, in area order) programmed.
+struct WriteBlock {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    std::vector<TargetArea> pieces;
+};
+
+// The blocks a Write goes through for this target, from block 0 to the one holding the flash
+// limit: the target's own block size, and nothing programmed from beyond the image.
+std::vector<WriteBlock> PlanWriteBlocks(const CTargetInfo& target, const TargetGeometry& geometry,
+                                        uint32_t imageSize);
 
 enum class GeometryVerdict {
     Supported,

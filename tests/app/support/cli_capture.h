@@ -25,8 +25,8 @@ inline std::string SlurpFile(std::FILE* file) {
 inline CliCapture RunCliInProcess(const std::vector<std::string>& args, AdapterLock& lock,
                                   decltype(CliEnvironment::wait) wait = nullptr,
                                   std::optional<std::string> securityIdVariable = std::nullopt) {
-    CliEnvironment env{std::tmpfile(), std::tmpfile(),    false, &lock, [] { return 0; },
-                       wait,           securityIdVariable};
+    CliEnvironment env{std::tmpfile(), std::tmpfile(),     false, &lock, [] { return 0; },
+                       wait,           securityIdVariable, {}};
     if (!env.wait)
         env.wait = [](bool, uint32_t) { return plat::ConsoleWait::EndOfInput; };
     const int code = RunQuorvelCli(args, env);
