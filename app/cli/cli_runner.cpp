@@ -61,8 +61,14 @@ bool ParseStartSerial(const std::string& path, const CliOptions& o,
     SettingsFile file(path);
     WriterSettings settings;
     file.ReadSerialSettings(settings);
+    file.ReadLineSettings(settings);
     if (settings.serialOn == 0) {
         error = "--serial: serialization is off in " + path;
+        return false;
+    }
+    if (settings.line.On()) {
+        error = "--serial: the numbers come from the line's serial pool (LINEDB in " + path +
+                "); \"line init --serial\" moves the pool";
         return false;
     }
     uint32_t length = settings.serialLength;
@@ -166,8 +172,9 @@ class Session {
             }
             // A board without its record line is a board nobody can account for.
             if (report_.TakeRecordOrLogFailure() && repeating && !o_.keepGoing) {
-                report_.Note("No further cycle: the production record or the log could not be "
-                             "written (--keep-going goes on)");
+                report_.Note(
+                    "No further cycle: the production record or the log could not be "
+                    "written (--keep-going goes on)");
                 return;
             }
             if (!o_.loop && cycle >= o_.cycles)
@@ -241,6 +248,9 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
         std::fprintf(env.err, "%s: %s\n", name.c_str(), why.c_str());
         return int(kExitNothingRan);
     };
+    if (!args.empty() && args.front() == "line")
+        return env.lineCommand ? env.lineCommand(args, env)
+                               : refuse("line: this build has no line database (LINEDB)");
     CliOptions o;
     std::string error;
     if (!ParseCliOptions(args, o, error))
@@ -291,6 +301,7 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
                      name);
     CQuorvelDlg dialog(view, name, lock);
     dialog.SetRunOverrides(std::move(overrides));
+    dialog.SetLineServices(env.line);
     dialog.AddOperationObserver(&view);
     dialog.AddOperationObserver(&report);
     Session session(dialog, o, report, env, name);

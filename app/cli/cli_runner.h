@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/adapter_mutex.h"
+#include "app/line_services.h"
 #include "platform/console.h"
 
 struct CliEnvironment {
@@ -21,6 +22,10 @@ struct CliEnvironment {
     std::function<plat::ConsoleWait(bool readLine, uint32_t ms)> wait = plat::WaitForConsole;
     // The value of QUORVEL_SECURITY_ID; unset unless main reads it.
     std::optional<std::string> securityIdVariable;
+    // The line database client and "line ..." where this build has them.
+    LineServices* line = nullptr;
+    std::function<int(const std::vector<std::string>& args, const CliEnvironment& env)>
+        lineCommand = {};
 };
 
 // args: the command line without the program's name. Answers the exit status (CliExit).
