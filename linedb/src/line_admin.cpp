@@ -67,8 +67,12 @@ LineProblem InitLine(const InitRequest& request, InitReport& report) {
         parsed = uint32_t(pool.length);
         const bool readable = ParseHexBytes(pool.next, next, parsed);
         const std::string moved = FormatHexBytes(*request.move, size_t(pool.length));
-        if (readable && !request.rewind &&
-            CompareSerialNumbers(*request.move, next, size_t(pool.length)) < 0)
+        // After a wrap every number may be on a board already.
+        if (!request.rewind && pool.overflowed)
+            problem = {IDS_LINE_REFUSED, "the pool " + pool.name +
+                                             " has wrapped around: any number may be on a board"};
+        else if (readable && !request.rewind &&
+                 CompareSerialNumbers(*request.move, next, size_t(pool.length)) < 0)
             problem = {IDS_LINE_REFUSED, moved + " is below the pool's next number " + pool.next +
                                              ": numbers up to it may be on boards"};
         else
