@@ -26,7 +26,10 @@ std::string OneLine(const char* text) {
                 out += "; ";
             continue;
         }
-        out += *c;
+        // libpq indents its hints with a tab.
+        if (*c == '\t' && (out.empty() || out.back() == ' '))
+            continue;
+        out += *c == '\t' ? ' ' : *c;
     }
     return out;
 }
