@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs, when any is missing. With "windows" it adds
-# what the windows preset needs: the mingw-w64 cross compiler (posix thread model), Wine, NSIS,
-# xdotool, imagemagick and lld (clang and llvm-dlltool come with the default packages).
+# Installs the Debian packages the project needs, when any is missing (libpq-dev for the line
+# database client; postgresql for the line tests, which start servers of their own). With
+# "windows" it adds what the windows preset needs: the mingw-w64 cross compiler (posix thread
+# model), Wine, NSIS, xdotool, imagemagick and lld (clang and llvm-dlltool come with the default
+# packages).
 # Usage: install-deps.sh [windows]
 set -euo pipefail
 
@@ -10,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
   binutils srecord xvfb xauth procps
+  libpq-dev postgresql
 )
 for extra in "$@"; do
   case "$extra" in

@@ -56,10 +56,10 @@ def settings_text(**keys):
 
 
 class Station:
-    """One PC of the line: its simulator with `boards` QX16A064 adapters (no timing model) and
-    its quorvel-cli settings."""
+    """One PC of the line: its simulator with `boards` QX16A064 adapters (no timing model
+    unless timed: then the simulator's own) and its quorvel-cli settings."""
 
-    def __init__(self, name, source, bindir, work, line, pool="line", boards=4):
+    def __init__(self, name, source, bindir, work, line, pool="line", boards=4, timed=False):
         self.name, self.bindir, self.boards = name, bindir, boards
         self.dir = os.path.join(work, name)
         os.makedirs(self.dir)
@@ -71,7 +71,8 @@ class Station:
         setup = os.path.join(self.dir, "setup.ini")
         open(setup, "w").write(
             "[SIMULATOR]\nADAPTERS=1\nTRGDIR=%s/examples/TRG\n[ADAPTER1]\nTRG=QX16A064\n"
-            "COUNT=%d\nLATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n" % (source, boards))
+            "COUNT=%d\n%s" % (source, boards,
+                               "" if timed else "LATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n"))
         commands = os.path.join(self.dir, "cycle.cd8")
         open(commands, "w").write("WRITE\nVERIFY\n")
         self.keys = dict(TRGNAME="QX16A064", MODE="1", FILENUM="1", FILENAME0=self.hexfile,
