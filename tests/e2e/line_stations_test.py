@@ -49,10 +49,11 @@ try:
     # 1. Refusals: each one message, exit 2, every board as blank as before.
     st = line_rig.Station("st0", source, bindir, work, line)
     stations.append(st)
-    cases = [("a bad connection string", {"LINEDB": "host=/nowhere dbname"}, [], "2121"),
+    cases = [("a bad connection string", {"LINEDB": "host=/nowhere password=Sekrit dbname"}, [],
+              "2121"),
              ("no tables", {}, [], "2123"),
-             ("an unreachable server", {"LINEDB": "host=/nonexistent/pg port=5999 dbname=x"},
-              [], "2122"),
+             ("an unreachable server",
+              {"LINEDB": "host=/nonexistent/pg port=5999 dbname=x password=Sekrit"}, [], "2122"),
              ("a pool at its end", {"SERIALPOOL": "edge"},
               ["line", "init", "--serial", "FFFFFFFE"], "2066")]
     for what, keys, before, message in cases:

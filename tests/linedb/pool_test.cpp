@@ -1,10 +1,8 @@
 // The line's serial pool on a real server: created by line init, numbers taken in one
-// transaction and never twice, overflow asked about as with the settings file, and every setting
-// that cannot work refused with its own message and no secret in it.
+// transaction and never twice, its end asked about as with the settings file, and a setting
+// that does not fit refused with its own message. (Racing stations, unreachable servers and
+// secrets in messages: tests/e2e/line_stations_test.py.)
 #include <gtest/gtest.h>
-
-#include <set>
-#include <thread>
 
 #include "linedb/line_client.h"
 #include "programdata/string_table.h"
@@ -115,74 +113,6 @@ TEST(LinePoolTest, NumbersComeFromThePoolOnceAndItsEndAsksLikeTheSettingsFile) {
     ASSERT_FALSE(linedb::InitLine(move, report));
     grant = client.Pool().Take(settings, Boards(1));
     EXPECT_EQ(grant.messageId, uint32_t(IDS_LINE_REFUSED)) << grant.detail;
-}
-
-// Four stations, each with its client, take numbers at once: every number once, none skipped.
-TEST(LinePoolTest, StationsRacingForThePoolNeverShareANumber) {
-    REQUIRE_PG_SERVER();
-    const std::string db = PgServer::Get().NewDatabase();
-    linedb::InitReport report;
-    ASSERT_FALSE(linedb::InitLine(Init(Line(db), "00000001"), report));
-    constexpr int kStations = 4, kWrites = 25, kBoards = 8;
-    std::vector<std::vector<std::string>> taken(kStations);
-    std::vector<std::thread> stations;
-    for (int s = 0; s < kStations; ++s) {
-        stations.emplace_back([&, s] {
-            linedb::LineClient client;
-            const WriterSettings settings = Station(Line(db, "st" + std::to_string(s)));
-            for (int w = 0; w < kWrites; ++w) {
-                const SerialGrant grant = client.Pool().Take(settings, Boards(kBoards));
-                if (grant.outcome != SerialGrant::Outcome::Taken) {
-                    taken[size_t(s)].push_back("refused: " + grant.detail);
-                    continue;
-                }
-                std::array<uint8_t, kByteFieldSize> n = grant.first;
-                for (int b = 0; b < kBoards; ++b) {
-                    taken[size_t(s)].push_back(Hex(n));
-                    AddSerialIncrement(n, 4, grant.increment, 4);
-                }
-            }
-        });
-    }
-    for (std::thread& t : stations)
-        t.join();
-    std::set<std::string> all;
-    for (const auto& numbers : taken)
-        for (const std::string& n : numbers)
-            EXPECT_TRUE(all.insert(n).second) << n << " twice";
-    ASSERT_EQ(all.size(), size_t(kStations * kWrites * kBoards));
-    EXPECT_EQ(*all.begin(), "00000001");
-    EXPECT_EQ(*all.rbegin(), "00000320") << "no gap";
-    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_serial_number"), "800");
-}
-
-// What cannot work says so, each in its own words, and no password is ever in them; a server
-// that went away and came back is connected to again without the program being restarted.
-TEST(LineConnectionTest, SettingsThatCannotWorkAreToldApartAndARestartedServerIsFoundAgain) {
-    REQUIRE_PG_SERVER();
-    linedb::LineClient client;
-    const WriterSettings settings = Station(Line("host=/tmp dbname password Sekrit1"));
-    SerialGrant grant = client.Pool().Take(settings, Boards(1));
-    EXPECT_EQ(grant.messageId, uint32_t(IDS_LINE_BAD_SETTING));
-    EXPECT_EQ(grant.detail.find("Sekrit1"), std::string::npos) << grant.detail;
-    const LineSettings nowhere = Line("host=/nonexistent/quorvel port=5999 password=Sekrit2");
-    const LineProblem problem = client.Open(nowhere, "");
-    EXPECT_EQ(problem.messageId, uint32_t(IDS_LINE_UNREACHABLE));
-    EXPECT_NE(problem.detail.find("/nonexistent/quorvel"), std::string::npos) << problem.detail;
-    EXPECT_EQ(problem.detail.find("Sekrit2"), std::string::npos) << problem.detail;
-
-    const std::string db = PgServer::Get().NewDatabase();
-    linedb::InitReport report;
-    ASSERT_FALSE(linedb::InitLine(Init(Line(db), "00000001"), report));
-    const WriterSettings station = Station(Line(db));
-    ASSERT_EQ(client.Pool().Take(station, Boards(2)).outcome, SerialGrant::Outcome::Taken);
-    ASSERT_TRUE(PgServer::Get().Stop());
-    grant = client.Pool().Take(station, Boards(2));
-    EXPECT_EQ(grant.messageId, uint32_t(IDS_LINE_UNREACHABLE)) << grant.detail;
-    ASSERT_TRUE(PgServer::Get().Restart());
-    grant = client.Pool().Take(station, Boards(2));
-    ASSERT_EQ(grant.outcome, SerialGrant::Outcome::Taken) << grant.detail;
-    EXPECT_EQ(Hex(grant.first), "00000003") << "the refused Write took nothing";
 }
 
 }  // namespace

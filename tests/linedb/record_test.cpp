@@ -100,6 +100,14 @@ TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
                        "SELECT recorded_at = '2026-12-08 08:15:02+00' FROM quorvel_record "
                        "LIMIT 1"),
               "t");
+
+    // A server restarted while the station was idle: its old connection is found dead at once
+    // and a new one carries the rows.
+    ASSERT_TRUE(PgServer::Get().Stop());
+    ASSERT_TRUE(PgServer::Get().Restart());
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 2, 0, "e2", "e2")}));
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "8");
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
-// The writer's controller on a line: against vexil-sim and a real server, its Writes take the
-// pool's numbers before the first erase, and every way the line can fail it refuses before
-// anything is erased; a program without the line client refuses a settings file that names one.
+// The writer's controller on a line, against vexil-sim and a real server: its Writes take the
+// pool's numbers and increment once a plug session, the settings file shows where the pool
+// stands, and a program without the line client refuses a settings file that names one.
+// (Refusals before anything is erased: tests/e2e/line_stations_test.py.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "app/control_ids.h"
 #include "linedb/line_client.h"
-#include "platform/private_profile.h"
 #include "support/pg_server.h"
 #include "support/writer_rig.h"
 
@@ -36,7 +36,7 @@ void RunDialog(WriterRig& rig, FakeDialogView& view, LineServices* line,
     dialog.DoModal();
 }
 
-TEST(LineWriterTest, WritesTakeThePoolsNumbersAndRefuseBeforeErasingWhenTheLineCannotGiveThem) {
+TEST(LineWriterTest, WritesTakeThePoolsNumbersOnceASessionAndOnlyWithTheLineClient) {
     REQUIRE_PG_SERVER();
     const std::string db = PgServer::Get().NewDatabase();
     WriterRig rig;
@@ -87,24 +87,6 @@ TEST(LineWriterTest, WritesTakeThePoolsNumbersAndRefuseBeforeErasingWhenTheLineC
                   (SqlRows{{"00000100", "bench7", "1"},
                            {"00000102", "bench7", "2"},
                            {"00000104", "bench7", "3"}}));
-        e.OnCommand(IDC_PLUG);
-
-        // Out of reach, or a pool that does not fit: nothing is erased.
-        ASSERT_TRUE(PgServer::Get().Stop());
-        e.OnCommand(IDC_PLUG);
-        EXPECT_TRUE(dialog.IsPlugged()) << "record rows can wait; numbers cannot";
-        e.OnCommand(IDC_WRITE);
-        EXPECT_TRUE(view.Shows(2122));
-        EXPECT_TRUE(dialog.OperationFailed());
-        EXPECT_EQ(HeldAt(rig, 1, 0x8000), "00000100") << "nothing was erased";
-        e.OnCommand(IDC_PLUG);
-        ASSERT_TRUE(PgServer::Get().Restart());
-        plat::WritePrivateProfileStringA("Settings", "SERIALNUMLEN", "2",
-                                         rig.env.IniPath().c_str());
-        e.OnCommand(IDC_PLUG);
-        e.OnCommand(IDC_WRITE);
-        EXPECT_TRUE(view.Shows(2125));
-        EXPECT_EQ(HeldAt(rig, 2, 0x8000), "00000102");
         e.OnCommand(IDC_PLUG);
     });
     EXPECT_EQ(SqlValue(db,
