@@ -45,9 +45,14 @@ struct Line {
     WriterSettings settings;
 };
 
-Line& TheLine() {
+// The benchmark's line, or null (after saying why) when it has none.
+Line* TheLine(benchmark::State& state) {
     static Line line;
-    return line;
+    if (line.connection.empty()) {
+        state.SkipWithError("no scratch PostgreSQL server");
+        return nullptr;
+    }
+    return &line;
 }
 
 SerialRequest Boards(int count) {
@@ -59,16 +64,14 @@ SerialRequest Boards(int count) {
 }
 
 void BM_TakeFromPool(benchmark::State& state) {
-    Line& line = TheLine();
-    if (line.connection.empty()) {
-        state.SkipWithError("no scratch PostgreSQL server");
+    Line* line = TheLine(state);
+    if (line == nullptr)
         return;
-    }
     const SerialRequest request = Boards(int(state.range(0)));
     linedb::LineClient client;
-    client.Open(line.settings.line, "");
+    client.Open(line->settings.line, "");
     for (auto _ : state) {
-        if (client.Pool().Take(line.settings, request).outcome != SerialGrant::Outcome::Taken) {
+        if (client.Pool().Take(line->settings, request).outcome != SerialGrant::Outcome::Taken) {
             state.SkipWithError("the numbers could not be taken");
             break;
         }
@@ -77,15 +80,13 @@ void BM_TakeFromPool(benchmark::State& state) {
 BENCHMARK(BM_TakeFromPool)->Arg(1)->Arg(32)->Unit(benchmark::kMillisecond);
 
 void BM_ConnectAndTakeFromPool(benchmark::State& state) {
-    Line& line = TheLine();
-    if (line.connection.empty()) {
-        state.SkipWithError("no scratch PostgreSQL server");
+    Line* line = TheLine(state);
+    if (line == nullptr)
         return;
-    }
     const SerialRequest request = Boards(int(state.range(0)));
     for (auto _ : state) {
         linedb::LineClient client;
-        if (client.Pool().Take(line.settings, request).outcome != SerialGrant::Outcome::Taken) {
+        if (client.Pool().Take(line->settings, request).outcome != SerialGrant::Outcome::Taken) {
             state.SkipWithError("the numbers could not be taken");
             break;
         }

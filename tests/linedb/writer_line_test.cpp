@@ -15,19 +15,6 @@ namespace {
 
 using namespace e2e;
 
-std::string HeldAt(WriterRig& rig, int n, uint32_t address) {
-    char name[16];
-    std::snprintf(name, sizeof name, "vexil-%02d", n);
-    EXPECT_TRUE(rig.sim->Dump());
-    const auto flash = ReadBytes(rig.sim->DumpPath(name));
-    if (flash.size() < address + 4)
-        return "<short>";
-    char held[16];
-    std::snprintf(held, sizeof held, "%02X%02X%02X%02X", flash[address], flash[address + 1],
-                  flash[address + 2], flash[address + 3]);
-    return held;
-}
-
 void RunDialog(WriterRig& rig, FakeDialogView& view, LineServices* line,
                const std::function<void(CQuorvelDlg&, DialogEvents&)>& body) {
     CQuorvelDlg dialog(view, "Quorvel", rig.env.lock);
