@@ -18,7 +18,7 @@ struct OutboxRow {
 };
 
 std::string EncodeOutboxRow(const OutboxRow& row);
-// False for a line of another form; row is then unspecified.
+// False for a line of another form; row may then hold part of it.
 bool DecodeOutboxRow(std::string_view line, OutboxRow& row);
 
 // Appends the rows after the last whole line, flushed. False when the file cannot be opened,
