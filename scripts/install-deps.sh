@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing (help2man makes the
-# manual page, dpkg-dev's dpkg-shlibdeps the Debian package's dependencies). With "windows" it adds
-# what the windows preset needs: the mingw-w64 cross compiler (posix thread model), Wine, NSIS,
-# xdotool, imagemagick and lld (clang and llvm-dlltool come with the default packages).
+# manual page, dpkg-dev's dpkg-shlibdeps the Debian package's dependencies, libpq-dev is the line
+# database client, postgresql serves the line tests, which start servers of their own). With
+# "windows" it adds what the windows preset needs: the mingw-w64 cross compiler (posix thread
+# model), Wine, NSIS, xdotool, imagemagick and lld (clang and llvm-dlltool come with the default
+# packages).
 # Usage: install-deps.sh [windows]
 set -euo pipefail
 
@@ -11,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
   binutils srecord xvfb xauth procps
-  help2man dpkg-dev
+  help2man dpkg-dev libpq-dev postgresql
 )
 for extra in "$@"; do
   case "$extra" in

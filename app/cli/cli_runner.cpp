@@ -61,8 +61,14 @@ bool ParseStartSerial(const std::string& path, const CliOptions& o,
     SettingsFile file(path);
     WriterSettings settings;
     file.ReadSerialSettings(settings);
+    file.ReadLineSettings(settings);
     if (settings.serialOn == 0) {
         error = "--serial: serialization is off in " + path;
+        return false;
+    }
+    if (settings.line.On()) {
+        error = "--serial: the numbers come from the line's serial pool (LINEDB in " + path +
+                "); \"line init --serial\" moves the pool";
         return false;
     }
     uint32_t length = settings.serialLength;
@@ -505,6 +511,13 @@ std::vector<int> BoardOperations(CliCommand command) {
 int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& env) {
     const std::string programName = ProgramName();
     const std::string name = programName.empty() ? "quorvel-cli" : programName;
+    // "line ..." has its own commands, where this build has the line database.
+    if (!args.empty() && args.front() == "line") {
+        if (env.lineCommand)
+            return env.lineCommand(args, env);
+        std::fprintf(env.err, "%s: line: this build has no line database (LINEDB)\n", name.c_str());
+        return int(kExitNothingRan);
+    }
     CliOptions o;
     std::string error;
     const bool parsed = ParseCliOptions(args, o, error);
@@ -574,6 +587,7 @@ int RunQuorvelCli(const std::vector<std::string>& args, const CliEnvironment& en
                      name);
     CQuorvelDlg dialog(view, name, lock);
     dialog.SetRunOverrides(std::move(overrides));
+    dialog.SetLineServices(env.line);
     dialog.AddOperationObserver(&view);
     dialog.AddOperationObserver(&report);
     Session session(dialog, o, report, env, name);

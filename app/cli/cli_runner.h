@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/adapter_mutex.h"
+#include "app/line_services.h"
 #include "console_report.h"
 #include "platform/console.h"
 
@@ -24,6 +25,10 @@ struct CliEnvironment {
     std::optional<std::string> securityIdVariable;
     // What every JSON line carries (run id, host, time); unset: the system's.
     std::function<JsonStamp()> stamp;
+    // The line database client and "line ..." where this build has them.
+    LineServices* line = nullptr;
+    std::function<int(const std::vector<std::string>& args, const CliEnvironment& env)>
+        lineCommand = {};
 };
 
 // args: the command line without the program's name. Answers the exit status (CliExit).

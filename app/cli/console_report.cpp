@@ -48,7 +48,14 @@ constexpr uint32_t kInputErrors[] = {IDS_ADAPTER_NOT_CONNECTED,
                                      IDS_ILLEGAL_OFFSET,
                                      IDS_DATA_OUTSIDE_FLASH,
                                      IDS_INI_WRITE_FAILED,
-                                     IDS_TARGET_COUNT_MISMATCH};
+                                     IDS_TARGET_COUNT_MISMATCH,
+                                     IDS_LINE_NOT_BUILT,
+                                     IDS_LINE_BAD_SETTING,
+                                     IDS_LINE_UNREACHABLE,
+                                     IDS_LINE_NO_SCHEMA,
+                                     IDS_LINE_NO_POOL,
+                                     IDS_LINE_POOL_MISMATCH,
+                                     IDS_LINE_REFUSED};
 
 bool IsInputError(uint32_t id) {
     return std::find(std::begin(kInputErrors), std::end(kInputErrors), id) !=
@@ -375,7 +382,8 @@ void ConsoleReport::Message(const std::string& caption, uint32_t id, MsgIcon ico
         line += *answer == 1 ? " -> OK" : " -> Cancel";
     Line(line);
     Emit(kind, id, text, answered, file);
-    if (id == IDS_RECORD_WRITE_FAILED)
+    // Rows the line's outbox could not keep are lost for the line's record.
+    if (id == IDS_RECORD_WRITE_FAILED || id == IDS_LINE_OUTBOX_FAILED)
         recordFailed_ = recordOrLogFailed_ = true;
     if (id == IDS_TARGET_COUNT_MISMATCH)
         countMismatch_ = true;

@@ -5,6 +5,9 @@
 #include "app_icon.h"
 #include "qt_dialog_view.h"
 #include "qt_instance_channel.h"
+#ifdef QUORVEL_LINEDB
+#include "linedb/line_client.h"
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 // Font configuration and Qt keep process-lifetime caches that the leak checker would report.
@@ -16,6 +19,10 @@ extern "C" const char* __lsan_default_suppressions() {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     CQuorvelApp app;
+#ifdef QUORVEL_LINEDB
+    linedb::LineClient line;
+    app.SetLineServices(&line);
+#endif
     QApplication::setApplicationName(QString::fromStdString(app.ProgramName()));
     QApplication::setWindowIcon(QuorvelIcon());
     QtDialogView view;

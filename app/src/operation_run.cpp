@@ -1,5 +1,8 @@
 #include "operation_run.h"
 
+#include <cstdio>
+#include <random>
+
 #include "brindlex/api.h"
 #include "programdata/string_table.h"
 #include "programdata/targets.h"
@@ -58,10 +61,22 @@ CQuorvelDlg::Ending Worse(CQuorvelDlg::Ending a, CQuorvelDlg::Ending b) {
     return int(a) > int(b) ? a : b;
 }
 
+// 128 random bits: the stations of a line name their runs without asking each other.
+std::string NewRunId() {
+    std::random_device random;
+    std::string id;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", unsigned(random()));
+        id += part;
+    }
+    return id;
+}
+
 }  // namespace
 
 OperationRun::OperationRun(CQuorvelDlg& dlg, int op)
-    : dlg_(dlg), op_(op), parent_(dlg.run_), start_(dlg.now_()) {
+    : dlg_(dlg), op_(op), parent_(dlg.run_), start_(dlg.now_()), id_(NewRunId()) {
     dlg_.run_ = this;
     dlg_.NotifyStart(op_);
 }
@@ -172,7 +187,10 @@ void OperationRun::Report(int target, uint32_t status, uint32_t durationMs) {
             status = first;
     }
     outcomes_[size_t(target)] = {true, {targets::Enabled(target), status}};
-    dlg_.NotifyTargetResult(dlg_.MakeTargetResult(op_, target, status, durationMs));
+    TargetResult result = dlg_.MakeTargetResult(op_, target, status, durationMs);
+    result.run = id_;
+    result.cycle = cycleId();
+    dlg_.NotifyTargetResult(result);
 }
 
 CQuorvelDlg::Ending OperationRun::Finish(Ending ending, Targets targetsDone) {

@@ -37,6 +37,9 @@ class OperationRun {
 
     int op() const { return op_; }
     const OperationRun* parent() const { return parent_; }
+    // This run's name, unique across runs and stations, and that of the outermost run.
+    const std::string& id() const { return id_; }
+    const std::string& cycleId() const { return Root()->id_; }
     uint32_t ElapsedMs() const;
     void IdleAfterwards(CQuorvelDlg::IdleState state) { idle_ = state; }
     // Save Memory works on one target only.
@@ -86,6 +89,7 @@ class OperationRun {
     const int op_;
     OperationRun* const parent_;
     const CQuorvelDlg::OperationClock::time_point start_;
+    const std::string id_;
     CQuorvelDlg::IdleState idle_ = CQuorvelDlg::IdleState::Unchanged;
     int onlyTarget_ = 0;
     bool cancelRequested_ = false;

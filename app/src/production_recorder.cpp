@@ -28,6 +28,7 @@ void ProductionRecorder::OnOperationStart(int operation) {
     // own lines.
     inCycle_ = operation == kOperationProgram;
     pending_.clear();
+    pendingRows_.clear();
     failureReported_ = false;
 }
 
@@ -50,6 +51,7 @@ void ProductionRecorder::OnTargetResult(const TargetResult& result) {
     row.message = result.message;
     row.durationMs = result.durationMs;
     pending_ += RecordLine(row);
+    pendingRows_.push_back({std::move(row), result.run, result.cycle});
 }
 
 void ProductionRecorder::OnOperationEnd(const OperationSummary& summary) {
@@ -64,13 +66,19 @@ void ProductionRecorder::OnOperationEnd(const OperationSummary& summary) {
 void ProductionRecorder::WritePending() {
     std::string lines;
     lines.swap(pending_);
+    std::vector<LineRecordRow> rows;
+    rows.swap(pendingRows_);
     if (lines.empty())
         return;
     const std::string path = path_ ? path_() : std::string();
-    if (path.empty() || AppendRecordLines(path, lines))
+    if (path.empty())
         return;
     // The record never stops an operation: one message, and the operation goes on.
-    if (!failureReported_ && failed_)
-        failed_(path);
-    failureReported_ = true;
+    if (!AppendRecordLines(path, lines)) {
+        if (!failureReported_ && failed_)
+            failed_(path);
+        failureReported_ = true;
+    }
+    if (lineDelivery_)
+        lineDelivery_(path, rows);
 }

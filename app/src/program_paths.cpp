@@ -46,3 +46,9 @@ std::string ExecutableDirectory() {
 std::string ProgramName() {
     return SplitExecutablePath().name;
 }
+
+std::string DirectoryOf(const std::string& path) {
+    char drive[3] = {}, dir[plat::MAX_PATH] = {};
+    plat::SplitPath(path.c_str(), drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0);
+    return std::string(drive) + dir;
+}

@@ -41,6 +41,7 @@ int CQuorvelApp::Run(DialogView& view, InstanceChannel& channel) {
     channel.ListenForRaiseRequests([&view] { view.BringToFront(); });
     {
         CQuorvelDlg dialog(view, programName_);
+        dialog.SetLineServices(line_);
         dialog.DoModal();
     }
     if (plat::IsOpenHandle(instance))

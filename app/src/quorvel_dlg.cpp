@@ -37,6 +37,10 @@ CQuorvelDlg::CQuorvelDlg(DialogView& view, std::string programName, AdapterLock&
     // The record and the band follow every operation, under whatever view runs the dialog.
     observers_.push_back(&recorder_);
     observers_.push_back(&band_);
+    recorder_.SetLineDelivery(
+        [this](const std::string& path, const std::vector<LineRecordRow>& rows) {
+            DeliverLineRows(path, rows);
+        });
     // An exchange that waits for a silent adapter keeps the window alive and sees a Cancel.
     ApiObj.SetExchangeWaitHook(&CQuorvelDlg::ExchangeWait, this);
 }

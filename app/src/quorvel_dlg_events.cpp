@@ -59,7 +59,9 @@ TargetResult CQuorvelDlg::MakeTargetResult(int op, int target, uint32_t status,
             .durationMs = durationMs,
             .targetName = settings_.targetName,
             .chipName = numbered ? chipNames_[size_t(target)] : std::string(),
-            .checksum = checksumText_};
+            .checksum = checksumText_,
+            .run = {},
+            .cycle = {}};
 }
 
 void CQuorvelDlg::NotifyTargetResult(const TargetResult& result) {

@@ -125,13 +125,6 @@ bool CQuorvelDlg::LoadWriteImage(bool logged) {
     return programData_.CheckFileListDuplicates();
 }
 
-std::array<uint8_t, kByteFieldSize> CQuorvelDlg::SessionStartSerial() const {
-    // The --serial of a console run starts its first Write.
-    if (!serialSession_.taken && runOverrides_ && runOverrides_->startSerial)
-        return *runOverrides_->startSerial;
-    return serialSession_.start;
-}
-
 int CQuorvelDlg::CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>& start, int count,
                                        std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
                                        std::vector<std::string>* numbers) const {
@@ -150,45 +143,64 @@ int CQuorvelDlg::CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>
     return wrapsAt;
 }
 
-CQuorvelDlg::SerialTake CQuorvelDlg::TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next) {
-    const bool chosen = !serialSession_.taken && runOverrides_ && runOverrides_->startSerial;
-    serialSession_.start = SessionStartSerial();
-    int boards = 0;
-    for ([[maybe_unused]] int n : targets::PluggedOnes())
-        ++boards;
-    // Twice at most: a number another program took since the plug moves the start once.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        bool wrapped = false;
-        if (CountOffSerialNumbers(serialSession_.start, boards, next, wrapped) != 0)
-            return SerialTake::Overflow;
-        if (serialSession_.taken)
-            return SerialTake::Taken;
-        std::array<uint8_t, kByteFieldSize> stored{};
-        switch (settingsFile_.ReserveSerialNumbers(settings_, serialSession_.start, next, wrapped,
-                                                   chosen, stored)) {
-            case SettingsFile::Reservation::Taken:
-                serialSession_.taken = true;
-                if (chosen)
-                    runOverrides_->startSerial.reset();
-                return SerialTake::Taken;
-            case SettingsFile::Reservation::Wrapped:
-                return SerialTake::Overflow;
-            case SettingsFile::Reservation::Behind:
-                serialSession_.start = stored;
-                break;
-            case SettingsFile::Reservation::Failed:
-                return SerialTake::NotStored;
-        }
+CQuorvelDlg::SerialSession CQuorvelDlg::FreshSerialSession() const {
+    return {settings_.serialNumber, false, settings_.increment, settings_.incrementLength};
+}
+
+SerialGrant CQuorvelDlg::TakeSerialNumbers(const OperationRun& run) {
+    SerialGrant grant;
+    std::vector<SerialBoard> boards;
+    for (int n : targets::PluggedOnes())
+        boards.push_back({n, targets::DevicePath(n).value_or("")});
+    // A repeated Write of the session: the same boards get the same numbers.
+    if (serialSession_.taken) {
+        grant.first = serialSession_.start;
+        grant.outcome = PlanSerialNumbers(grant.first, boards.size(), settings_.serialLength,
+                                          serialSession_.increment, serialSession_.incrementLength,
+                                          grant.next, grant.nextWrapped)
+                            ? SerialGrant::Outcome::Taken
+                            : SerialGrant::Outcome::Overflow;
+        return grant;
     }
-    return SerialTake::NotStored;
+    // The --serial of a console run starts its first Write.
+    const bool chosen = runOverrides_ && runOverrides_->startSerial;
+    if (chosen)
+        serialSession_.start = *runOverrides_->startSerial;
+    SerialSource* source = &localSerials_;
+    if (settings_.line.On()) {
+        // Never the local numbers instead: another station may be handing them out.
+        if (line_ == nullptr) {
+            grant.messageId = IDS_LINE_NOT_BUILT;
+            return grant;
+        }
+        source = &line_->Pool();
+    }
+    grant =
+        source->Take(settings_, {serialSession_.start, chosen, boards, run.id(), run.cycleId()});
+    if (grant.outcome != SerialGrant::Outcome::Taken)
+        return grant;
+    // The settings file shows the number after the last one the pool gave this station.
+    std::array<uint8_t, kByteFieldSize> stored{};
+    if (source != &localSerials_ &&
+        settingsFile_.ReserveSerialNumbers(settings_, grant.first, grant.next, grant.nextWrapped,
+                                           true, stored) != SettingsFile::Reservation::Taken) {
+        grant.outcome = SerialGrant::Outcome::Failed;
+        grant.messageId = IDS_INI_WRITE_FAILED;
+        grant.detail = settingsFile_.Path();
+        return grant;
+    }
+    serialSession_ = {grant.first, true, grant.increment, grant.incrementLength};
+    if (chosen)
+        runOverrides_->startSerial.reset();
+    return grant;
 }
 
 void CQuorvelDlg::HandOutSerialNumbers() {
     std::array<uint8_t, kByteFieldSize> working = serialSession_.start;
     for (int n : targets::PluggedOnes()) {
         ApiSetSerialNumber(n, working.data(), settings_.serialLength);
-        AddSerialIncrement(working, settings_.serialLength, settings_.increment,
-                           settings_.incrementLength);
+        AddSerialIncrement(working, settings_.serialLength, serialSession_.increment,
+                           serialSession_.incrementLength);
     }
 }
 
@@ -227,6 +239,7 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     if (!EnabledTargetCheck())
         return Refused();
     settingsFile_.ReadSerialSettings(settings_);
+    settingsFile_.ReadLineSettings(settings_);
     const CTargetInfo* target = SelectedDescription();
     if (!SerialAreaCheck() || !OpenOperationLog())
         return Refused();
@@ -252,14 +265,15 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
                                             : "0xFF\n"));
     // 10. Each plugged target's number, taken for good before anything is erased; one that
     // would repeat a number asks first.
-    std::array<uint8_t, kByteFieldSize> reached{};
-    const SerialTake take =
-        settings_.serialOn != 0 ? TakeSerialNumbers(reached) : SerialTake::Taken;
-    if (take == SerialTake::NotStored) {
-        ShowFileError(IDS_INI_WRITE_FAILED, settingsFile_.Path());
+    SerialGrant taken;
+    taken.outcome = SerialGrant::Outcome::Taken;
+    if (settings_.serialOn != 0)
+        taken = TakeSerialNumbers(run);
+    if (taken.outcome == SerialGrant::Outcome::Failed) {
+        ShowFileError(taken.messageId, taken.detail);
         return run.Finish(Ending::Failed);
     }
-    if (take == SerialTake::Overflow) {
+    if (taken.outcome == SerialGrant::Outcome::Overflow) {
         const bool openDialog = AskOkCancel(IDS_SERIAL_OVERFLOW);
         run.Finish(Ending::Failed);
         if (openDialog)
@@ -277,8 +291,8 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     run.Finish(completed ? Ending::Completed : Ending::Stopped);
     // 16. The number reached (taken already); show what each target got.
     if (settings_.serialOn != 0) {
-        settings_.serialNumber = reached;
-        serialText_ = FormatHexBytes(reached, settings_.serialLength);
+        settings_.serialNumber = taken.next;
+        serialText_ = FormatHexBytes(taken.next, settings_.serialLength);
         ShowHeldSerialNumbers();
     }
     // 17. Verify follows in detail mode when asked for.

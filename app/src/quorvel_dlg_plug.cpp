@@ -67,6 +67,9 @@ bool CQuorvelDlg::Plug() {
     if (!InConnectionCheck())
         ApiDelConnect();
     programData_.ReleaseImages();
+    // The line this station belongs to, if any: its settings must be usable.
+    if (!InConnectionCheck() && !OpenLine())
+        return AbandonPlug(run, 0);
     // 3. The adapters for this program alone.
     if (!TakeAdapters())
         return AbandonPlug(run, 0);
@@ -114,7 +117,7 @@ bool CQuorvelDlg::Plug() {
     if (!InConnectionCheck())
         FetchChipNames(count);
     settingsFile_.ReadSerialSettings(settings_);
-    serialSession_ = {settings_.serialNumber, false};
+    serialSession_ = FreshSerialSession();
     AssignSerialPreview();
     view_.SetControlText(IDC_PLUG, "Un&plug");
     plugged_ = 1;
@@ -122,6 +125,27 @@ bool CQuorvelDlg::Plug() {
     run.IdleAfterwards(IdleState::AfterPlug);
     run.Finish(Ending::Completed);
     return true;
+}
+
+bool CQuorvelDlg::OpenLine() {
+    settingsFile_.ReadLineSettings(settings_);
+    if (!settings_.line.On())
+        return true;
+    if (line_ == nullptr) {
+        ShowError(IDS_LINE_NOT_BUILT);
+        return false;
+    }
+    const LineProblem problem = line_->Open(settings_.line, RecordFilePath());
+    if (problem.messageId == IDS_LINE_UNREACHABLE) {
+        // Record rows wait in the outbox; a Write that needs numbers refuses.
+        WriteLogText("Line database not reached: " + problem.detail + "\n");
+        return true;
+    }
+    if (problem)
+        ShowFileError(problem.messageId, problem.detail);
+    // Rows that cannot go out yet are kept; the boards can still be worked on.
+    return !problem || problem.messageId == IDS_LINE_RECORD_REFUSED ||
+           problem.messageId == IDS_LINE_OUTBOX_FAILED;
 }
 
 bool CQuorvelDlg::RunTargetSequence() {

@@ -1,6 +1,7 @@
 // The production record and the yield counters: the Setting menu's record file, the chip
 // names the record names, and the boards each cycle counts.
 #include "app/control_ids.h"
+#include "app/program_paths.h"
 #include "app/quorvel_dlg.h"
 #include "brindlex/quorvel_api.h"
 #include "platform/files.h"
@@ -16,20 +17,10 @@ namespace {
 
 constexpr uint32_t kChipNameSize = 64;
 
-std::string DirectoryOf(const std::string& path) {
-    char drive[3] = {}, dir[plat::MAX_PATH] = {};
-    plat::SplitPath(path.c_str(), drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0);
-    return std::string(drive) + dir;
-}
-
 }  // namespace
 
 std::string CQuorvelDlg::RecordFilePath() const {
-    if (settings_.recordOn == 0)
-        return {};
-    if (!settings_.recordFileName.empty())
-        return settings_.recordFileName;
-    return DirectoryOf(settings_.logFileName) + kDefaultRecordFileName;
+    return RecordFilePathOf(settings_);
 }
 
 std::string CQuorvelDlg::YieldStatePath() const {
@@ -46,6 +37,14 @@ void CQuorvelDlg::WriteRecordSettings() {
 
 void CQuorvelDlg::OnRecordWriteFailed(const std::string& path) {
     ShowFileError(IDS_RECORD_WRITE_FAILED, path);
+}
+
+void CQuorvelDlg::DeliverLineRows(const std::string& path, const std::vector<LineRecordRow>& rows) {
+    // A build without the line refuses to plug with one set: nothing to send to.
+    if (!settings_.line.On() || line_ == nullptr)
+        return;
+    if (const LineProblem problem = line_->Record().Deliver(settings_.line, path, rows))
+        ShowFileError(problem.messageId, problem.detail);
 }
 
 void CQuorvelDlg::OnChooseRecordFile() {

@@ -86,7 +86,7 @@ void CQuorvelDlg::OnSerialization() {
     view_.SetControlText(IDC_WRITE, settings_.serialOn ? kWriteWithSerialCaption : kWriteCaption);
     // The operator's number starts the session's numbers afresh, also below the stored one.
     SaveSerialSettings(true);
-    serialSession_ = {settings_.serialNumber, false};
+    serialSession_ = FreshSerialSession();
     AssignSerialPreview();
     if (settings_.serialOn == 0 || !settingsFile_.ReadSerialNumberText(serialText_))
         serialText_.clear();

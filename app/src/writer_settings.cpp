@@ -1,11 +1,13 @@
 #include "app/writer_settings.h"
 
 #include "programdata/limits.h"
+#include "programdata/production_record.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "app/program_paths.h"
+#include "platform/append_file.h"
 #include "platform/file_content.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
@@ -20,7 +22,19 @@ std::string Decimal(int64_t value) {
     return std::to_string(value);
 }
 
+// A connection string with its options and a password is longer than a path.
+constexpr uint32_t kLineTextSize = 4096;
+constexpr uint32_t kLineNameSize = 256;
+
 }  // namespace
+
+std::string RecordFilePathOf(const WriterSettings& s) {
+    if (s.recordOn == 0)
+        return {};
+    if (!s.recordFileName.empty())
+        return s.recordFileName;
+    return DirectoryOf(s.logFileName) + programdata::kDefaultRecordFileName;
+}
 
 SettingsFile::SettingsFile(std::string path, Writer writer)
     : path_(std::move(path)), writer_(std::move(writer)) {
@@ -122,6 +136,16 @@ std::string SettingsFile::ReadCommandFileName() const {
 void SettingsFile::ReadRecordSettings(WriterSettings& s) const {
     s.recordFileName = ReadText("RECORDFILENAME", programdata::kMaxStoredPath + 1);
     s.recordOn = ReadInt("RECORDFLG", 1) != 0 ? 1 : 0;
+}
+
+void SettingsFile::ReadLineSettings(WriterSettings& s) const {
+    s.line.connection = ReadText("LINEDB", kLineTextSize);
+    s.line.station = ReadText("STATION", kLineNameSize);
+    if (s.line.station.empty())
+        s.line.station = plat::HostName();
+    s.line.pool = ReadText("SERIALPOOL", kLineNameSize);
+    if (s.line.pool.empty())
+        s.line.pool = s.targetName;
 }
 
 bool SettingsFile::WriteRecordSettings(const WriterSettings& s) {

@@ -147,6 +147,26 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_TARGET_COUNT_MISMATCH,
      "%1 Vexil adapters were found where %2 were expected.\nCheck the fixture: nothing was "
      "plugged or written."},
+    {IDS_LINE_NOT_BUILT,
+     "The settings file names a line database (LINEDB), but this build of Quorvel has none.\n"
+     "Clear LINEDB to work as a station on its own."},
+    {IDS_LINE_BAD_SETTING, "The line database setting cannot be used: %1\nNothing was written."},
+    {IDS_LINE_UNREACHABLE,
+     "The line database cannot be reached, so no serial numbers were taken and nothing was "
+     "written.\n%1"},
+    {IDS_LINE_NO_SCHEMA,
+     "The line database has no tables of this version: %1\nRun \"quorvel-cli line init\" "
+     "first. Nothing was written."},
+    {IDS_LINE_NO_POOL,
+     "The line database has no serial pool %1.\nRun \"quorvel-cli line init\" to create it. "
+     "Nothing was written."},
+    {IDS_LINE_POOL_MISMATCH,
+     "The serial pool does not fit this station's serial numbers: %1\nNothing was written."},
+    {IDS_LINE_OUTBOX_FAILED, "Cannot keep the line's record rows in the outbox file %1."},
+    {IDS_LINE_REFUSED,
+     "The line database refused to hand out serial numbers: %1\nNothing was written."},
+    {IDS_LINE_RECORD_REFUSED,
+     "The line database refused the production record's rows; they wait in the outbox: %1"},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.

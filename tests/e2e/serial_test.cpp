@@ -17,24 +17,6 @@ using namespace e2e;
 
 constexpr const char* kFast = "[DEFAULTS]\nLATENCY_US=0\nERASE_BLOCK_US=0\nWRITE_BYTE_NS=0\n";
 
-std::vector<uint8_t> Dump(WriterRig& rig, int n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "vexil-%02d", n);
-    EXPECT_TRUE(rig.sim->Dump());
-    return ReadBytes(rig.sim->DumpPath(name));
-}
-
-// The serial number a target's flash holds at address, over four bytes.
-std::string HeldAt(WriterRig& rig, int n, uint32_t address) {
-    const auto flash = Dump(rig, n);
-    if (flash.size() < address + 4)
-        return "<short>";
-    char held[16];
-    std::snprintf(held, sizeof held, "%02X%02X%02X%02X", flash[address], flash[address + 1],
-                  flash[address + 2], flash[address + 3]);
-    return held;
-}
-
 std::string SerialKeys(const std::string& number, uint32_t address) {
     char text[160];
     std::snprintf(text, sizeof text,

@@ -23,13 +23,6 @@ std::string Adapters(int count, const std::string& extra = "FLASH=FILL 00\n") {
     return std::string(kFast) + "[ADAPTER1]\nCOUNT=" + std::to_string(count) + "\n" + extra;
 }
 
-std::vector<uint8_t> Dump(WriterRig& rig, int n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "vexil-%02d", n);
-    EXPECT_TRUE(rig.sim->Dump());
-    return ReadBytes(rig.sim->DumpPath(name));
-}
-
 bool AreaHolds(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& expected) {
     return flash.size() == kFlashSize &&
            std::equal(expected.begin(), expected.begin() + kAreaEnd + 1, flash.begin());

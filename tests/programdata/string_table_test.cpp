@@ -144,6 +144,26 @@ const std::map<uint32_t, std::string>& Expected() {
         {2106,
          "%1 Vexil adapters were found where %2 were expected.\nCheck the fixture: nothing was "
          "plugged or written."},
+        {2120,
+         "The settings file names a line database (LINEDB), but this build of Quorvel has none.\n"
+         "Clear LINEDB to work as a station on its own."},
+        {2121, "The line database setting cannot be used: %1\nNothing was written."},
+        {2122,
+         "The line database cannot be reached, so no serial numbers were taken and nothing was "
+         "written.\n%1"},
+        {2123,
+         "The line database has no tables of this version: %1\nRun \"quorvel-cli line init\" "
+         "first. Nothing was written."},
+        {2124,
+         "The line database has no serial pool %1.\nRun \"quorvel-cli line init\" to create it. "
+         "Nothing was written."},
+        {2125,
+         "The serial pool does not fit this station's serial numbers: %1\nNothing was "
+         "written."},
+        {2126, "Cannot keep the line's record rows in the outbox file %1."},
+        {2127, "The line database refused to hand out serial numbers: %1\nNothing was written."},
+        {2128,
+         "The line database refused the production record's rows; they wait in the outbox: %1"},
     };
     return expected;
 }

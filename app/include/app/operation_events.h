@@ -20,6 +20,10 @@ struct TargetResult {
     std::string targetName;  // the selected target type
     std::string chipName;    // as the adapter reported it when the target was plugged
     std::string checksum;    // the checksum text of the program files
+    // The run of this operation and the outermost run holding it (a Program cycle, or the
+    // operation itself): names that no other run of any station shares.
+    std::string run;
+    std::string cycle;
 };
 
 // The end of an operation: the result text as the window shows it (also in simple mode, where

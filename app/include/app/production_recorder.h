@@ -5,7 +5,9 @@
 // so the record is written under every view.
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "app/line_services.h"
 #include "app/operation_events.h"
 #include "programdata/operation_log.h"
 
@@ -19,7 +21,12 @@ class ProductionRecorder : public OperationObserver {
     ProductionRecorder(PathSource path, FailureSink failed,
                        programdata::LocalTimeSource clock = programdata::SystemLocalTime);
 
+    // The rows of a batch once the CSV has them (or could not take them), for the line.
+    using LineDelivery =
+        std::function<void(const std::string& path, const std::vector<LineRecordRow>& rows)>;
+
     void SetClock(programdata::LocalTimeSource clock) { clock_ = std::move(clock); }
+    void SetLineDelivery(LineDelivery delivery) { lineDelivery_ = std::move(delivery); }
 
     void OnOperationStart(int operation) override;
     void OnTargetResult(const TargetResult& result) override;
@@ -32,7 +39,9 @@ class ProductionRecorder : public OperationObserver {
     FailureSink failed_;
     programdata::LocalTimeSource clock_;
     std::string host_;
+    LineDelivery lineDelivery_;
     std::string pending_;
+    std::vector<LineRecordRow> pendingRows_;
     bool inCycle_ = false;
     bool failureReported_ = false;
 };

@@ -12,3 +12,6 @@ std::string ExecutableDirectory();
 // The executable's file name without directory and extension: the program's name, used as
 // the message-box caption and the single-instance lock.
 std::string ProgramName();
+
+// A path's drive and directory, ending in its separator ("" for a bare name).
+std::string DirectoryOf(const std::string& path);

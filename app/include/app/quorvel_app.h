@@ -5,6 +5,7 @@
 
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
+#include "app/line_services.h"
 
 // The path between copies of the program: a later copy asks the running one to come to the
 // front. The Qt layer implements it with a local socket named after the program in the user's
@@ -26,6 +27,8 @@ class CQuorvelApp {
     explicit CQuorvelApp(std::string programName);
 
     const std::string& ProgramName() const { return programName_; }
+    // The line database client the dialog uses; none in a build without one.
+    void SetLineServices(LineServices* line) { line_ = line; }
 
     // Runs the program: a later copy raises the running one and returns at once; otherwise
     // the main dialog runs until it ends. Answers the process exit code: 0, or 1 when a later
@@ -38,4 +41,5 @@ class CQuorvelApp {
   private:
     std::string programName_;
     bool secondInstance_ = false;
+    LineServices* line_ = nullptr;
 };

@@ -13,9 +13,11 @@
 #include "app/adapter_mutex.h"
 #include "app/dialog_view.h"
 #include "app/line_reports.h"
+#include "app/line_services.h"
 #include "app/operation_events.h"
 #include "app/production_band.h"
 #include "app/production_recorder.h"
+#include "app/serial_source.h"
 #include "app/writer_settings.h"
 #include "programdata/operation_log.h"
 #include "programdata/program_data.h"
@@ -247,6 +249,11 @@ class CQuorvelDlg : public DialogEvents,
     SettingsFile::Creation CreateSettingsFile();
     // --- end of console runs ---
 
+    // --- The line of stations (LINEDB) ---
+    // The program's line database client; not owned, none in a build without one. Before
+    // DoModal.
+    void SetLineServices(LineServices* line) { line_ = line; }
+
     // --- Operation events (quorvel_dlg_events.cpp) ---
     // Observers follow every operation; they are not owned and must outlive the dialog's run.
     // The production record and the yield band are always among them.
@@ -390,25 +397,31 @@ class CQuorvelDlg : public DialogEvents,
     bool LoadWriteImage(bool logged = true);
     // Where each registered file's data lands, and what the block erase of a Write loses.
     void DescribeWrite(WriteCheck& check);
-    // The plug session's serial numbers: the first, and whether they are taken for good (stored
-    // as used before the session's first erase).
+    // The plug session's serial numbers: the first and the increment between boards, and
+    // whether they are taken for good (before the session's first erase).
     struct SerialSession {
         std::array<uint8_t, kByteFieldSize> start{};
         bool taken = false;
+        std::array<uint8_t, kByteFieldSize> increment{};
+        uint16_t incrementLength = 0;
     };
-    // The numbers of the session's plugged targets; next receives the first number after them.
-    // Overflow: a target would get a number that wrapped around, or the stored number wrapped
-    // when it was taken. NotStored: the numbers could not be taken for good.
-    enum class SerialTake { Taken, Overflow, NotStored };
-    SerialTake TakeSerialNumbers(std::array<uint8_t, kByteFieldSize>& next);
-    // The start number of the session's first Write: the run's --serial, or the session's.
-    std::array<uint8_t, kByteFieldSize> SessionStartSerial() const;
-    // Numbers from start for count boards (each one when numbers is given); next receives the
-    // one after them, and nextWrapped whether it wrapped around. Answers the first board whose
-    // own number wrapped around, 0 when none did.
+    // Numbers from start for count boards with the settings' increment (each one when numbers
+    // is given); next receives the one after them, and nextWrapped whether it wrapped around.
+    // Answers the first board whose own number wrapped around, 0 when none did.
     int CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>& start, int count,
                               std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
                               std::vector<std::string>* numbers = nullptr) const;
+    // A session that starts from the stored number.
+    SerialSession FreshSerialSession() const;
+    // The numbers of the session's plugged targets, taken for good from the settings file or
+    // the line's pool unless the session has them already. Overflow: a target would get a
+    // number that wrapped around, or the stored one wrapped when it was taken.
+    SerialGrant TakeSerialNumbers(const OperationRun& run);
+    // At Plug, with a line set: a setting to be mended refuses the plug (false, after its
+    // message); a server out of reach only leaves the record rows waiting.
+    bool OpenLine();
+    // A batch of record rows, for the line's record.
+    void DeliverLineRows(const std::string& path, const std::vector<LineRecordRow>& rows);
     // Gives each plugged target its number, from the session's first.
     void HandOutSerialNumbers();
     // Erases and programs every block that meets an area; false when cancelled.
@@ -484,6 +497,8 @@ class CQuorvelDlg : public DialogEvents,
     std::vector<OperationObserver*> observers_;
     WaitFunction identifyWait_;
     std::optional<RunOverrides> runOverrides_;
+    LineServices* line_ = nullptr;
+    SettingsSerialSource localSerials_{settingsFile_};
     // Set once initialisation got past reading the target descriptions; an abandoned start
     // leaves the stored settings as they are.
     bool initialised_ = false;

@@ -47,6 +47,14 @@ struct StoredProgramFile {
     bool operator==(const StoredProgramFile&) const = default;
 };
 
+// The line of stations this one belongs to; without a connection it works on its own.
+struct LineSettings {
+    std::string connection;  // LINEDB: a PostgreSQL connection string
+    std::string station;     // STATION, the host name when missing
+    std::string pool;        // SERIALPOOL, the target name when missing
+    bool On() const { return !connection.empty(); }
+};
+
 // The part of the main dialog's state that the settings file persists. The initial values are
 // the dialog's before any settings are read.
 struct WriterSettings {
@@ -66,7 +74,12 @@ struct WriterSettings {
     // it is written.
     std::string recordFileName;  // RECORDFILENAME
     uint32_t recordOn = 1;       // RECORDFLG: 0 off, anything else on
+    LineSettings line;           // LINEDB, STATION, SERIALPOOL
 };
+
+// The production record's file: RECORDFILENAME, or Quorvel-record.csv beside the log; empty
+// while the record is off.
+std::string RecordFilePathOf(const WriterSettings& settings);
 
 // Lengths outside 1..256 can only come from an edited file; they are limited to that range so
 // that they never reach beyond the byte fields.
@@ -103,6 +116,10 @@ class SettingsFile {
     void ReadRecordSettings(WriterSettings& settings) const;
     // Both keys; false at the first failed write.
     bool WriteRecordSettings(const WriterSettings& settings);
+
+    // LINEDB, STATION and SERIALPOOL; the missing ones take their defaults (the pool's is
+    // settings.targetName).
+    void ReadLineSettings(WriterSettings& settings) const;
 
     // Raw LOGFILENAME and COMFILENAME; empty when missing.
     std::string ReadLogFileName() const;

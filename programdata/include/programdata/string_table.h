@@ -111,6 +111,16 @@ enum StringId : uint32_t {
     IDS_CONFIRM_RESET_YIELD = 2104,
     IDS_YIELD_WRITE_FAILED = 2105,     // the yield counters; once per operation
     IDS_TARGET_COUNT_MISMATCH = 2106,  // a console run expected another number of adapters
+    // The line of stations (LINEDB): "%1" holds what the database or the client said.
+    IDS_LINE_NOT_BUILT = 2120,
+    IDS_LINE_BAD_SETTING = 2121,
+    IDS_LINE_UNREACHABLE = 2122,
+    IDS_LINE_NO_SCHEMA = 2123,
+    IDS_LINE_NO_POOL = 2124,
+    IDS_LINE_POOL_MISMATCH = 2125,
+    IDS_LINE_OUTBOX_FAILED = 2126,
+    IDS_LINE_REFUSED = 2127,
+    IDS_LINE_RECORD_REFUSED = 2128,
 };
 
 struct StringTableEntry {

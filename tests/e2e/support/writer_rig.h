@@ -2,10 +2,14 @@
 // The writer program's controller against a vexil-sim process: a writer installation whose
 // bin/ holds the example TRG files, the simulator started from adapter sections, and the
 // scripted view. Header-only: only the tests that drive the controller link its libraries.
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/quorvel_dlg.h"
 #include "brindlex/api.h"
@@ -54,5 +58,24 @@ class WriterRig {
     TempDir dir;
     std::unique_ptr<SimProcess> sim;
 };
+
+// Target n's flash as the simulator dumps it now.
+inline std::vector<uint8_t> Dump(WriterRig& rig, int n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "vexil-%02d", n);
+    EXPECT_TRUE(rig.sim->Dump());
+    return ReadBytes(rig.sim->DumpPath(name));
+}
+
+// The serial number a target's flash holds at address, over four bytes.
+inline std::string HeldAt(WriterRig& rig, int n, uint32_t address) {
+    const auto flash = Dump(rig, n);
+    if (flash.size() < address + 4)
+        return "<short>";
+    char held[16];
+    std::snprintf(held, sizeof held, "%02X%02X%02X%02X", flash[address], flash[address + 1],
+                  flash[address + 2], flash[address + 3]);
+    return held;
+}
 
 }  // namespace e2e

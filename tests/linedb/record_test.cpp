@@ -1,0 +1,113 @@
+// The line's production record on a real server: each row once whatever is sent again, rows
+// kept in the outbox while the server is away and sent in order when it is back, a crash's
+// torn line and unsendable bytes never holding back the rows after them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "linedb/line_client.h"
+#include "programdata/string_table.h"
+#include "support/pg_server.h"
+#include "support/sim_process.h"
+
+namespace {
+
+LineRecordRow Row(const std::string& operation, int target, uint32_t status, const std::string& run,
+                  const std::string& cycle = "c1") {
+    LineRecordRow r;
+    r.row.time = "2026-12-08T09:15:02+01:00";
+    r.row.host = "pc7";
+    r.row.operation = operation;
+    r.row.target = target;
+    r.row.devicePath = "/dev/vexil-0" + std::to_string(target);
+    r.row.targetName = "QX16A064";
+    r.row.serialNumber = target == 1 ? "00000001" : "00000002";
+    r.row.status = status;
+    r.row.message = status == 0 ? "OK" : "Verify\tError";
+    r.run = run;
+    r.cycle = cycle;
+    return r;
+}
+
+std::string FileText(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
+    REQUIRE_PG_SERVER();
+    const std::string db = PgServer::Get().NewDatabase();
+    const LineSettings line = Line(db);
+    linedb::InitRequest init;
+    init.line = line;
+    init.start[3] = 1;
+    init.increment[3] = 1;
+    linedb::InitReport report;
+    ASSERT_FALSE(linedb::InitLine(init, report));
+    e2e::TempDir dir;
+    const std::string record = dir / "record.csv";
+    const std::string outbox = linedb::OutboxPathFor(record);
+    linedb::LineClient client;
+    ASSERT_FALSE(client.Open(line, record));
+    WriterSettings station;
+    station.line = line;
+    SerialRequest boards;
+    boards.boards = {{1, "/dev/vexil-01"}, {2, "/dev/vexil-02"}};
+    boards.run = "w1";
+    boards.cycle = "c1";
+    ASSERT_EQ(client.Pool().Take(station, boards).outcome, SerialGrant::Outcome::Taken);
+
+    const std::vector<LineRecordRow> written = {Row("Write", 1, 0, "w1"), Row("Write", 2, 0, "w1")};
+    EXPECT_FALSE(client.Record().Deliver(line, record, written));
+    EXPECT_FALSE(client.Record().Deliver(line, record, written)) << "sent again";
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "2") << "no second row";
+    EXPECT_EQ(FileText(outbox), "");
+
+    // Away: the rows wait, whole, in the order they came; a crash's torn line and a line of
+    // another form are no rows.
+    ASSERT_TRUE(PgServer::Get().Stop());
+    EXPECT_FALSE(client.Record().Deliver(line, record,
+                                         {Row("Verify", 1, 0, "v1"), Row("Verify", 2, 0, "v1")}));
+    std::ofstream(outbox, std::ios::app) << "a line of another form\n";
+    EXPECT_FALSE(client.Record().Deliver(
+        line, record, {Row("Program", 1, 0, "c1"), Row("Program", 2, 0x2006, "c1")}));
+    std::ofstream(outbox, std::ios::app) << "r1\tcut short by a cra";
+    LineRecordRow erase = Row("Erase", 1, 0, "e1", "e1");
+    erase.row.chipName = "QX\xFF\xFE";
+    EXPECT_FALSE(client.Record().Deliver(line, record, {erase}));
+    size_t waiting = 0, unreadable = 0;
+    ASSERT_TRUE(linedb::CountOutbox(record, waiting, unreadable));
+    EXPECT_EQ(waiting, 5u);
+    EXPECT_EQ(unreadable, 1u);
+    EXPECT_EQ(FileText(outbox).find("cut short"), std::string::npos);
+
+    // Back: the next connection sends them, in order, so that the board's number carries what
+    // its cycle's last row says.
+    ASSERT_TRUE(PgServer::Get().Restart());
+    EXPECT_FALSE(client.Open(line, record));
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_EQ(FileText(outbox + ".unreadable"), "a line of another form\n");
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "7");
+    EXPECT_EQ(Sql(db, "SELECT target, outcome FROM quorvel_serial_number ORDER BY target"),
+              (SqlRows{{"1", "0"}, {"2", "8198"}}));
+    EXPECT_EQ(SqlValue(db, "SELECT chip_name FROM quorvel_record WHERE operation = 'Erase'"),
+              "QX\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(SqlValue(db, "SELECT message FROM quorvel_record WHERE status = 8198"),
+              "Verify\tError");
+    EXPECT_EQ(SqlValue(db,
+                       "SELECT recorded_at = '2026-12-08 08:15:02+00' FROM quorvel_record "
+                       "LIMIT 1"),
+              "t");
+
+    // A server restarted while the station was idle: its old connection is found dead at once
+    // and a new one carries the rows.
+    ASSERT_TRUE(PgServer::Get().Stop());
+    ASSERT_TRUE(PgServer::Get().Restart());
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 2, 0, "e2", "e2")}));
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "8");
+}
+
+}  // namespace
