@@ -36,6 +36,8 @@ Commands:
                         start, 2 when it would refuse
   init                  write a new settings file (--settings, or Quorvel.ini beside
                         quorvel-cli) with every key; never replaces a file
+  line init|status      a line's serial pool and record in PostgreSQL (LINEDB); see
+                        "quorvel-cli line --help"
 
 Options for this run only (the settings file keeps its own values):
   --settings FILE       settings file (default: Quorvel.ini beside quorvel-cli). The log,
