@@ -96,11 +96,19 @@ TEST(RecordE2eTest, AProgramCycleRecordsEachTargetAndOperationWithTheSerialNumbe
 }
 
 // Tells the test each Write block through a pipe.
+// Once it has told the last block it waits there to be killed, so that the kill lands in the
+// middle of that cycle however slowly the test reads.
 struct BlockTeller : OperationObserver {
     int fd = -1;
+    int left = 0;
     void OnProgress(const OperationProgress& p) override {
-        if (p.operation == programdata::kOperationWrite && ::write(fd, "b", 1) != 1)
+        if (p.operation != programdata::kOperationWrite)
+            return;
+        if (::write(fd, "b", 1) != 1)
             ::_exit(3);
+        if (--left == 0)
+            for (;;)
+                ::pause();
     }
 };
 
@@ -109,6 +117,8 @@ TEST(RecordE2eTest, AWriterKilledInTheMiddleOfACycleLeavesOnlyWholeLines) {
     rig.env.WriteIni(CycleIni(rig));
     std::string error;
     ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nCOUNT=2\n", 1, error)) << error;
+    // 64 KiB of flash in 8 KiB blocks: eight a cycle. Two cycles and part of the third.
+    constexpr int kBlocks = 2 * 8 + 5;
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     const pid_t parent = ::getpid();
@@ -122,6 +132,7 @@ TEST(RecordE2eTest, AWriterKilledInTheMiddleOfACycleLeavesOnlyWholeLines) {
         ::close(pipeFds[0]);
         BlockTeller teller;
         teller.fd = pipeFds[1];
+        teller.left = kBlocks;
         FakeDialogView view;
         CQuorvelDlg dialog(view, "Quorvel", rig.env.lock);
         dialog.AddOperationObserver(&teller);
@@ -133,8 +144,6 @@ TEST(RecordE2eTest, AWriterKilledInTheMiddleOfACycleLeavesOnlyWholeLines) {
         ::_exit(0);
     }
     ::close(pipeFds[1]);
-    // 64 KiB of flash in 8 KiB blocks: eight a cycle. Two cycles and part of the third.
-    constexpr int kBlocks = 2 * 8 + 5;
     int blocks = 0;
     char c;
     while (blocks < kBlocks && ::read(pipeFds[0], &c, 1) == 1)
