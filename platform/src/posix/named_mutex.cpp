@@ -196,7 +196,9 @@ uint32_t Acquire(const std::shared_ptr<MutexState>& sp, uint32_t ms) {
         if (freeHere) {
             auto wake = forever ? now + poll : std::min(deadline, now + poll);
             s.cv.wait_until(lock, wake);
-            poll = std::min(poll * 2, std::chrono::milliseconds(16));
+            // Short: a holder that lets go and takes it again soon (a line's cycles) must not
+            // starve the others of a lock they wait a few seconds for.
+            poll = std::min(poll * 2, std::chrono::milliseconds(4));
         } else if (forever) {
             s.cv.wait(lock);
         } else {
