@@ -36,6 +36,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/append_file.h"
 #include "platform/file_content.h"
 
 namespace plat {
@@ -296,15 +297,17 @@ std::string HomeDirectory(uid_t uid, std::string& why) {
 
 // The host's name as a file name: a home directory shared by several PCs must not make them
 // share their adapter locks.
-std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+std::string HostAsFileName() {
+    const std::string name = HostName();
+    if (name.empty())
         return "localhost";
     std::string out;
-    for (const char* c = name; *c != '\0' && out.size() < 64; ++c) {
+    for (char c : name) {
+        if (out.size() >= 64)
+            break;
         const bool plain =
-            std::isalnum(static_cast<unsigned char>(*c)) || *c == '-' || *c == '.' || *c == '_';
-        out.push_back(plain ? *c : '_');
+            std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+        out.push_back(plain ? c : '_');
     }
     return out;
 }
@@ -451,7 +454,7 @@ bool UserLockDirectory(std::string& dir, std::string* why) {
     if (home.empty()) {
         refused.push_back(reason);
     } else {
-        dir = home + "/.quorvel-locks-" + HostName();
+        dir = home + "/.quorvel-locks-" + HostAsFileName();
         if (UsablePrivateDirectory(dir, reason))
             return true;
         refused.push_back(dir + " " + reason);

@@ -10,6 +10,9 @@ namespace plat {
 
 // A name beside path for its working copy, unique within this process and across processes.
 std::string WorkingCopyBeside(const std::string& path, const char* extension);
+// Creates a new working copy beside path for writing, shared with nobody; its name in copy.
+// INVALID_HANDLE_VALUE with the system's error when none can be made.
+HANDLE CreateWorkingCopy(const std::string& path, std::string& copy);
 // Deletes the copy and fails, keeping the error that made the caller give up.
 bool FailRemoving(const std::string& copy);
 

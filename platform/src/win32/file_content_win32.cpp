@@ -155,6 +155,18 @@ std::string WorkingCopyBeside(const std::string& path, const char* extension) {
            extension;
 }
 
+HANDLE CreateWorkingCopy(const std::string& path, std::string& copy) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        copy = WorkingCopyBeside(path, ".tmp");
+        h = ::CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    return h;
+}
+
 bool FailRemoving(const std::string& copy) {
     const DWORD error = ::GetLastError();
     ::DeleteFileA(copy.c_str());
@@ -245,14 +257,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
         return false;
     }
     std::string copy;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
-        copy = WorkingCopyBeside(target, ".tmp");
-        h = ::CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            break;
-    }
+    HANDLE h = CreateWorkingCopy(target, copy);
     if (h == INVALID_HANDLE_VALUE) {
         error = ::GetLastError();
         // A folder that takes no new files, where the file itself may be written.
@@ -292,14 +297,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, uint3
 
 bool CreateNewFile(const std::string& path, std::string_view content, bool, uint32_t& error) {
     std::string copy;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
-        copy = WorkingCopyBeside(path, ".tmp");
-        h = ::CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            break;
-    }
+    HANDLE h = CreateWorkingCopy(path, copy);
     if (h == INVALID_HANDLE_VALUE) {
         error = ::GetLastError();
         return false;
