@@ -157,8 +157,9 @@ WriteCheck CQuorvelDlg::CheckWrite(int boards) {
         const std::array<uint8_t, kByteFieldSize> start =
             runOverrides_ && runOverrides_->startSerial ? *runOverrides_->startSerial
                                                         : settings_.serialNumber;
-        check.wrapsAt =
-            CountOffSerialNumbers(start, boards, next, nextWrapped, &check.serialNumbers);
+        check.wrapsAt = CountOffSerialNumbers(start, boards, settings_.serialLength,
+                                              settings_.increment, settings_.incrementLength, next,
+                                              nextWrapped, &check.serialNumbers);
         check.nextSerial = FormatHexBytes(next, settings_.serialLength);
         // A number that wrapped when it was taken is asked about before anything is erased,
         // unless the run chose its own start.

@@ -125,24 +125,6 @@ bool CQuorvelDlg::LoadWriteImage(bool logged) {
     return programData_.CheckFileListDuplicates();
 }
 
-int CQuorvelDlg::CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>& start, int count,
-                                       std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
-                                       std::vector<std::string>* numbers) const {
-    next = start;
-    nextWrapped = false;
-    int wrapsAt = 0;
-    for (int board = 1; board <= count; ++board) {
-        // A number that wrapped around would repeat one already given out.
-        if (nextWrapped && wrapsAt == 0)
-            wrapsAt = board;
-        if (numbers != nullptr)
-            numbers->push_back(FormatHexBytes(next, settings_.serialLength));
-        nextWrapped = AddSerialIncrement(next, settings_.serialLength, settings_.increment,
-                                         settings_.incrementLength);
-    }
-    return wrapsAt;
-}
-
 CQuorvelDlg::SerialSession CQuorvelDlg::FreshSerialSession() const {
     return {settings_.serialNumber, false, settings_.increment, settings_.incrementLength};
 }
@@ -175,15 +157,18 @@ SerialGrant CQuorvelDlg::TakeSerialNumbers(const OperationRun& run) {
         }
         source = &line_->Pool();
     }
-    grant =
-        source->Take(settings_, {serialSession_.start, chosen, boards, run.id(), run.cycleId()});
+    const bool rewind = chosen && runOverrides_->serialRewind;
+    grant = source->Take(settings_, {.first = serialSession_.start,
+                                     .chosen = chosen,
+                                     .rewind = rewind,
+                                     .boards = boards,
+                                     .run = run.id(),
+                                     .cycle = run.cycleId()});
     if (grant.outcome != SerialGrant::Outcome::Taken)
         return grant;
     // The settings file shows the number after the last one the pool gave this station.
-    std::array<uint8_t, kByteFieldSize> stored{};
     if (source != &localSerials_ &&
-        settingsFile_.ReserveSerialNumbers(settings_, grant.first, grant.next, grant.nextWrapped,
-                                           true, stored) != SettingsFile::Reservation::Taken) {
+        !settingsFile_.StoreNextSerial(settings_, grant.next, grant.nextWrapped)) {
         grant.outcome = SerialGrant::Outcome::Failed;
         grant.messageId = IDS_INI_WRITE_FAILED;
         grant.detail = settingsFile_.Path();

@@ -6,14 +6,8 @@ bool PlanSerialNumbers(const std::array<uint8_t, kByteFieldSize>& first, size_t 
                        uint16_t length, const std::array<uint8_t, kByteFieldSize>& increment,
                        uint16_t incrementLength, std::array<uint8_t, kByteFieldSize>& next,
                        bool& nextWrapped) {
-    next = first;
-    nextWrapped = false;
-    for (size_t n = 0; n < count; ++n) {
-        if (nextWrapped)
-            return false;
-        nextWrapped = AddSerialIncrement(next, length, increment, incrementLength);
-    }
-    return true;
+    return CountOffSerialNumbers(first, int(count), length, increment, incrementLength, next,
+                                 nextWrapped) == 0;
 }
 
 SerialGrant SettingsSerialSource::Take(const WriterSettings& settings,
@@ -22,33 +16,20 @@ SerialGrant SettingsSerialSource::Take(const WriterSettings& settings,
     grant.increment = settings.increment;
     grant.incrementLength = settings.incrementLength;
     grant.first = request.first;
-    // Twice at most: a number another program took since the plug moves the start once.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!PlanSerialNumbers(grant.first, request.boards.size(), settings.serialLength,
-                               settings.increment, settings.incrementLength, grant.next,
-                               grant.nextWrapped)) {
+    switch (file_.ReserveSerialNumbers(settings, int(request.boards.size()), request.chosen,
+                                       request.rewind, grant.first, grant.next,
+                                       grant.nextWrapped)) {
+        case SettingsFile::Reservation::Taken:
+            grant.outcome = SerialGrant::Outcome::Taken;
+            break;
+        case SettingsFile::Reservation::Wrapped:
             grant.outcome = SerialGrant::Outcome::Overflow;
-            return grant;
-        }
-        std::array<uint8_t, kByteFieldSize> stored{};
-        switch (file_.ReserveSerialNumbers(settings, grant.first, grant.next, grant.nextWrapped,
-                                           request.chosen, stored)) {
-            case SettingsFile::Reservation::Taken:
-                grant.outcome = SerialGrant::Outcome::Taken;
-                return grant;
-            case SettingsFile::Reservation::Wrapped:
-                grant.outcome = SerialGrant::Outcome::Overflow;
-                return grant;
-            case SettingsFile::Reservation::Behind:
-                grant.first = stored;
-                break;
-            case SettingsFile::Reservation::Failed:
-                attempt = 2;
-                break;
-        }
+            break;
+        case SettingsFile::Reservation::Failed:
+            grant.outcome = SerialGrant::Outcome::Failed;
+            grant.messageId = IDS_INI_WRITE_FAILED;
+            grant.detail = file_.Path();
+            break;
     }
-    grant.outcome = SerialGrant::Outcome::Failed;
-    grant.messageId = IDS_INI_WRITE_FAILED;
-    grant.detail = file_.Path();
     return grant;
 }

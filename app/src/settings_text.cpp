@@ -115,3 +115,21 @@ bool AddSerialIncrement(std::span<uint8_t> serial, size_t serialLength,
     std::fill(serial.begin() + serialLength, serial.end(), uint8_t{0});
     return overflow;
 }
+
+int CountOffSerialNumbers(std::span<const uint8_t> first, int count, uint16_t length,
+                          std::span<const uint8_t> increment, uint16_t incrementLength,
+                          std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
+                          std::vector<std::string>* numbers) {
+    next = {};
+    std::copy_n(first.begin(), std::min(first.size(), next.size()), next.begin());
+    nextWrapped = false;
+    int wrapsAt = 0;
+    for (int board = 1; board <= count; ++board) {
+        if (nextWrapped && wrapsAt == 0)
+            wrapsAt = board;
+        if (numbers != nullptr)
+            numbers->push_back(FormatHexBytes(next, length));
+        nextWrapped = AddSerialIncrement(next, length, increment, incrementLength);
+    }
+    return wrapsAt;
+}

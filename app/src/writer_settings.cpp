@@ -61,15 +61,34 @@ uint32_t SettingsFile::ReadInt(const char* key, int defaultValue) const {
     return plat::GetPrivateProfileIntA(kSettingsSection, key, defaultValue, path_.c_str());
 }
 
+template <typename Change>
+bool SettingsFile::Locked(Change change, bool strict) {
+    if (locked_)
+        return change();
+    plat::FileLock lock;
+    const bool held = lock.Acquire(path_, kSettingsLockWaitMs);
+    if (!held && (strict || plat::GetLastError() == plat::ERROR_SHARING_VIOLATION))
+        return false;
+    locked_ = held;
+    const bool done = change();
+    locked_ = false;
+    return done;
+}
+
 bool SettingsFile::Write(const char* key, const std::string& value) {
-    return writer_ && writer_(kSettingsSection, key, value.c_str(), path_.c_str());
+    return Locked(
+        [&] { return writer_ && writer_(kSettingsSection, key, value.c_str(), path_.c_str()); },
+        false);
 }
 
 bool SettingsFile::Remove(const char* key) {
-    // Nothing to remove leaves the file as it is.
-    if (ReadText(key, 2).empty())
-        return true;
-    return writer_ && writer_(kSettingsSection, key, nullptr, path_.c_str());
+    return Locked(
+        [&] {
+            // Nothing to remove leaves the file as it is.
+            return ReadText(key, 2).empty() ||
+                   (writer_ && writer_(kSettingsSection, key, nullptr, path_.c_str()));
+        },
+        false);
 }
 
 bool SettingsFile::ReadTargetName(std::string& name) const {
@@ -149,8 +168,12 @@ void SettingsFile::ReadLineSettings(WriterSettings& s) const {
 }
 
 bool SettingsFile::WriteRecordSettings(const WriterSettings& s) {
-    return Write("RECORDFLG", s.recordOn != 0 ? "1" : "0") &&
-           Write("RECORDFILENAME", s.recordFileName);
+    return Locked(
+        [&] {
+            return Write("RECORDFLG", s.recordOn != 0 ? "1" : "0") &&
+                   Write("RECORDFILENAME", s.recordFileName);
+        },
+        false);
 }
 
 void SettingsFile::ReadSerialSettings(WriterSettings& s) const {
@@ -201,60 +224,84 @@ std::array<uint8_t, kByteFieldSize> SettingsFile::ReadStoredSerial(uint16_t leng
 }
 
 bool SettingsFile::WriteSerialSettings(const WriterSettings& s, bool rewind) {
-    plat::FileLock lock;
-    if (!lock.Acquire(path_, kSettingsLockWaitMs))
+    return Locked(
+        [&] {
+            std::array<uint8_t, kByteFieldSize> number = s.serialNumber;
+            if (Exists() && !rewind) {
+                const auto stored = ReadStoredSerial(s.serialLength);
+                if (CompareSerialNumbers(stored, number, s.serialLength) > 0)
+                    number = stored;
+            }
+            char address[16];
+            std::snprintf(address, sizeof address, "0x%05X", s.serialAddress);
+            // A number the operator chose is a fresh start: it has not wrapped. The mark goes
+            // last, so that a failed write leaves it on the old number.
+            return Write("SERIALNUMFLG", Decimal(s.serialOn)) &&
+                   Write("SERIALNUM", FormatHexBytes(number, s.serialLength)) &&
+                   Write("SERIALNUMINC", FormatHexBytes(s.increment, s.incrementLength)) &&
+                   Write("SERIALNUMLEN", Decimal(s.serialLength)) &&
+                   Write("SERIALNUMINCLEN", Decimal(s.incrementLength)) &&
+                   Write("SERIALNUMADDR", address) && (!rewind || Remove("SERIALNUMOVF"));
+        },
+        true);
+}
+
+bool SettingsFile::StoreNextSerialLocked(const WriterSettings& s, std::span<const uint8_t> next,
+                                         bool nextWrapped, bool storedWrapped) {
+    if (nextWrapped && !storedWrapped && !Write("SERIALNUMOVF", "1"))
         return false;
-    std::array<uint8_t, kByteFieldSize> number = s.serialNumber;
-    if (Exists() && !rewind) {
-        const auto stored = ReadStoredSerial(s.serialLength);
-        if (CompareSerialNumbers(stored, number, s.serialLength) > 0)
-            number = stored;
-    }
-    char address[16];
-    std::snprintf(address, sizeof address, "0x%05X", s.serialAddress);
-    // A number the operator chose is a fresh start: it has not wrapped.
-    if (rewind && !Remove("SERIALNUMOVF"))
+    if (!Write("SERIALNUM", FormatHexBytes(next, s.serialLength)))
         return false;
-    return Write("SERIALNUMFLG", Decimal(s.serialOn)) &&
-           Write("SERIALNUM", FormatHexBytes(number, s.serialLength)) &&
-           Write("SERIALNUMINC", FormatHexBytes(s.increment, s.incrementLength)) &&
-           Write("SERIALNUMLEN", Decimal(s.serialLength)) &&
-           Write("SERIALNUMINCLEN", Decimal(s.incrementLength)) && Write("SERIALNUMADDR", address);
+    if (!nextWrapped && storedWrapped && !Remove("SERIALNUMOVF"))
+        return false;
+    // Boards get these numbers next: the file that says so must outlive a power cut.
+    return plat::SyncDirectoryOf(path_);
 }
 
 SettingsFile::Reservation SettingsFile::ReserveSerialNumbers(
-    const WriterSettings& s, std::span<const uint8_t> first, std::span<const uint8_t> next,
-    bool nextWrapped, bool rewind, std::array<uint8_t, kByteFieldSize>& stored) {
-    plat::FileLock lock;
-    if (!lock.Acquire(path_, kSettingsLockWaitMs))
-        return Reservation::Failed;
-    const bool storedWrapped = ReadSerialWrapped();
-    stored = ReadStoredSerial(s.serialLength);
-    if (!rewind && storedWrapped)
-        return Reservation::Wrapped;
-    if (!rewind && CompareSerialNumbers(stored, first, s.serialLength) > 0)
-        return Reservation::Behind;
-    // One write in the usual case: the mark only when it changes.
-    if (!Write("SERIALNUM", FormatHexBytes(next, s.serialLength)))
-        return Reservation::Failed;
-    if (nextWrapped && !Write("SERIALNUMOVF", "1"))
-        return Reservation::Failed;
-    if (!nextWrapped && storedWrapped && !Remove("SERIALNUMOVF"))
-        return Reservation::Failed;
-    // Boards get these numbers next: the file that says so must outlive a power cut.
-    if (!plat::SyncDirectoryOf(path_))
-        return Reservation::Failed;
-    return Reservation::Taken;
+    const WriterSettings& s, int count, bool chosen, bool rewind,
+    std::array<uint8_t, kByteFieldSize>& first, std::array<uint8_t, kByteFieldSize>& next,
+    bool& nextWrapped) {
+    Reservation answer = Reservation::Failed;
+    Locked(
+        [&] {
+            const bool storedWrapped = ReadSerialWrapped();
+            const auto stored = ReadStoredSerial(s.serialLength);
+            // Numbers another program took since this session began are not taken again; a
+            // start chosen below them no longer counts as chosen.
+            if (!rewind && CompareSerialNumbers(stored, first, s.serialLength) > 0) {
+                first = stored;
+                chosen = false;
+            }
+            if ((storedWrapped && !chosen) ||
+                CountOffSerialNumbers(first, count, s.serialLength, s.increment, s.incrementLength,
+                                      next, nextWrapped) != 0) {
+                answer = Reservation::Wrapped;
+                return true;
+            }
+            if (StoreNextSerialLocked(s, next, nextWrapped, storedWrapped))
+                answer = Reservation::Taken;
+            return true;
+        },
+        true);
+    return answer;
+}
+
+bool SettingsFile::StoreNextSerial(const WriterSettings& s, std::span<const uint8_t> next,
+                                   bool nextWrapped) {
+    return Locked([&] { return StoreNextSerialLocked(s, next, nextWrapped, ReadSerialWrapped()); },
+                  true);
 }
 
 bool SettingsFile::WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size) {
     size = std::min<uint32_t>(size, bytes.size());
-    if (!Write("SECUREIDSIZE", Decimal(size)))
-        return false;
-    if (size == 0)
-        return true;
     // Whole 16-bit words only, as the adapters take them.
-    return Write("SECUREID", FormatHexBytes(bytes, size / 2 * 2));
+    return Locked(
+        [&] {
+            return Write("SECUREIDSIZE", Decimal(size)) &&
+                   (size == 0 || Write("SECUREID", FormatHexBytes(bytes, size / 2 * 2)));
+        },
+        false);
 }
 
 SettingsFile::Creation SettingsFile::CreateNew(const WriterSettings& s) const {
@@ -296,14 +343,19 @@ SettingsFile::Creation SettingsFile::CreateNew(const WriterSettings& s) const {
 }
 
 bool SettingsFile::SaveAtShutdown(const WriterSettings& s) {
-    bool countWritten = Write("FILENUM", Decimal(static_cast<int64_t>(s.programFiles.size())));
-    for (size_t i = 0; i < s.programFiles.size(); ++i) {
-        Write(("FILENAME" + Decimal(static_cast<int64_t>(i))).c_str(), s.programFiles[i].fileName);
-        Write(("OFFSET" + Decimal(static_cast<int64_t>(i))).c_str(), s.programFiles[i].offsetText);
-    }
-    Write("LOGFILENAME", s.logFileName);
-    Write("COMFILENAME", s.commandFileName);
-    Write("MODE", Decimal(s.mode == 1 ? 1 : 0));
-    Write("FILLTYPE", Decimal(s.fillType));
-    return countWritten;
+    return Locked(
+        [&] {
+            const bool countWritten =
+                Write("FILENUM", Decimal(static_cast<int64_t>(s.programFiles.size())));
+            for (size_t i = 0; i < s.programFiles.size(); ++i) {
+                Write(("FILENAME" + Decimal(int64_t(i))).c_str(), s.programFiles[i].fileName);
+                Write(("OFFSET" + Decimal(int64_t(i))).c_str(), s.programFiles[i].offsetText);
+            }
+            Write("LOGFILENAME", s.logFileName);
+            Write("COMFILENAME", s.commandFileName);
+            Write("MODE", Decimal(s.mode == 1 ? 1 : 0));
+            Write("FILLTYPE", Decimal(s.fillType));
+            return countWritten;
+        },
+        false);
 }

@@ -30,12 +30,10 @@ void BM_ReserveSerialNumbers(benchmark::State& state) {
     SettingsFile file(path);
     WriterSettings settings;
     file.ReadSerialSettings(settings);
-    std::array<uint8_t, kByteFieldSize> first = settings.serialNumber, stored{};
+    std::array<uint8_t, kByteFieldSize> first = settings.serialNumber, next{};
+    bool nextWrapped = false;
     for (auto _ : state) {
-        std::array<uint8_t, kByteFieldSize> next = first;
-        for (int n = 0; n < boards; ++n)
-            AddSerialIncrement(next, 4, settings.increment, 4);
-        if (file.ReserveSerialNumbers(settings, first, next, false, false, stored) !=
+        if (file.ReserveSerialNumbers(settings, boards, false, false, first, next, nextWrapped) !=
             SettingsFile::Reservation::Taken) {
             state.SkipWithError("the numbers could not be taken");
             break;

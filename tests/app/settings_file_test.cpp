@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/writer_settings.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
 #include "programdata/address_text.h"
@@ -253,6 +257,51 @@ TEST_F(SettingsFileTest, MissingEntriesReadAsEmptyNames) {
 }
 
 // The file holds the security ID: a new one is its owner's alone; a mode the owner chose stays.
+// A write that fails part way (a kill, a full disk) never leaves a wrapped number without its
+// mark: the mark is set before the number and cleared after it.
+TEST_F(SettingsFileTest, AFailedWriteNeverLeavesAWrappedNumberUnmarked) {
+    const auto failingAt = [this](const char* failing) {
+        return SettingsFile(path_, [failing](const char* section, const char* key,
+                                             const char* value, const char* name) {
+            return std::string(key) != failing &&
+                   plat::WritePrivateProfileStringA(section, key, value, name);
+        });
+    };
+    WriteFile("[Settings]\r\nSERIALNUM=FFFFFFFE\r\n");
+    WriterSettings s;
+    std::array<uint8_t, kByteFieldSize> first = {0xFF, 0xFF, 0xFF, 0xFE}, next{};
+    bool nextWrapped = false;
+    EXPECT_EQ(failingAt("SERIALNUMOVF")
+                  .ReserveSerialNumbers(s, 2, false, false, first, next, nextWrapped),
+              SettingsFile::Reservation::Failed);
+    EXPECT_TRUE(nextWrapped);
+    EXPECT_EQ(Key("SERIALNUM"), "FFFFFFFE") << "no wrapped number without its mark";
+
+    // The operator's new start clears the mark only once the number stands.
+    WriteFile("[Settings]\r\nSERIALNUM=00000002\r\nSERIALNUMOVF=1\r\n");
+    EXPECT_FALSE(failingAt("SERIALNUM").WriteSerialSettings(s, true));
+    EXPECT_EQ(Key("SERIALNUMOVF"), "1");
+}
+
+// Every write reads the whole file and puts a new one in its place: one made while another
+// program holds the settings lock would undo the numbers that program is taking.
+TEST_F(SettingsFileTest, EveryWriteWaitsForTheSettingsLock) {
+    WriteFile("[Settings]\r\nTRGNAME=QX16A064\r\n");
+    auto holder = std::make_unique<plat::FileLock>();
+    ASSERT_TRUE(holder->Acquire(path_, 0));
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        SettingsFile file(path_);
+        written = file.WriteTargetName("QX08C032");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Key("TRGNAME"), "QX16A064") << "written while another held the lock";
+    holder.reset();
+    writer.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(Key("TRGNAME"), "QX08C032");
+}
+
 TEST_F(SettingsFileTest, ANewFileIsTheOwnersAloneAndAnExistingOneKeepsItsMode) {
     const auto mode = [this] { return fs::status(path_).permissions() & fs::perms::all; };
     SettingsFile file(path_);

@@ -152,4 +152,33 @@ TEST(SerialE2eTest, TheStoredNumberNeverGoesBackAndAWrappedOneAsksFirst) {
     EXPECT_EQ(rig.env.Key("SERIALNUM"), "05");
 }
 
+// A console run's --serial is the first Write's start: numbers another program took after the
+// run was checked are still not handed out again, unless the run may go back (--serial-rewind).
+TEST(SerialE2eTest, AChosenStartGoesBelowNumbersTakenSinceOnlyWithRewind) {
+    WriterRig rig;
+    const std::string file = rig.env.WriteFile("p.hex", HexFile(0x10, {0x12}));
+    rig.env.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0=" + file +
+                     "\r\nOFFSET0= 00000H\r\n" + SerialKeys("00000001", 0x8000));
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nTRG=QX16A064\nCOUNT=2\n", 1, error))
+        << error;
+    CQuorvelDlg::RunOverrides overrides;
+    overrides.startSerial = std::array<uint8_t, kByteFieldSize>{0, 0, 0, 0x10};
+    for (const bool rewind : {false, true}) {
+        overrides.serialRewind = rewind;
+        FakeDialogView view;
+        rig.Run(
+            view,
+            [&](CQuorvelDlg&, DialogEvents& e) {
+                e.OnCommand(IDC_PLUG);
+                SetKey(rig, "SERIALNUM", "00000050");  // another program took numbers meanwhile
+                e.OnCommand(IDC_WRITE);
+                e.OnCommand(IDC_PLUG);
+            },
+            overrides);
+        EXPECT_EQ(HeldAt(rig, 1, 0x8000), rewind ? "00000010" : "00000050") << rewind;
+        EXPECT_EQ(rig.env.Key("SERIALNUM"), rewind ? "00000012" : "00000052") << rewind;
+    }
+}
+
 }  // namespace

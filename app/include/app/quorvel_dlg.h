@@ -405,12 +405,6 @@ class CQuorvelDlg : public DialogEvents,
         std::array<uint8_t, kByteFieldSize> increment{};
         uint16_t incrementLength = 0;
     };
-    // Numbers from start for count boards with the settings' increment (each one when numbers
-    // is given); next receives the one after them, and nextWrapped whether it wrapped around.
-    // Answers the first board whose own number wrapped around, 0 when none did.
-    int CountOffSerialNumbers(const std::array<uint8_t, kByteFieldSize>& start, int count,
-                              std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
-                              std::vector<std::string>* numbers = nullptr) const;
     // A session that starts from the stored number.
     SerialSession FreshSerialSession() const;
     // The numbers of the session's plugged targets, taken for good from the settings file or

@@ -17,10 +17,11 @@ struct SerialBoard {
 };
 
 struct SerialRequest {
-    // The first number as this station knows it, and whether the operator chose it (it may
-    // then lie below the stored one).
+    // The first number as this station knows it, and whether the operator chose it (a fresh
+    // start, not asked about as wrapped) and may go below the stored number (rewind).
     std::array<uint8_t, kByteFieldSize> first{};
     bool chosen = false;
+    bool rewind = false;
     std::vector<SerialBoard> boards;
     std::string run;    // the Write that takes them
     std::string cycle;  // the cycle that Write belongs to

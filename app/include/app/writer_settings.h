@@ -40,6 +40,15 @@ bool AddSerialIncrement(std::span<uint8_t> serial, size_t serialLength,
 // zero when a comes before b.
 int CompareSerialNumbers(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t length);
 
+// The numbers count boards get from first on, one increment apart, over length bytes. next
+// receives the number after the last board and nextWrapped whether it wrapped around; numbers,
+// when given, each board's number as text. Answers the first board (from 1) whose own number
+// wrapped around, and so would repeat one handed out before; 0 when none did.
+int CountOffSerialNumbers(std::span<const uint8_t> first, int count, uint16_t length,
+                          std::span<const uint8_t> increment, uint16_t incrementLength,
+                          std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped,
+                          std::vector<std::string>* numbers = nullptr);
+
 // One stored program file entry, kept as the file holds it.
 struct StoredProgramFile {
     std::string fileName;    // FILENAME<i>
@@ -143,15 +152,19 @@ class SettingsFile {
 
     // The numbers of a plug session are taken before anything is written, so that no later
     // session can hand any of them out again, whatever becomes of this one. Under the settings
-    // lock: Behind when the stored number is past first (another program took numbers since;
-    // stored receives it) and rewind is false; Wrapped when the stored number wrapped around
-    // when it was taken (SERIALNUMOVF) and rewind is false; otherwise next is stored as
-    // SERIALNUM, with SERIALNUMOVF telling whether it wrapped, and the answer is Taken, or
-    // Failed when it could not be stored.
-    enum class Reservation { Taken, Behind, Wrapped, Failed };
-    Reservation ReserveSerialNumbers(const WriterSettings& settings, std::span<const uint8_t> first,
-                                     std::span<const uint8_t> next, bool nextWrapped, bool rewind,
-                                     std::array<uint8_t, kByteFieldSize>& stored);
+    // lock, for count boards from first on: first moves up to the stored number when another
+    // program took numbers since, unless rewind; Wrapped when the stored number wrapped around
+    // when it was taken (SERIALNUMOVF) and first was not chosen, or when a board's own number
+    // would wrap. Otherwise the number after the boards is stored (next, nextWrapped) and the
+    // answer is Taken, or Failed when it could not be stored.
+    enum class Reservation { Taken, Wrapped, Failed };
+    Reservation ReserveSerialNumbers(const WriterSettings& settings, int count, bool chosen,
+                                     bool rewind, std::array<uint8_t, kByteFieldSize>& first,
+                                     std::array<uint8_t, kByteFieldSize>& next, bool& nextWrapped);
+    // Stores next as the number after the ones another source (a line's pool) handed out, so
+    // that the file shows where numbering stands; false when it could not be stored.
+    bool StoreNextSerial(const WriterSettings& settings, std::span<const uint8_t> next,
+                         bool nextWrapped);
     // SECUREIDSIZE, then SECUREID unless the size is 0; false at the first failed write.
     bool WriteSecurityId(std::span<const uint8_t> bytes, uint32_t size);
     // A new file holding every key the window writes, with these values (an empty LOGFILENAME,
@@ -174,7 +187,19 @@ class SettingsFile {
     uint32_t ReadInt(const char* key, int defaultValue) const;
     bool Write(const char* key, const std::string& value);
     bool Remove(const char* key);
+    // Runs change under the settings lock (taken here unless held already): a write reads the
+    // whole file and puts a new one in its place, which would undo numbers another program
+    // reserved meanwhile. strict: no change without the lock; otherwise only a lock another
+    // program holds stops it, since where none can be made no reservation can be either.
+    template <typename Change>
+    bool Locked(Change change, bool strict);
+    // Stores next and its wrap mark, the mark set before the number and cleared after it, so
+    // that a kill between the two never leaves a wrapped number unmarked; then flushes the
+    // directory. Under the lock.
+    bool StoreNextSerialLocked(const WriterSettings& settings, std::span<const uint8_t> next,
+                               bool nextWrapped, bool storedWrapped);
 
     std::string path_;
     Writer writer_;
+    bool locked_ = false;  // this object holds the settings lock
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,11 @@ class WriterRig {
     }
 
     // Runs the window (target type QX16A064 unless the settings say otherwise) and plays body.
-    void Run(FakeDialogView& view, const std::function<void(CQuorvelDlg&, DialogEvents&)>& body) {
+    void Run(FakeDialogView& view, const std::function<void(CQuorvelDlg&, DialogEvents&)>& body,
+             std::optional<CQuorvelDlg::RunOverrides> overrides = {}) {
         CQuorvelDlg dialog(view, "Quorvel", env.lock);
+        if (overrides)
+            dialog.SetRunOverrides(*overrides);
         view.actions.push_back([&](DialogEvents& e) { body(dialog, e); });
         dialog.DoModal();
     }
