@@ -411,7 +411,14 @@ class Session {
         report_.Note("Checksum " + (c.checksum.empty() ? std::string("none") : c.checksum) +
                      ", fill " + c.fill + ", log " + c.logFile);
         std::string serialJson = "null";
-        if (c.serialOn) {
+        if (c.serialOn && !c.pool.empty()) {
+            report_.Note("Serial numbers of the next Write at " + Address(c.serialAddress) +
+                         ": from the line's pool \"" + c.pool + "\" when the Write starts");
+            serialJson = "{\"address\":" + JsonString(Address(c.serialAddress)) +
+                         ",\"length\":" + std::to_string(c.serialLength) +
+                         ",\"boards\":[],\"next\":null,\"wraps_at_board\":null,\"pool\":" +
+                         JsonString(c.pool) + "}";
+        } else if (c.serialOn) {
             report_.Note("Serial numbers of the next Write at " + Address(c.serialAddress) + ": " +
                          c.serialNumbers.front() + " (board 1) to " + c.serialNumbers.back() +
                          " (board " + std::to_string(c.serialNumbers.size()) + "), then " +

@@ -41,8 +41,10 @@ TargetResult CQuorvelDlg::MakeTargetResult(int op, int target, uint32_t status,
     std::string message = GetErrorMessage(status);
     while (!message.empty() && message.back() == '\n')
         message.pop_back();
+    // A number stands for the board once it was taken, or when the board passed (its Verify
+    // found it): a Write refused before it took its numbers gave none.
     std::string serial;
-    if (settings_.serialOn != 0 &&
+    if (settings_.serialOn != 0 && (serialSession_.taken || status == 0) &&
         (op == kOperationWrite || op == kOperationVerify || op == kOperationProgram)) {
         uint32_t length = 0;
         const auto held = HeldSerialNumber(target, &length);

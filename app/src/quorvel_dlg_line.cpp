@@ -135,6 +135,7 @@ WriteCheck CQuorvelDlg::CheckWrite(int boards) {
 
     // Write's own checks in its order, without the adapters and the log.
     settingsFile_.ReadSerialSettings(settings_);
+    settingsFile_.ReadLineSettings(settings_);
     bool starts = SerialAreaCheck();
     if (starts && (check.blockSize == 0 || programData_.writeImage().size() == 0)) {
         ShowError(IDS_TARGET_NOT_SUPPORTED);
@@ -151,6 +152,11 @@ WriteCheck CQuorvelDlg::CheckWrite(int boards) {
         check.serialOn = true;
         check.serialAddress = settings_.serialAddress;
         check.serialLength = settings_.serialLength;
+    }
+    if (settings_.serialOn != 0 && settings_.line.On()) {
+        // The pool decides at the Write; the local number and its wrap mark play no part.
+        check.pool = settings_.line.pool;
+    } else if (settings_.serialOn != 0) {
         std::array<uint8_t, kByteFieldSize> next{};
         bool nextWrapped = false;
         // The next plug starts from the stored number, or from the run's --serial.

@@ -224,7 +224,6 @@ CQuorvelDlg::Ending CQuorvelDlg::RunWrite() {
     if (!EnabledTargetCheck())
         return Refused();
     settingsFile_.ReadSerialSettings(settings_);
-    settingsFile_.ReadLineSettings(settings_);
     const CTargetInfo* target = SelectedDescription();
     if (!SerialAreaCheck() || !OpenOperationLog())
         return Refused();

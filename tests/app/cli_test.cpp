@@ -453,6 +453,12 @@ TEST_F(CliFilesTest, CheckTellsWhereDataLandsWhatTheEraseLosesAndTheNextSerialNu
     const CliCapture chosen = Run({"check", "--file", a, "--serial", "200"});
     EXPECT_EQ(chosen.code, 0) << chosen.err;
     EXPECT_NE(chosen.err.find(": 00000200 (board 1)"), std::string::npos) << chosen.err;
+    // With a line, the pool gives the numbers: the local number and its mark do not count.
+    env_.WriteIni(before + "SERIALNUMOVF=1\r\nLINEDB=host=/nowhere\r\nSERIALPOOL=main\r\n");
+    const CliCapture line = Run({"check", "--file", a, "--json"});
+    EXPECT_EQ(line.code, 0) << line.err;
+    EXPECT_NE(line.err.find("from the line's pool \"main\""), std::string::npos) << line.err;
+    EXPECT_NE(line.out.find("\"boards\":[],\"next\":null"), std::string::npos) << line.out;
 }
 
 }  // namespace

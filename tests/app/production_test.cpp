@@ -42,6 +42,15 @@ class ProductionTest : public ::testing::Test {
         dialog.DoModal();
     }
 
+    // The record's rows as "operation target status".
+    std::vector<std::string> Told() const {
+        const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
+        std::vector<std::string> told;
+        for (size_t i = 1; i < rows.size(); ++i)
+            told.push_back(rows[i][2] + " " + rows[i][3] + " " + rows[i][9]);
+        return told;
+    }
+
     WriterEnv env_;
     std::unique_ptr<vexilsim::SimBench> bench_;
     std::string ini_;
@@ -164,13 +173,9 @@ TEST_F(ProductionTest, ABoardThatFailedAnyStepOfItsCycleIsFailedEverywhere) {
         EXPECT_EQ(dialog.Band().counters().passed(), 1u);
         EXPECT_EQ(dialog.Band().counters().failed(), 2u);
     });
-    const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
-    std::vector<std::string> told;
-    for (size_t i = 1; i < rows.size(); ++i)
-        told.push_back(rows[i][2] + " " + rows[i][3] + " " + rows[i][9]);
-    EXPECT_EQ(told, (std::vector<std::string>{"Write 1 0x0000", "Write 2 0x6305", "Verify 1 0x0000",
-                                              "Verify 2 0x6305", "Program 1 0x0000",
-                                              "Program 2 0x6305", "Program 3 0x2002"}));
+    EXPECT_EQ(Told(), (std::vector<std::string>{
+                          "Write 1 0x0000", "Write 2 0x6305", "Verify 1 0x0000", "Verify 2 0x6305",
+                          "Program 1 0x0000", "Program 2 0x6305", "Program 3 0x2002"}));
 }
 
 // A stopped cycle passes no board: the boards it left half done are recorded as stopped and
@@ -184,13 +189,27 @@ TEST_F(ProductionTest, ACancelledCycleRecordsItsBoardsAsStoppedAndCountsNone) {
         EXPECT_TRUE(dialog.StoppedByCancel());
         EXPECT_EQ(dialog.Band().counters().passed() + dialog.Band().counters().failed(), 0u);
     });
+    EXPECT_EQ(Told(), (std::vector<std::string>{"Write 1 0x2007", "Write 2 0x6305",
+                                                "Write 3 0x2007", "Program 1 0x2007",
+                                                "Program 2 0x6305", "Program 3 0x2007"}));
+}
+
+// A Write refused before it took its numbers gave none: no row names a number a board never
+// got, which a later board will get.
+TEST_F(ProductionTest, ARefusedWriteRecordsNoSerialNumber) {
+    env_.WriteIni(ini_ +
+                  "MODE=1\r\nSERIALNUMFLG=1\r\nSERIALNUM=00000010\r\nSERIALNUMADDR=0x08000\r\n");
+    // The numbers cannot be taken: the settings lock cannot be had.
+    std::filesystem::create_directory(env_.bin / "Quorvel.ini.lock");
+    FakeDialogView view;
+    Run(view, [&](CQuorvelDlg&, DialogEvents& e) {
+        e.OnCommand(IDC_PROGRAM);
+        EXPECT_TRUE(view.Shows(2072));
+    });
     const auto rows = ReadCsvWithPython((env_.bin / "Quorvel-record.csv").string());
-    std::vector<std::string> told;
+    ASSERT_GT(rows.size(), 3u);
     for (size_t i = 1; i < rows.size(); ++i)
-        told.push_back(rows[i][2] + " " + rows[i][3] + " " + rows[i][9]);
-    EXPECT_EQ(told, (std::vector<std::string>{"Write 1 0x2007", "Write 2 0x6305", "Write 3 0x2007",
-                                              "Program 1 0x2007", "Program 2 0x6305",
-                                              "Program 3 0x2007"}));
+        EXPECT_EQ(rows[i][7], "") << rows[i][2] << " " << rows[i][3];
 }
 
 }  // namespace

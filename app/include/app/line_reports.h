@@ -76,6 +76,8 @@ struct WriteCheck {
     std::vector<std::string> serialNumbers;
     std::string nextSerial;
     int wrapsAt = 0;
+    // With a line set, the pool that gives the numbers when the Write starts (none counted).
+    std::string pool;
     // Every check a Write makes before it erases passed (the messages tell the others).
     bool writeWouldStart = false;
 };
