@@ -27,7 +27,6 @@ void ProductionRecorder::OnOperationStart(int operation) {
     // A cycle collects its operations' lines until it ends; an operation of its own only its
     // own lines.
     inCycle_ = operation == kOperationProgram;
-    pending_.clear();
     pendingRows_.clear();
     failureReported_ = false;
 }
@@ -50,7 +49,6 @@ void ProductionRecorder::OnTargetResult(const TargetResult& result) {
     row.status = result.status;
     row.message = result.message;
     row.durationMs = result.durationMs;
-    pending_ += RecordLine(row);
     pendingRows_.push_back({std::move(row), result.run, result.cycle});
 }
 
@@ -64,12 +62,13 @@ void ProductionRecorder::OnOperationEnd(const OperationSummary& summary) {
 }
 
 void ProductionRecorder::WritePending() {
-    std::string lines;
-    lines.swap(pending_);
     std::vector<LineRecordRow> rows;
     rows.swap(pendingRows_);
-    if (lines.empty())
+    if (rows.empty())
         return;
+    std::string lines;
+    for (const LineRecordRow& r : rows)
+        lines += RecordLine(r.row);
     const std::string path = path_ ? path_() : std::string();
     if (path.empty())
         return;

@@ -40,7 +40,6 @@ class ProductionRecorder : public OperationObserver {
     programdata::LocalTimeSource clock_;
     std::string host_;
     LineDelivery lineDelivery_;
-    std::string pending_;
     std::vector<LineRecordRow> pendingRows_;
     bool inCycle_ = false;
     bool failureReported_ = false;
