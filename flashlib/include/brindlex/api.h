@@ -16,7 +16,7 @@
 #else
 #include <stdint.h>
 /* The set of target descriptions that CQuorvelApi::ReadTargetInfoFile returns; C code passes
-   it on without looking inside. */
+   it on without looking inside. No flat function reads one: a C program gets it from C++ code. */
 typedef struct TRGINFO TRGINFO;
 #endif
 
