@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "app/control_ids.h"
+#include "platform/kernel_object.h"
 #include "platform/named_mutex.h"
 #include "support/cli_capture.h"
 #include "support/cli_process.h"
@@ -262,9 +263,12 @@ TEST(CliE2eTest, WhileAnotherProgramHoldsTheAdaptersNothingRuns) {
     const std::string settings = CliSettings(rig, "");
     std::string error;
     ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\n", 1, error)) << error;
-    // As the window holds it while plugged.
-    plat::HANDLE held = plat::CreateMutexA(nullptr, true, "Vexil");
+    // As the window holds it while plugged. Owned by waiting: another program may have the
+    // name open (an idle window), and then creating it grants no ownership.
+    plat::HANDLE held = plat::CreateMutexA(nullptr, false, "Vexil");
     ASSERT_NE(held, nullptr);
+    const uint32_t owned = plat::WaitForSingleObject(held, 30000);
+    ASSERT_TRUE(owned == plat::WAIT_OBJECT_0 || owned == plat::WAIT_ABANDONED) << owned;
     const CliResult blocked = RunCli({"plug", "--settings", settings}, rig.dir.path());
     EXPECT_EQ(blocked.code, 2);
     EXPECT_NE(blocked.output.find("another program holds the adapters"), std::string::npos)
