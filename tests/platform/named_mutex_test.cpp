@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
@@ -205,6 +206,48 @@ TEST_F(NamedMutex, SessionsWithAndWithoutARuntimeDirectoryShareTheMutex) {
     EXPECT_EQ(ssh.Wait(), 0);
     desktop.Signal();
     EXPECT_EQ(desktop.Wait(), 0);
+}
+
+// A service of the same user started without a login session finds no runtime directory, and
+// the last logout removes it under running programs: either way the programs still exclude
+// each other, or two of them would drive the adapters.
+TEST_F(NamedMutex, ProgramsWithAndWithoutARuntimeDirectoryExcludeEachOther) {
+    const std::string name = Name("places");
+    plat::HANDLE desktop = plat::CreateMutexA(nullptr, true, name.c_str());
+    ASSERT_NE(desktop, nullptr);
+    // Another program, with the given runtime directory, opens the name and may take it.
+    const auto other = [&](const std::string& runtime, bool holds,
+                           std::function<void()> meanwhile) {
+        Child child([&](Child& self) {
+            plat::SetLockDirectoryPlacesForTesting(runtime, home_.path());
+            plat::HANDLE h = plat::CreateMutexA(nullptr, false, name.c_str());
+            CHILD_CHECK(h != nullptr && plat::GetLastError() == plat::ERROR_ALREADY_EXISTS);
+            CHILD_CHECK(plat::WaitForSingleObject(h, 0) ==
+                        (holds ? plat::WAIT_OBJECT_0 : plat::WAIT_TIMEOUT));
+            self.Signal();
+            self.Await();
+            return 0;
+        });
+        EXPECT_TRUE(child.Await());
+        meanwhile();
+        child.Signal();
+        return child.Wait();
+    };
+    const std::string absent = runtime_ / "absent";
+    EXPECT_EQ(other(absent, false, [] {}), 0) << "the service took it from the desktop program";
+    std::filesystem::remove_all(runtime_ / "quorvel-locks");  // the last logout
+    EXPECT_EQ(other(runtime_.path(), false, [] {}), 0) << "a new session took it";
+
+    ASSERT_TRUE(plat::ReleaseMutex(desktop));
+    EXPECT_EQ(other(absent, true,
+                    [&] {
+                        EXPECT_EQ(WaitFromOtherThread(desktop, 0), plat::WAIT_TIMEOUT)
+                            << "the desktop program took it from the service";
+                    }),
+              0);
+    EXPECT_EQ(plat::WaitForSingleObject(desktop, 0), plat::WAIT_OBJECT_0);
+    EXPECT_TRUE(plat::ReleaseMutex(desktop));
+    plat::CloseHandle(desktop);
 }
 #endif
 

@@ -34,9 +34,10 @@ bool ReplacePrivateFileContent(const std::string& path, std::string_view content
 bool CreateNewFile(const std::string& path, std::string_view content, bool privateFile,
                    uint32_t& error);
 
-// Makes the last rename of path durable: the directory that holds it is flushed to disk (a
-// no-op on Windows, which has no such flush). Replacements leave this out to stay
-// cheap; a write that must survive a power cut, such as serial numbers taken, asks for it.
+// Makes the last rename of path durable: the directory that holds it (for a symbolic link,
+// the one that holds its target, where the replacement renamed) is flushed to disk (a no-op on
+// Windows, which has no such flush). Replacements leave this out to stay cheap; a write that
+// must survive a power cut, such as serial numbers taken, asks for it.
 bool SyncDirectoryOf(const std::string& path);
 
 // Creates a directory and its missing parents with the given mode.

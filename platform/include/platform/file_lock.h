@@ -15,14 +15,15 @@ class FileLock {
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // Locks path's companion, waiting at most timeoutMs while another holder has it. False with
-    // the last error set when the companion cannot be created or the wait ran out
-    // (ERROR_SHARING_VIOLATION).
+    // Locks path's companion, waiting at most timeoutMs while another holder has it; the lock
+    // lasts until the object goes. False with the last error set when the wait ran out
+    // (ERROR_SHARING_VIOLATION) or the companion cannot be opened (the system's error;
+    // ERROR_ACCESS_DENIED when something other than a file stands at its name).
     bool Acquire(const std::string& path, uint32_t timeoutMs);
-    void Release();
-    bool Held() const { return handle_ != kNone; }
 
   private:
+    void Release();
+
     static constexpr intptr_t kNone = -1;
     intptr_t handle_ = kNone;
 };

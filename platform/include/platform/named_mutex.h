@@ -24,7 +24,10 @@ bool ReleaseMutex(HANDLE h);
 // database, so that a home shared by several PCs gives each its own locks). Created private
 // when missing. False (ERROR_ACCESS_DENIED) when no directory can be used; why, when given,
 // then names each directory refused and the reason. The user's programs may meet there
-// through other files too (a raise socket).
+// through other files too (a raise socket). Named mutexes hold each name in both directories
+// whenever both can be used, so that a program that finds no runtime directory (a service
+// started without a login session, or after the last logout removed it) still meets the
+// others in the home directory.
 bool UserLockDirectory(std::string& dir, std::string* why = nullptr);
 // Why named mutexes cannot be created, for the user: on POSIX the lock directories refused
 // and why; empty when they can be (always on Windows, where the kernel keeps them).

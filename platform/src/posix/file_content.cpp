@@ -268,11 +268,12 @@ bool CreateNewFile(const std::string& path, std::string_view content, bool priva
 }
 
 bool SyncDirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A replacement renames in the directory of a link's target, not of the link.
+    std::string target;
+    uint32_t error = 0;
+    if (!ResolveTarget(path, target, error))
+        return false;
+    const int fd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool synced = ::fsync(fd) == 0;

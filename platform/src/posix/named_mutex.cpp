@@ -1,8 +1,13 @@
-// Named mutexes across processes with flock on lock files in the user's lock directory
-// (UserLockDirectory, whatever the session's environment). For each name:
+// Named mutexes across processes with flock on lock files in each of the user's usable lock
+// directories (LockDirectories: the runtime directory, then the home directory's, whatever the
+// session's environment). A program with a runtime directory and one without (a service started
+// with no login session, or one whose runtime directory went at the last logout) share at least
+// the home directory's files. For each name, in each directory:
 //   <name>.exist  held LOCK_SH by every process that has the name open; a process that gets
-//                 LOCK_EX on it is alone, so the mutex did not exist before;
-//   <name>.owner  held LOCK_EX by the process whose thread owns the mutex.
+//                 LOCK_EX on it everywhere is alone, so the mutex did not exist before;
+//   <name>.owner  held LOCK_EX by the process whose thread owns the mutex. The owner locks are
+//                 tried without waiting in the directories' fixed order, and those got are let
+//                 go when one is not, so two processes never hold one each and wait.
 // The probe of .exist is serialised by the directory's .guard file, so two processes creating a
 // name at once cannot both see it as new, and the last process to close a name removes its
 // files under the same guard. The kernel drops every flock of a dying process, which releases
@@ -58,11 +63,14 @@ struct MutexState {
     const std::string name;  // empty for an unnamed mutex
     std::mutex m;
     std::condition_variable cv;
-    std::string guardPath;  // the lock directory's guard file
-    std::string basePath;   // the name's lock files without their suffix
-    int existFd = -1;
-    int ownerFd = -1;
-    std::thread::id owner;  // default id: nobody in this process
+    struct Place {
+        std::string guardPath;  // the lock directory's guard file
+        std::string basePath;   // the name's lock files without their suffix
+        int existFd = -1;
+        int ownerFd = -1;
+    };
+    std::vector<Place> places;  // in the order their owner locks are taken; none when unnamed
+    std::thread::id owner;      // default id: nobody in this process
     uint32_t count = 0;
     bool closed = false;                // the last handle is gone
     std::atomic<bool> orphaned{false};  // inherited by a forked child: unusable there
@@ -91,11 +99,11 @@ void ChildAfterFork() {
     for (auto& [name, state] : r.byName) {
         state->orphaned = true;
         // Closing our copies leaves the parent's locks in place.
-        if (state->existFd >= 0)
-            ::close(state->existFd);
-        if (state->ownerFd >= 0)
-            ::close(state->ownerFd);
-        state->existFd = state->ownerFd = -1;
+        for (MutexState::Place& p : state->places) {
+            ::close(p.existFd);
+            ::close(p.ownerFd);
+        }
+        state->places.clear();
     }
     r.byName.clear();
     r.m.unlock();
@@ -127,8 +135,8 @@ void Untrack(MutexState* s) {
 void DropOwnership(MutexState& s) {
     s.owner = std::thread::id();
     s.count = 0;
-    if (s.ownerFd >= 0)
-        FlockRetrying(s.ownerFd, LOCK_UN);
+    for (const MutexState::Place& p : s.places)
+        FlockRetrying(p.ownerFd, LOCK_UN);
     s.cv.notify_all();
 }
 
@@ -143,15 +151,20 @@ OwnedByThread::~OwnedByThread() {
 }
 
 // 1 when this process now holds the ownership lock, 0 when another process holds it, -1 on error.
+// Unnamed mutexes have no places: nothing outside the process.
 int TryLockOwner(MutexState& s) {
-    if (s.ownerFd < 0)
-        return 1;  // unnamed: nothing outside the process
-    if (FlockRetrying(s.ownerFd, LOCK_EX | LOCK_NB) == 0)
-        return 1;
-    if (errno == EWOULDBLOCK)
-        return 0;
-    SetLastError(Win32ErrorFromErrno(errno));
-    return -1;
+    for (size_t i = 0; i < s.places.size(); ++i) {
+        if (FlockRetrying(s.places[i].ownerFd, LOCK_EX | LOCK_NB) == 0)
+            continue;
+        const int err = errno;
+        while (i > 0)
+            FlockRetrying(s.places[--i].ownerFd, LOCK_UN);
+        if (err == EWOULDBLOCK)
+            return 0;
+        SetLastError(Win32ErrorFromErrno(err));
+        return -1;
+    }
+    return 1;
 }
 
 uint32_t Acquire(const std::shared_ptr<MutexState>& sp, uint32_t ms) {
@@ -260,7 +273,7 @@ MutexHandle::~MutexHandle() {
     if (s.owner != std::thread::id())
         DropOwnership(s);
     s.closed = true;
-    if (s.existFd >= 0)
+    if (!s.places.empty())
         CloseNamed(s);
     s.cv.notify_all();
 }
@@ -319,10 +332,65 @@ bool UsablePrivateDirectory(const std::string& dir, std::string& why) {
         why = std::string("cannot be created: ") + std::strerror(errno);
         return false;
     }
-    if (IsPrivateDirectory(dir, why))
+    if (!IsPrivateDirectory(dir, why)) {
+        if (why.empty())
+            why = "vanished";
+        return false;
+    }
+    // A read-only file system (a home mounted so) takes no lock files.
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        why = std::string("cannot be written: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// The usable lock directories, the runtime directory's first; false (ERROR_ACCESS_DENIED), with
+// why naming each directory refused and the reason, when there is none.
+bool LockDirectories(std::vector<std::string>& dirs, std::string* why) {
+    std::string runtime, home;
+    {
+        std::lock_guard<std::mutex> lock(PlacesForTesting().m);
+        runtime = PlacesForTesting().runtimeDir;
+        home = PlacesForTesting().homeDir;
+    }
+    // Found from the user id, not from the environment: a desktop session has XDG_RUNTIME_DIR,
+    // an ssh session or a service of the same user may not, and all must meet at the same
+    // mutexes. Neither place can be made by another user before this one.
+    const uid_t uid = ::geteuid();
+    if (runtime.empty())
+        runtime = "/run/user/" + std::to_string(uid);
+    dirs.clear();
+    std::vector<std::string> refused;
+    std::string reason;
+    if (IsPrivateDirectory(runtime, reason)) {
+        const std::string dir = runtime + "/quorvel-locks";
+        if (UsablePrivateDirectory(dir, reason))
+            dirs.push_back(dir);
+        else
+            refused.push_back(dir + " " + reason);
+    } else if (!reason.empty()) {  // a missing runtime directory is no fault
+        refused.push_back(runtime + " " + reason);
+    }
+    if (home.empty())
+        home = HomeDirectory(uid, reason);
+    if (home.empty()) {
+        refused.push_back(reason);
+    } else {
+        const std::string dir = home + "/.quorvel-locks-" + HostAsFileName();
+        if (UsablePrivateDirectory(dir, reason))
+            dirs.push_back(dir);
+        else
+            refused.push_back(dir + " " + reason);
+    }
+    if (!dirs.empty())
         return true;
-    if (why.empty())
-        why = "vanished";
+    if (why != nullptr) {
+        why->clear();
+        for (const std::string& r : refused)
+            *why += (why->empty() ? "" : "; ") + r;
+    }
+    SetLastError(ERROR_ACCESS_DENIED);
     return false;
 }
 
@@ -369,104 +437,97 @@ int OpenLockFile(const std::string& path) {
     return fd;
 }
 
-// Opens the lock files of a name and takes the shared existence lock. Sets existed when
-// another process had the name open. The caller holds the registry's lock.
-bool OpenNamed(MutexState& s, bool& existed) {
-    std::string dir;
-    if (!UserLockDirectory(dir))
-        return false;
-    s.guardPath = dir + "/.guard";
-    s.basePath = dir + "/" + EncodeName(s.name);
-    int guard = OpenLockFile(s.guardPath);
+// Whether fd is still the file at path (a runtime directory removed at a logout and made again
+// holds new files of the same names).
+bool IsFileAt(int fd, const std::string& path) {
+    struct stat open, named;
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+void ClosePlace(MutexState::Place& p) {
+    int guard = OpenLockFile(p.guardPath);
+    if (guard >= 0 && FlockRetrying(guard, LOCK_EX) == 0 &&
+        FlockRetrying(p.existFd, LOCK_EX | LOCK_NB) == 0 &&
+        IsFileAt(p.existFd, p.basePath + ".exist")) {
+        // No other process has the name open, and none can open it while we hold the guard.
+        ::unlink((p.basePath + ".exist").c_str());
+        ::unlink((p.basePath + ".owner").c_str());
+    }
+    ::close(p.ownerFd);
+    ::close(p.existFd);
+    p.ownerFd = p.existFd = -1;
+    if (guard >= 0)
+        ::close(guard);
+}
+
+void CloseNamed(MutexState& s) {
+    for (MutexState::Place& p : s.places)
+        ClosePlace(p);
+    s.places.clear();
+}
+
+// Opens the lock files of a name in one directory and takes the shared existence lock. Sets
+// existed when another process had the name open there.
+bool OpenPlace(MutexState::Place& p, bool& existed) {
+    int guard = OpenLockFile(p.guardPath);
     bool ok = guard >= 0 && FlockRetrying(guard, LOCK_EX) == 0;
     // Opened under the guard, since the last process to close a name removes its files there.
     if (ok) {
-        s.existFd = OpenLockFile(s.basePath + ".exist");
-        s.ownerFd = OpenLockFile(s.basePath + ".owner");
-        ok = s.existFd >= 0 && s.ownerFd >= 0;
+        p.existFd = OpenLockFile(p.basePath + ".exist");
+        p.ownerFd = OpenLockFile(p.basePath + ".owner");
+        ok = p.existFd >= 0 && p.ownerFd >= 0;
     }
     if (ok) {
-        if (FlockRetrying(s.existFd, LOCK_EX | LOCK_NB) == 0) {
-            existed = false;
-        } else {
+        if (FlockRetrying(p.existFd, LOCK_EX | LOCK_NB) != 0) {
             ok = errno == EWOULDBLOCK;
             existed = true;
         }
         // Other processes only probe under the guard, so the lock cannot be lost in between.
-        ok = ok && FlockRetrying(s.existFd, LOCK_SH) == 0;
+        ok = ok && FlockRetrying(p.existFd, LOCK_SH) == 0;
     }
     int err = errno;
     if (guard >= 0)
         ::close(guard);  // closing drops the guard lock
     if (!ok) {
         SetLastError(Win32ErrorFromErrno(err));
-        if (s.existFd >= 0)
-            ::close(s.existFd);
-        if (s.ownerFd >= 0)
-            ::close(s.ownerFd);
-        s.existFd = s.ownerFd = -1;
+        if (p.existFd >= 0)
+            ::close(p.existFd);
+        if (p.ownerFd >= 0)
+            ::close(p.ownerFd);
+        p.existFd = p.ownerFd = -1;
     }
     return ok;
 }
 
-void CloseNamed(MutexState& s) {
-    int guard = OpenLockFile(s.guardPath);
-    if (guard >= 0 && FlockRetrying(guard, LOCK_EX) == 0 &&
-        FlockRetrying(s.existFd, LOCK_EX | LOCK_NB) == 0) {
-        // No other process has the name open, and none can open it while we hold the guard.
-        ::unlink((s.basePath + ".exist").c_str());
-        ::unlink((s.basePath + ".owner").c_str());
+// Opens the name in every usable lock directory. Sets existed when another process had it open
+// in any of them. The caller holds the registry's lock.
+bool OpenNamed(MutexState& s, bool& existed) {
+    std::vector<std::string> dirs;
+    if (!LockDirectories(dirs, nullptr))
+        return false;
+    existed = false;
+    s.places.reserve(dirs.size());
+    for (const std::string& dir : dirs) {
+        MutexState::Place p{dir + "/.guard", dir + "/" + EncodeName(s.name)};
+        if (!OpenPlace(p, existed)) {
+            const uint32_t error = GetLastError();
+            CloseNamed(s);
+            SetLastError(error);
+            return false;
+        }
+        s.places.push_back(std::move(p));
     }
-    ::close(s.ownerFd);
-    ::close(s.existFd);
-    s.ownerFd = s.existFd = -1;
-    if (guard >= 0)
-        ::close(guard);
+    return true;
 }
 
 }  // namespace
 
 bool UserLockDirectory(std::string& dir, std::string* why) {
-    std::string runtime, home;
-    {
-        std::lock_guard<std::mutex> lock(PlacesForTesting().m);
-        runtime = PlacesForTesting().runtimeDir;
-        home = PlacesForTesting().homeDir;
-    }
-    // Found from the user id, not from the environment: a desktop session has XDG_RUNTIME_DIR,
-    // an ssh session or a service of the same user may not, and all must meet at the same
-    // mutexes. Neither place can be made by another user before this one.
-    const uid_t uid = ::geteuid();
-    if (runtime.empty())
-        runtime = "/run/user/" + std::to_string(uid);
-    std::vector<std::string> refused;
-    std::string reason;
-    if (IsPrivateDirectory(runtime, reason)) {
-        dir = runtime + "/quorvel-locks";
-        if (UsablePrivateDirectory(dir, reason))
-            return true;
-        refused.push_back(dir + " " + reason);
-    } else if (!reason.empty()) {  // a missing runtime directory is no fault
-        refused.push_back(runtime + " " + reason);
-    }
-    if (home.empty())
-        home = HomeDirectory(uid, reason);
-    if (home.empty()) {
-        refused.push_back(reason);
-    } else {
-        dir = home + "/.quorvel-locks-" + HostAsFileName();
-        if (UsablePrivateDirectory(dir, reason))
-            return true;
-        refused.push_back(dir + " " + reason);
-    }
-    dir.clear();
-    if (why != nullptr) {
-        why->clear();
-        for (const std::string& r : refused)
-            *why += (why->empty() ? "" : "; ") + r;
-    }
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
+    std::vector<std::string> dirs;
+    const bool found = LockDirectories(dirs, why);
+    dir = found ? dirs.front() : std::string();
+    return found;
 }
 
 std::string LockDirectoryProblem() {

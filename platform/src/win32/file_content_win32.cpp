@@ -80,10 +80,18 @@ bool ReplaceWithRetry(const std::string& path, const std::string& copy) {
             return true;
         }
         error = ::GetLastError();
-        // The old file went to the backup name and the copy did not follow: put it back.
+        // The old file went to the backup name and the copy did not follow: put it back, or
+        // else the copy (complete and flushed) in its place. The copy is never deleted while
+        // nothing stands at path; the old file stays under the backup name if both fail.
         if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
-            !::MoveFileExA(backup.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
-            break;
+            !::MoveFileExA(backup.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            if (!::MoveFileExA(copy.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                ::SetLastError(error);
+                return false;
+            }
+            ::DeleteFileA(backup.c_str());
+            return true;
+        }
         if (!WorthRetrying(error))
             break;
     }

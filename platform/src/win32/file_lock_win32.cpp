@@ -27,9 +27,16 @@ bool FileLock::Acquire(const std::string& path, uint32_t timeoutMs) {
             return true;
         }
         const DWORD error = ::GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
-            std::chrono::steady_clock::now() >= deadline) {
+        const DWORD attributes = ::GetFileAttributesA(companion.c_str());
+        const bool directory =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || directory) {
             ::SetLastError(error);
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            // Held, or still being deleted by its last holder: either way a time-out.
+            ::SetLastError(ERROR_SHARING_VIOLATION);
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
