@@ -165,8 +165,7 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_LINE_OUTBOX_FAILED, "Cannot keep the line's record rows in the outbox file %1."},
     {IDS_LINE_REFUSED,
      "The line database refused to hand out serial numbers: %1\nNothing was written."},
-    {IDS_LINE_RECORD_REFUSED,
-     "The line database refused the production record's rows; they wait in the outbox: %1"},
+    {IDS_LINE_RECORD_REFUSED, "The line database refused rows of the production record: %1"},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.

@@ -111,6 +111,39 @@ TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
     EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "8");
 }
 
+// Names the server cannot take are a setting to mend at Open; a row it refuses for its data is
+// set aside, and neither holds back the rows after it.
+TEST(LineRecordTest, ARefusedRowIsSetAsideAndBadNamesAreRefusedAtOpen) {
+    REQUIRE_PG_SERVER();
+    const std::string db = PgServer::Get().NewDatabase();
+    const LineSettings line = Line(db);
+    linedb::InitRequest init;
+    init.line = line;
+    linedb::InitReport report;
+    ASSERT_FALSE(linedb::InitLine(init, report));
+    e2e::TempDir dir;
+    const std::string record = dir / "record.csv";
+    const std::string outbox = linedb::OutboxPathFor(record);
+    linedb::LineClient client;
+    for (const LineSettings& bad : {Line(db, "st\xFF"), Line(db, "st\x01"),
+                                    Line(db, "st1", "QX\xC3"), Line(db, "st1", "QX\t")})
+        EXPECT_EQ(client.Open(bad, record).messageId, uint32_t(IDS_LINE_BAD_SETTING))
+            << bad.station << " " << bad.pool;
+    ASSERT_FALSE(client.Open(line, record));
+
+    LineRecordRow untimely = Row("Verify", 2, 0, "v1");
+    untimely.row.time = "the 32nd of Smarch";
+    const LineProblem problem = client.Record().Deliver(
+        line, record, {Row("Write", 1, 0, "w1"), untimely, Row("Verify", 1, 0, "v1")});
+    EXPECT_EQ(problem.messageId, uint32_t(IDS_LINE_RECORD_REFUSED));
+    EXPECT_NE(problem.detail.find(outbox + ".unreadable"), std::string::npos) << problem.detail;
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "2") << "the rows around it";
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_NE(FileText(outbox + ".unreadable").find("the 32nd of Smarch"), std::string::npos);
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 1, 0, "e1", "e1")}));
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "3");
+}
+
 // The yield counts a board once per cycle by every row of its cycle: a Write that passed but
 // whose own Verify failed is a failed board; a stop leaves a board out; a Verify started on its
 // own is no cycle of the yield.

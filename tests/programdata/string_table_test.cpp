@@ -162,8 +162,7 @@ const std::map<uint32_t, std::string>& Expected() {
          "written."},
         {2126, "Cannot keep the line's record rows in the outbox file %1."},
         {2127, "The line database refused to hand out serial numbers: %1\nNothing was written."},
-        {2128,
-         "The line database refused the production record's rows; they wait in the outbox: %1"},
+        {2128, "The line database refused rows of the production record: %1"},
     };
     return expected;
 }
