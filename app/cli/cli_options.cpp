@@ -290,8 +290,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
             if (!value(v))
                 return false;
             if (!ParseSecurityId(v, words)) {
-                error = "--security-id needs 1 to 12 words of four hexadecimal digits, not \"" + v +
-                        "\"";
+                // The value is a secret: it goes out in no message.
+                error = "--security-id needs 1 to 12 words of four hexadecimal digits";
                 return false;
             }
             o.securityId = words;

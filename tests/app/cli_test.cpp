@@ -277,8 +277,10 @@ class CliRefusalTest : public ::testing::Test {
         env_.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\n");
         good_ = env_.WriteFile("good.hex", HexFile(0x10, {1, 2, 3}));
     }
+    // secret: a text that may appear on neither output.
     void ExpectRefused(const std::vector<std::string>& args, const std::string& reason,
-                       const std::optional<std::string>& securityIdVariable = std::nullopt) {
+                       const std::optional<std::string>& securityIdVariable = std::nullopt,
+                       const std::string& secret = std::string()) {
         const std::string before = env_.IniContent();
         const CliCapture run = RunCliInProcess(args, env_.lock, nullptr, securityIdVariable);
         EXPECT_EQ(run.code, 2) << run.err;
@@ -295,6 +297,9 @@ class CliRefusalTest : public ::testing::Test {
         EXPECT_NE(lines.out.find("\"icon\":\"error\""), std::string::npos) << lines.out;
         EXPECT_NE(lines.out.rfind("\"exit_code\":2}\n"), std::string::npos) << lines.out;
         EXPECT_EQ(env_.IniContent(), before);
+        if (!secret.empty())
+            for (const std::string& text : {run.err, run.out, lines.err, lines.out})
+                EXPECT_EQ(text.find(secret), std::string::npos) << text;
     }
     WriterEnv env_;
     std::string good_;
@@ -313,7 +318,9 @@ TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
     ExpectRefused({"write", "--serial", "5"}, "serialization is off");
     ExpectRefused({"plug", "--settings", (env_.root / "none.ini").string()}, "cannot be read");
     ExpectRefused({"plug", "--security-id-file", (env_.root / "id").string()}, "cannot be read");
-    ExpectRefused({"plug"}, "QUORVEL_SECURITY_ID must hold", "12G4");
+    ExpectRefused({"plug"}, "QUORVEL_SECURITY_ID must hold", "12G4", "12G4");
+    ExpectRefused({"plug", "--security-id", "5A5A 12G4"}, "--security-id needs", std::nullopt,
+                  "5A5A");
     // Data the flash cannot hold is no note to a line: refused unless it may be dropped.
     ExpectRefused({"write", "--file", good_ + "@0xFFF0"}, "error 2080: ");
     const CliCapture dropped =
