@@ -69,7 +69,8 @@ LineProblem LineClient::Open(const LineSettings& line, const std::string& record
     // Rows that waited since the line was last reached go first.
     if (!problem)
         problem = SendOutboxLocked(line);
-    recordHeld_ = problem.messageId == IDS_LINE_UNREACHABLE;
+    else
+        recordHeld_ = problem.messageId == IDS_LINE_UNREACHABLE;
     return problem;
 }
 
@@ -83,6 +84,14 @@ LineProblem LineClient::SendOutboxLocked(const LineSettings& line) {
 }
 
 LineProblem LineClient::SendOutbox(const LineSettings& line) {
+    const LineProblem problem = SendRows(line);
+    // A server out of reach is not tried again for every operation (each try waits for the
+    // connect time-out); one that refused is, so that the refusal is seen.
+    recordHeld_ = problem.messageId == IDS_LINE_UNREACHABLE;
+    return problem;
+}
+
+LineProblem LineClient::SendRows(const LineSettings& line) {
     OutboxContent content;
     if (!ReadOutbox(outbox_, content))
         return {IDS_LINE_OUTBOX_FAILED, outbox_};
@@ -211,8 +220,9 @@ SerialGrant LineClient::PoolSource::Take(const WriterSettings& settings,
     if (problem)
         return refused(problem);
     grant.outcome = SerialGrant::Outcome::Taken;
-    // Reached again after a break: the rows that waited meanwhile go now.
-    if (fresh)
+    // Reached again after a break: the rows that waited meanwhile go now, and the next
+    // operations' rows after them.
+    if (fresh || client_.recordHeld_)
         client_.SendOutboxLocked(line);
     return grant;
 }
@@ -229,8 +239,7 @@ LineProblem LineClient::RecordDelivery::Deliver(const LineSettings& line,
         return {IDS_LINE_OUTBOX_FAILED, client_.outbox_};
     if (client_.recordHeld_)
         return {};
-    LineProblem problem = client_.SendOutbox(line);
-    client_.recordHeld_ = bool(problem);
+    const LineProblem problem = client_.SendOutbox(line);
     // A server out of reach is what the outbox is for; a refusal must be seen.
     return problem.messageId == IDS_LINE_RECORD_REFUSED ? problem : LineProblem{};
 }

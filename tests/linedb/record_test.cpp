@@ -109,6 +109,19 @@ TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
     EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 2, 0, "e2", "e2")}));
     EXPECT_EQ(FileText(outbox), "");
     EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "8");
+
+    // Away at an operation's end, back for the next Write's numbers: the rows that waited go
+    // then, and every later operation's at its end, not at the next Plug.
+    ASSERT_TRUE(PgServer::Get().Stop());
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 1, 0, "e3", "e3")}));
+    ASSERT_TRUE(PgServer::Get().Restart());
+    boards.run = "w5";
+    boards.cycle = "w5";
+    ASSERT_EQ(client.Pool().Take(station, boards).outcome, SerialGrant::Outcome::Taken);
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Write", 1, 0, "w5", "w5")}));
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "10");
 }
 
 // Names the server cannot take are a setting to mend at Open; a row it refuses for its data is
