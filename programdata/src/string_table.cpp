@@ -152,7 +152,7 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
      "Clear LINEDB to work as a station on its own."},
     {IDS_LINE_BAD_SETTING, "The line database setting cannot be used: %1\nNothing was written."},
     {IDS_LINE_UNREACHABLE,
-     "The line database cannot be reached, so no serial numbers were taken and nothing was "
+     "The line database cannot be reached, so no board got a serial number and nothing was "
      "written.\n%1"},
     {IDS_LINE_NO_SCHEMA,
      "The line database has no tables of this version: %1\nRun \"quorvel-cli line init\" "

@@ -149,7 +149,7 @@ const std::map<uint32_t, std::string>& Expected() {
          "Clear LINEDB to work as a station on its own."},
         {2121, "The line database setting cannot be used: %1\nNothing was written."},
         {2122,
-         "The line database cannot be reached, so no serial numbers were taken and nothing was "
+         "The line database cannot be reached, so no board got a serial number and nothing was "
          "written.\n%1"},
         {2123,
          "The line database has no tables of this version: %1\nRun \"quorvel-cli line init\" "
