@@ -125,7 +125,7 @@ bool CountOutbox(const std::string& recordPath, size_t& rows, size_t& unreadable
     const std::string path = OutboxPathFor(recordPath);
     plat::FileLock lock;
     OutboxContent content;
-    if (!lock.Acquire(path, 3000) || !ReadOutbox(path, content))
+    if (!lock.Acquire(path, kOutboxLockWaitMs) || !ReadOutbox(path, content))
         return false;
     rows = content.rows.size();
     unreadable = content.unreadable.size();

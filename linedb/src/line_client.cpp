@@ -11,9 +11,6 @@ namespace linedb {
 
 namespace {
 
-// Holders of an outbox append one batch or send it: a few milliseconds, a second at worst.
-constexpr uint32_t kOutboxLockWaitMs = 3000;
-
 constexpr const char* kTakePool =
     "SELECT next_number, increment, length, overflowed FROM quorvel_serial_pool "
     "WHERE name = $1 FOR UPDATE";

@@ -150,7 +150,6 @@ LineProblem PgLink::Connect(const LineSettings& line, bool checkSchema, bool* fr
     if (const char* password = PQpass(conn_); password != nullptr && *password != '\0')
         secrets_.push_back(password);
     connection_ = line.connection;
-    station_ = line.station;
     if (fresh != nullptr)
         *fresh = true;
     return checkSchema ? CheckSchema() : LineProblem{};

@@ -77,7 +77,6 @@ class PgLink {
     pg_conn* conn_ = nullptr;
     std::string connection_;  // the LINEDB this link is connected by
     std::string lastState_;   // SQLSTATE of the last failure
-    std::string station_;
     std::vector<std::string> secrets_;
     int schemaVersion_ = 0;
     bool schemaChecked_ = false;

@@ -38,6 +38,30 @@ TEST(CliOptionsTest, OffsetsInEitherFormBecomeTheFileListsText) {
     EXPECT_EQ(*o.securityId, (std::vector<uint16_t>{0x1234, 0x5678, 0x9ABC, 0xDEF0}));
 }
 
+// Each flag sets its own option and takes no value; --serial's number fits the serial length.
+TEST(CliOptionsTest, FlagsSetTheirOwnOptionAndSerialNumbersFitTheirLength) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(
+        {"program", "--yes", "--json", "--allow-outside", "--cycles", "2", "--keep-going"}, o,
+        error))
+        << error;
+    EXPECT_TRUE(o.yes && o.allowOutside && o.keepGoing);
+    EXPECT_FALSE(o.allowInitialize || o.loop || o.serialRewind || o.force);
+    ASSERT_TRUE(ParseCliOptions({"save", "1", "x.hex", "--force"}, o, error)) << error;
+    EXPECT_TRUE(o.force && !o.yes);
+    EXPECT_FALSE(ParseCliOptions({"write", "--allow-initialize=1"}, o, error));
+    EXPECT_EQ(error, "--allow-initialize takes no value");
+
+    std::array<uint8_t, kByteFieldSize> bytes{};
+    bytes.fill(0xEE);
+    ASSERT_TRUE(ParseSerialOption("1234", 4, bytes, error));
+    EXPECT_EQ(FormatHexBytes(bytes, 5), "0000123400") << "right-aligned, the rest cleared";
+    EXPECT_FALSE(ParseSerialOption("123456789A", 4, bytes, error));
+    EXPECT_EQ(error, "--serial: \"123456789A\" is no hexadecimal number of at most 4 bytes");
+    EXPECT_FALSE(ParseSerialOption("12G4", 4, bytes, error));
+}
+
 TEST(CliOptionsTest, BadCommandLinesAreRefusedWithTheirReason) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"write", "--bogus"}, "unknown option --bogus"},
