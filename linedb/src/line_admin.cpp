@@ -75,12 +75,16 @@ LineProblem InitLine(const InitRequest& request, InitReport& report) {
         const std::string moved = FormatHexBytes(*request.move, size_t(pool.length));
         // After a wrap every number may be on a board already.
         if (!request.rewind && pool.overflowed)
-            problem = {IDS_LINE_REFUSED, "the pool " + pool.name +
-                                             " has wrapped around: any number may be on a board"};
+            problem = {IDS_LINE_POOL_NOT_MOVED,
+                       "the pool \"" + pool.name +
+                           "\" has wrapped around: any number may be on a board (--serial-rewind "
+                           "allows it)"};
         else if (readable && !request.rewind &&
                  CompareSerialNumbers(*request.move, next, size_t(pool.length)) < 0)
-            problem = {IDS_LINE_REFUSED, moved + " is below the pool's next number " + pool.next +
-                                             ": numbers up to it may be on boards"};
+            problem = {
+                IDS_LINE_POOL_NOT_MOVED,
+                moved + " is below the pool's next number " + pool.next +
+                    ": numbers up to it may be on boards already (--serial-rewind allows it)"};
         else
             problem = link.Exec(
                 "UPDATE quorvel_serial_pool SET next_number = $2, overflowed = false, "

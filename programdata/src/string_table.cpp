@@ -166,6 +166,7 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_LINE_REFUSED,
      "The line database refused to hand out serial numbers: %1\nNothing was written."},
     {IDS_LINE_RECORD_REFUSED, "The line database refused rows of the production record: %1"},
+    {IDS_LINE_POOL_NOT_MOVED, "The serial pool was not moved: %1"},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.

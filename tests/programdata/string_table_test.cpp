@@ -163,6 +163,7 @@ const std::map<uint32_t, std::string>& Expected() {
         {2126, "Cannot keep the line's record rows in the outbox file %1."},
         {2127, "The line database refused to hand out serial numbers: %1\nNothing was written."},
         {2128, "The line database refused rows of the production record: %1"},
+        {2129, "The serial pool was not moved: %1"},
     };
     return expected;
 }
