@@ -321,9 +321,10 @@ class CliRefusalTest : public ::testing::Test {
         EXPECT_NE(lines.out.find("\"icon\":\"error\""), std::string::npos) << lines.out;
         EXPECT_NE(lines.out.rfind("\"exit_code\":2}\n"), std::string::npos) << lines.out;
         EXPECT_EQ(env_.IniContent(), before);
-        if (!secret.empty())
+        if (!secret.empty()) {
             for (const std::string& text : {run.err, run.out, lines.err, lines.out})
                 EXPECT_EQ(text.find(secret), std::string::npos) << text;
+        }
     }
     WriterEnv env_;
     std::string good_;
