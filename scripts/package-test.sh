@@ -12,13 +12,10 @@ build=${1:-build/default}
 deb=$(ls -t "$build"/quorvel_*.deb | head -n 1)
 echo "package: $deb ($(du -h "$deb" | cut -f1))"
 
+source scripts/simulator.sh
 scratch=$(mktemp -d)
-sim_pid=
 cleanup() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  stop_simulator
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -49,15 +46,8 @@ grep -q "A Write would start" "$scratch/check.txt"
 
 # One Program cycle against the installed simulator, in a device directory of its own.
 export VEXIL_DEVICE_DIR=$scratch/devices
-"$root/usr/bin/vexil-sim" --ready-file "$scratch/ready" --dump-dir "$scratch/dump" \
-  "$examples/demo.ini" >"$scratch/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do
-  [ -e "$scratch/ready" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$scratch/sim.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -e "$scratch/ready" ] || { echo "vexil-sim did not get ready" >&2; exit 1; }
+start_simulator "$root/usr/bin/vexil-sim" "$scratch" --dump-dir "$scratch/dump" \
+  "$examples/demo.ini" || exit 1
 if ! "$cli" program --settings "$line/Quorvel.ini" --expect-targets 4 --json \
   >"$scratch/run.json" 2>"$scratch/run.txt"; then
   cat "$scratch/run.txt" >&2

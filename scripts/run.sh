@@ -27,36 +27,16 @@ if [ -z "${VEXIL_DEVICE_DIR:-}" ]; then
 fi
 export VEXIL_DEVICE_DIR
 
+source scripts/simulator.sh
 state=$(mktemp -d)
-sim_pid=
-stop_simulator() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+cleanup() {
+  stop_simulator
   rm -rf "$state"
 }
-trap stop_simulator EXIT
+trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-setup=${SETUP:-examples/sim/demo.ini}
-"$bin/vexil-sim" --ready-file "$state/ready" "$setup" >"$state/sim.log" 2>&1 &
-sim_pid=$!
-# Wait for the sockets (at most about ten seconds), or for the simulator to give up.
-for _ in $(seq 1 100); do
-  [ -e "$state/ready" ] && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "vexil-sim did not start:" >&2
-    cat "$state/sim.log" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ ! -e "$state/ready" ]; then
-  echo "vexil-sim did not get ready:" >&2
-  cat "$state/sim.log" >&2
-  exit 1
-fi
+start_simulator "$bin/vexil-sim" "$state" "${SETUP:-examples/sim/demo.ini}" || exit 1
 echo "Simulated adapters in $VEXIL_DEVICE_DIR: $(ls "$VEXIL_DEVICE_DIR" | tr '\n' ' ')"
 
 # A first run starts ready for the demo: the demo's target type selected, a sample program

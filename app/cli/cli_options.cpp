@@ -178,7 +178,30 @@ const std::map<std::string, CommandSpec> kCommands = {
     {"init", {CliCommand::Init, 0, {"--settings", "--target", "--file", "--json"}}},
 };
 
+// The options without a value; --json is read before the rest (CliWantsJson).
+const std::map<std::string, bool CliOptions::*> kFlags = {
+    {"--loop", &CliOptions::loop},
+    {"--json", nullptr},
+    {"--yes", &CliOptions::yes},
+    {"--allow-initialize", &CliOptions::allowInitialize},
+    {"--serial-rewind", &CliOptions::serialRewind},
+    {"--allow-outside", &CliOptions::allowOutside},
+    {"--keep-going", &CliOptions::keepGoing},
+    {"--force", &CliOptions::force},
+};
+
 }  // namespace
+
+bool ParseSerialOption(const std::string& text, uint16_t length,
+                       std::array<uint8_t, kByteFieldSize>& bytes, std::string& error) {
+    bytes.fill(0);
+    uint32_t parsed = length;
+    if (ParseHexBytes(text, bytes, parsed) && parsed <= length)
+        return true;
+    error = "--serial: \"" + text + "\" is no hexadecimal number of at most " +
+            std::to_string(length) + " bytes";
+    return false;
+}
 
 bool CliWantsJson(const std::vector<std::string>& args) {
     return std::find(args.begin(), args.end(), "--json") != args.end();
@@ -240,8 +263,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
             return false;
         }
         std::string v;
-        if (arg == "--settings" || arg == "--target" || arg == "--log" || arg == "--command" ||
-            arg == "--serial") {
+        if (const auto f = kFlags.find(arg); f != kFlags.end()) {
+            bool given = false;
+            if (!flag(given))
+                return false;
+            if (f->second != nullptr)
+                o.*(f->second) = true;
+        } else if (arg == "--settings" || arg == "--target" || arg == "--log" ||
+                   arg == "--command" || arg == "--serial") {
             if (!value(v))
                 return false;
             if (v.empty()) {
@@ -290,8 +319,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
             if (!value(v))
                 return false;
             if (!ParseSecurityId(v, words)) {
-                error = "--security-id needs 1 to 12 words of four hexadecimal digits, not \"" + v +
-                        "\"";
+                // The value is a secret: it goes out in no message.
+                error = "--security-id needs 1 to 12 words of four hexadecimal digits";
                 return false;
             }
             o.securityId = words;
@@ -304,30 +333,6 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
                 return false;
             }
             o.securityIdFile = v;
-        } else if (arg == "--loop") {
-            if (!flag(o.loop))
-                return false;
-        } else if (arg == "--json") {
-            if (!flag(o.json))
-                return false;
-        } else if (arg == "--yes") {
-            if (!flag(o.yes))
-                return false;
-        } else if (arg == "--allow-initialize") {
-            if (!flag(o.allowInitialize))
-                return false;
-        } else if (arg == "--serial-rewind") {
-            if (!flag(o.serialRewind))
-                return false;
-        } else if (arg == "--allow-outside") {
-            if (!flag(o.allowOutside))
-                return false;
-        } else if (arg == "--keep-going") {
-            if (!flag(o.keepGoing))
-                return false;
-        } else if (arg == "--force") {
-            if (!flag(o.force))
-                return false;
         } else {
             error = "unknown option " + arg;
             return false;

@@ -1,10 +1,13 @@
 #pragma once
 // The command line of quorvel-cli: what to run and what this run uses instead of the stored
 // settings.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "app/writer_settings.h"
 
 enum class CliCommand {
     Help,
@@ -47,7 +50,6 @@ struct CliOptions {
     bool loop = false;
     std::optional<uint32_t> intervalMs;  // between cycles instead of waiting for Enter
 
-    bool json = false;
     bool yes = false;
     bool allowInitialize = false;
     std::optional<std::vector<uint16_t>> securityId;
@@ -66,6 +68,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 // with a one-line reason that never shows the ID.
 bool ResolveSecurityId(CliOptions& options, const std::optional<std::string>& variable,
                        std::string& error);
+
+// --serial's text as length bytes, the rest 0. False with a one-line reason in error.
+bool ParseSerialOption(const std::string& text, uint16_t length,
+                       std::array<uint8_t, kByteFieldSize>& bytes, std::string& error);
 
 // The --help text.
 const char* CliUsage();

@@ -71,13 +71,8 @@ bool ParseStartSerial(const std::string& path, const CliOptions& o,
                 "); \"line init --serial\" moves the pool";
         return false;
     }
-    uint32_t length = settings.serialLength;
-    if (!ParseHexBytes(*o.serial, bytes, length) || length > settings.serialLength) {
-        error = "--serial: \"" + *o.serial + "\" is no hexadecimal number of at most " +
-                std::to_string(settings.serialLength) + " bytes";
+    if (!ParseSerialOption(*o.serial, settings.serialLength, bytes, error))
         return false;
-    }
-    std::fill(bytes.begin() + settings.serialLength, bytes.end(), uint8_t{0});
     if (!o.serialRewind &&
         CompareSerialNumbers(bytes, settings.serialNumber, settings.serialLength) < 0) {
         error = "--serial: " + FormatHexBytes(bytes, settings.serialLength) +

@@ -6,6 +6,7 @@
 
 #include "app/program_paths.h"
 #include "app/writer_settings.h"
+#include "cli_options.h"
 #include "console_report.h"
 #include "linedb/line_client.h"
 #include "programdata/string_table.h"
@@ -82,11 +83,8 @@ bool ParseLineOptions(const std::vector<std::string>& args, LineOptions& o, std:
 
 // A message box's text on one line.
 std::string MessageLine(const LineProblem& problem) {
-    std::string text = FormatStringText(problem.messageId, problem.detail);
-    for (char& c : text)
-        if (c == '\n')
-            c = ' ';
-    return "error " + std::to_string(problem.messageId) + ": " + text;
+    return "error " + std::to_string(problem.messageId) + ": " +
+           OneLine(FormatStringText(problem.messageId, problem.detail));
 }
 
 std::string YesNo(bool value) {
@@ -142,10 +140,8 @@ int RunLineCommand(const std::vector<std::string>& args, const CliEnvironment& e
                                     .rewind = o.rewind};
         if (o.serial) {
             std::array<uint8_t, kByteFieldSize> bytes{};
-            uint32_t length = s.serialLength;
-            if (!ParseHexBytes(*o.serial, bytes, length) || length > s.serialLength)
-                return fail("--serial: \"" + *o.serial + "\" is no hexadecimal number of at most " +
-                            std::to_string(s.serialLength) + " bytes");
+            if (!ParseSerialOption(*o.serial, s.serialLength, bytes, error))
+                return fail(error);
             request.move = bytes;
         }
         linedb::InitReport report;

@@ -4,10 +4,12 @@
 // it (the first Write of a program that could not connect at Plug). Goal: under 5 ms a Write
 // for 32 boards. The server is a scratch one of this benchmark's own (tests/linedb/pg_scratch.sh),
 // its data in /tmp, with the server's defaults for durability (fsync, synchronous commit).
+// And an operation's rows kept in the outbox while the server is away.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "linedb/line_client.h"
@@ -93,6 +95,46 @@ void BM_ConnectAndTakeFromPool(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConnectAndTakeFromPool)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// An operation's end while the server is away: 32 rows appended to an outbox that already
+// holds a backlog of range(0) rows. Goal: the same time whatever the backlog.
+void BM_DeliverWhileAway(benchmark::State& state) {
+    const std::string dir = "/tmp/bench-linedb-outbox-" + std::to_string(::getpid());
+    const std::string record = dir + "/record.csv";
+    std::filesystem::create_directories(dir);
+    std::filesystem::remove(linedb::OutboxPathFor(record));
+    const LineSettings away{"host=/nonexistent/pg port=5999 dbname=x connect_timeout=1", "bench",
+                            "QX16A064"};
+    std::vector<LineRecordRow> rows(32);
+    for (size_t n = 0; n < rows.size(); ++n) {
+        programdata::RecordRow& row = rows[n].row;
+        row = {"2026-12-08T09:15:02+01:00",
+               "pc7",
+               "Program",
+               int(n + 1),
+               "/run/user/0/vexil/vexil-" + std::to_string(n + 1),
+               "QX16A064",
+               "QX16A064",
+               "0000" + std::to_string(1000 + n),
+               "4F2A",
+               0,
+               "OK",
+               812};
+        rows[n].run = rows[n].cycle = "0123456789abcdef0123456789abcdef";
+    }
+    linedb::LineClient client;
+    client.Open(away, record);  // out of reach: rows wait from now on
+    for (int64_t backlog = 0; backlog < state.range(0); backlog += int64_t(rows.size()))
+        client.Record().Deliver(away, record, rows);
+    for (auto _ : state) {
+        if (client.Record().Deliver(away, record, rows)) {
+            state.SkipWithError("the rows could not be kept");
+            break;
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_DeliverWhileAway)->Arg(0)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 // "quorvel-cli line init" and "line status": the tables and pools, the outbox, the yield.
+#include "brindlex/flash_status.h"
 #include "linedb/line_client.h"
 #include "outbox.h"
 #include "pg_link.h"
@@ -14,13 +15,18 @@ constexpr const char* kPools =
     "SELECT p.name, p.next_number, p.increment, p.length, p.overflowed, "
     "(SELECT count(*) FROM quorvel_serial_number n WHERE n.pool = p.name) "
     "FROM quorvel_serial_pool p";
-// A board counts once per cycle: the row of its cycle's outermost run (a Program cycle, or a
-// Write on its own). A board a stop left half done is neither good nor bad.
+// A board counts once per cycle (a Program cycle, or a Write on its own with the Verify it
+// holds): passed when every row of its cycle is 0, failed when one holds a failure. A board a
+// stop left half done (and no failure before) is neither good nor bad.
 constexpr const char* kYield =
-    "SELECT station, target, count(*) FILTER (WHERE status = 0), "
-    "count(*) FILTER (WHERE status <> 0) FROM quorvel_record "
-    "WHERE run = cycle AND operation IN ('Program', 'Write') AND status <> 8199 "
-    "GROUP BY station, target ORDER BY station, target";
+    "WITH boards AS (SELECT r.station, r.cycle, r.target, "
+    "bool_or(r.status NOT IN (0, $1)) AS failed, bool_or(r.status = $1) AS stopped "
+    "FROM quorvel_record r WHERE EXISTS (SELECT 1 FROM quorvel_record c WHERE c.run = r.cycle "
+    "AND c.cycle = r.cycle AND c.station = r.station AND c.operation IN ('Program', 'Write')) "
+    "GROUP BY r.station, r.cycle, r.target) "
+    "SELECT station, target, count(*) FILTER (WHERE NOT failed AND NOT stopped), "
+    "count(*) FILTER (WHERE failed) FROM boards GROUP BY station, target "
+    "ORDER BY station, target";
 
 std::vector<PoolState> Pools(const PgResult& result) {
     std::vector<PoolState> pools;
@@ -69,12 +75,16 @@ LineProblem InitLine(const InitRequest& request, InitReport& report) {
         const std::string moved = FormatHexBytes(*request.move, size_t(pool.length));
         // After a wrap every number may be on a board already.
         if (!request.rewind && pool.overflowed)
-            problem = {IDS_LINE_REFUSED, "the pool " + pool.name +
-                                             " has wrapped around: any number may be on a board"};
+            problem = {IDS_LINE_POOL_NOT_MOVED,
+                       "the pool \"" + pool.name +
+                           "\" has wrapped around: any number may be on a board (--serial-rewind "
+                           "allows it)"};
         else if (readable && !request.rewind &&
                  CompareSerialNumbers(*request.move, next, size_t(pool.length)) < 0)
-            problem = {IDS_LINE_REFUSED, moved + " is below the pool's next number " + pool.next +
-                                             ": numbers up to it may be on boards"};
+            problem = {
+                IDS_LINE_POOL_NOT_MOVED,
+                moved + " is below the pool's next number " + pool.next +
+                    ": numbers up to it may be on boards already (--serial-rewind allows it)"};
         else
             problem = link.Exec(
                 "UPDATE quorvel_serial_pool SET next_number = $2, overflowed = false, "
@@ -106,7 +116,7 @@ LineProblem ReadLineStatus(const LineSettings& line, LineStatus& status) {
     PgResult pools, yield;
     if (LineProblem problem = link.Exec(std::string(kPools) + " ORDER BY p.name", {}, &pools))
         return problem;
-    if (LineProblem problem = link.Exec(kYield, {}, &yield))
+    if (LineProblem problem = link.Exec(kYield, {std::to_string(FLASH_STOPPED)}, &yield))
         return problem;
     status.pools = Pools(pools);
     for (int row = 0; row < yield.Rows(); ++row)
@@ -119,7 +129,7 @@ bool CountOutbox(const std::string& recordPath, size_t& rows, size_t& unreadable
     const std::string path = OutboxPathFor(recordPath);
     plat::FileLock lock;
     OutboxContent content;
-    if (!lock.Acquire(path, 3000) || !ReadOutbox(path, content))
+    if (!lock.Acquire(path, kOutboxLockWaitMs) || !ReadOutbox(path, content))
         return false;
     rows = content.rows.size();
     unreadable = content.unreadable.size();

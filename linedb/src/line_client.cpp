@@ -11,9 +11,6 @@ namespace linedb {
 
 namespace {
 
-// Holders of an outbox append one batch or send it: a few milliseconds, a second at worst.
-constexpr uint32_t kOutboxLockWaitMs = 3000;
-
 constexpr const char* kTakePool =
     "SELECT next_number, increment, length, overflowed FROM quorvel_serial_pool "
     "WHERE name = $1 FOR UPDATE";
@@ -69,7 +66,8 @@ LineProblem LineClient::Open(const LineSettings& line, const std::string& record
     // Rows that waited since the line was last reached go first.
     if (!problem)
         problem = SendOutboxLocked(line);
-    recordHeld_ = problem.messageId == IDS_LINE_UNREACHABLE;
+    else
+        recordHeld_ = problem.messageId == IDS_LINE_UNREACHABLE;
     return problem;
 }
 
@@ -83,52 +81,79 @@ LineProblem LineClient::SendOutboxLocked(const LineSettings& line) {
 }
 
 LineProblem LineClient::SendOutbox(const LineSettings& line) {
+    const LineProblem problem = SendRows(line);
+    // A server out of reach is not tried again for every operation (each try waits for the
+    // connect time-out); one that refused is, so that the refusal is seen.
+    recordHeld_ = problem.messageId == IDS_LINE_UNREACHABLE;
+    return problem;
+}
+
+LineProblem LineClient::SendRows(const LineSettings& line) {
     OutboxContent content;
     if (!ReadOutbox(outbox_, content))
         return {IDS_LINE_OUTBOX_FAILED, outbox_};
     if (content.rows.empty() && content.unreadable.empty())
         return {};
     PgLink& link = *link_;
+    // Each row behind a savepoint: a row the server refuses for its data is set aside with the
+    // lines of another form, and the rows after it still go.
+    std::vector<std::string> aside = std::move(content.unreadable);
+    std::string refusal;
     LineProblem problem = link.Begin(line);
-    for (const OutboxRow& r : content.rows) {
-        if (problem)
-            break;
+    for (size_t i = 0; i < content.rows.size() && !problem; ++i) {
+        const OutboxRow& r = content.rows[i];
         const programdata::RecordRow& row = r.record.row;
+        problem = link.Exec(i == 0 ? "SAVEPOINT row" : "RELEASE SAVEPOINT row; SAVEPOINT row");
         PgResult inserted;
-        problem = link.Exec(
-            kInsertRecord,
-            {r.record.run, row.operation, std::to_string(row.target), r.record.cycle, r.station,
-             r.pool, row.time.empty() ? std::nullopt : std::optional<std::string>(row.time),
-             ValidUtf8(row.host), ValidUtf8(row.devicePath), ValidUtf8(row.targetName),
-             ValidUtf8(row.chipName), ValidUtf8(row.serialNumber), ValidUtf8(row.checksum),
-             std::to_string(row.status), ValidUtf8(row.message), std::to_string(row.durationMs)},
-            &inserted);
+        if (!problem)
+            problem = link.Exec(
+                kInsertRecord,
+                {r.record.run, row.operation, std::to_string(row.target), r.record.cycle, r.station,
+                 r.pool, row.time.empty() ? std::nullopt : std::optional<std::string>(row.time),
+                 ValidUtf8(row.host), ValidUtf8(row.devicePath), ValidUtf8(row.targetName),
+                 ValidUtf8(row.chipName), ValidUtf8(row.serialNumber), ValidUtf8(row.checksum),
+                 std::to_string(row.status), ValidUtf8(row.message),
+                 std::to_string(row.durationMs)},
+                &inserted);
         // A row sent before is not news: the board's outcome stays as later rows left it.
         if (!problem && inserted.Rows() > 0 && !row.serialNumber.empty())
             problem =
                 link.Exec(kNumberOutcome, {r.record.cycle, r.station, std::to_string(row.target),
                                            std::to_string(row.status)});
+        if (problem && link.DataRefused() && !link.Exec("ROLLBACK TO SAVEPOINT row")) {
+            if (refusal.empty())
+                refusal = problem.detail;
+            aside.push_back(EncodeOutboxRow(r));
+            aside.back().pop_back();  // its line break
+            problem = {};
+        }
     }
     if (!problem)
         problem = link.Exec("COMMIT");
     if (problem) {
         link.Rollback();
-        if (problem.messageId != IDS_LINE_UNREACHABLE)
+        if (problem.messageId != IDS_LINE_UNREACHABLE) {
             problem.messageId = IDS_LINE_RECORD_REFUSED;
+            problem.detail += "; the rows wait in the outbox";
+        }
         return problem;
     }
-    // Lines of another form cannot be sent; they stay beside the outbox for a person to read.
-    if (!content.unreadable.empty()) {
+    // What cannot be sent stays beside the outbox for a person to read.
+    const std::string asidePath = outbox_ + ".unreadable";
+    if (!aside.empty()) {
         std::string text;
-        for (const std::string& l : content.unreadable)
+        for (const std::string& l : aside)
             text += l + "\n";
         plat::AppendFile kept;
-        if (!kept.Open(outbox_ + ".unreadable") || !kept.Append(text) || !kept.Flush())
-            return {IDS_LINE_OUTBOX_FAILED, outbox_ + ".unreadable"};
+        if (!kept.Open(asidePath) || !kept.Append(text) || !kept.Flush())
+            return {IDS_LINE_OUTBOX_FAILED, asidePath};
     }
     // Rows the server has: sent again after a failure here, they make no second row.
     if (!ClearOutbox(outbox_))
         return {IDS_LINE_OUTBOX_FAILED, outbox_};
+    if (!refusal.empty())
+        return {IDS_LINE_RECORD_REFUSED,
+                refusal + "; the rows it refused are kept in " + asidePath};
     return {};
 }
 
@@ -192,8 +217,9 @@ SerialGrant LineClient::PoolSource::Take(const WriterSettings& settings,
     if (problem)
         return refused(problem);
     grant.outcome = SerialGrant::Outcome::Taken;
-    // Reached again after a break: the rows that waited meanwhile go now.
-    if (fresh)
+    // Reached again after a break: the rows that waited meanwhile go now, and the next
+    // operations' rows after them.
+    if (fresh || client_.recordHeld_)
         client_.SendOutboxLocked(line);
     return grant;
 }
@@ -210,8 +236,7 @@ LineProblem LineClient::RecordDelivery::Deliver(const LineSettings& line,
         return {IDS_LINE_OUTBOX_FAILED, client_.outbox_};
     if (client_.recordHeld_)
         return {};
-    LineProblem problem = client_.SendOutbox(line);
-    client_.recordHeld_ = bool(problem);
+    const LineProblem problem = client_.SendOutbox(line);
     // A server out of reach is what the outbox is for; a refusal must be seen.
     return problem.messageId == IDS_LINE_RECORD_REFUSED ? problem : LineProblem{};
 }

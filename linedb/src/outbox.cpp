@@ -143,11 +143,16 @@ bool DecodeOutboxRow(std::string_view line, OutboxRow& r) {
 
 bool AppendOutbox(const std::string& path, const std::vector<OutboxRow>& rows) {
     plat::AppendFile file;
-    std::string text;
-    if (!file.Open(path) || !ReadAll(file, text))
+    uint64_t size = 0;
+    char last = '\n';
+    if (!file.Open(path) || !file.Size(size) || (size > 0 && !file.ReadAt(size - 1, &last, 1)))
         return false;
-    // A batch a crash cut short: its partial line goes, so that every line stays whole.
-    if (!text.empty() && text.back() != '\n') {
+    // A batch a crash cut short: its partial line goes, so that every line stays whole. Only
+    // then is the file read whole; while the server is away it grows with every operation.
+    if (last != '\n') {
+        std::string text;
+        if (!ReadAll(file, text))
+            return false;
         const size_t end = text.rfind('\n');
         if (!file.Truncate(end == std::string::npos ? 0 : end + 1))
             return false;

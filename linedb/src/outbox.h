@@ -3,6 +3,7 @@
 // its fields separated by tabs (tab, line break, carriage return and backslash escaped), a
 // batch appended with one write and flushed to the disk. A line a crash cut short is no row;
 // it is cut off before the next append. The caller holds the outbox's lock (plat::FileLock).
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,9 @@
 #include "app/line_services.h"
 
 namespace linedb {
+
+// Holders of an outbox append one batch or send it: a few milliseconds, a second at worst.
+constexpr uint32_t kOutboxLockWaitMs = 3000;
 
 struct OutboxRow {
     LineRecordRow record;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "programdata/string_table.h"
+#include "text_utf8.h"
 
 namespace linedb {
 
@@ -90,6 +91,12 @@ void PgLink::Close() {
 LineProblem PgLink::Connect(const LineSettings& line, bool checkSchema, bool* fresh) {
     if (fresh != nullptr)
         *fresh = false;
+    // The names go into every row: one the server cannot take would hold back all the rest.
+    for (const auto& [key, value] :
+         {std::pair{"STATION", &line.station}, std::pair{"SERIALPOOL", &line.pool}})
+        if (!PlainUtf8(*value))
+            return {IDS_LINE_BAD_SETTING,
+                    std::string(key) + " is not UTF-8 text without control characters"};
     if (conn_ != nullptr && connection_ == line.connection && PQstatus(conn_) == CONNECTION_OK)
         return checkSchema && !schemaChecked_ ? CheckSchema() : LineProblem{};
     Close();
@@ -143,7 +150,6 @@ LineProblem PgLink::Connect(const LineSettings& line, bool checkSchema, bool* fr
     if (const char* password = PQpass(conn_); password != nullptr && *password != '\0')
         secrets_.push_back(password);
     connection_ = line.connection;
-    station_ = line.station;
     if (fresh != nullptr)
         *fresh = true;
     return checkSchema ? CheckSchema() : LineProblem{};
@@ -192,6 +198,7 @@ LineProblem PgLink::Failure(pg_result* res) {
     const char* primary =
         res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     std::string detail = Scrub(OneLine(primary != nullptr ? primary : PQerrorMessage(conn_)));
+    lastState_ = state != nullptr ? state : "";
     // The connection is gone (the server stopped or restarts): the next use connects anew.
     if (PQstatus(conn_) != CONNECTION_OK || state == nullptr || StartsWith(state, "08") ||
         StartsWith(state, "57P")) {
@@ -222,6 +229,11 @@ LineProblem PgLink::Begin(const LineSettings& line, bool* fresh) {
 void PgLink::Rollback() {
     if (conn_ != nullptr && PQtransactionStatus(conn_) != PQTRANS_IDLE)
         Exec("ROLLBACK");
+}
+
+bool PgLink::DataRefused() const {
+    // Class 22: data exception; 23: integrity constraint violation.
+    return StartsWith(lastState_.c_str(), "22") || StartsWith(lastState_.c_str(), "23");
 }
 
 std::string PgLink::Describe() const {

@@ -59,6 +59,9 @@ class PgLink {
     LineProblem Begin(const LineSettings& line, bool* fresh = nullptr);
     // ROLLBACK when the connection still stands, so that it can be used again.
     void Rollback();
+    // The last failure was the server refusing the data it was given (a value it does not take,
+    // a constraint): sending it again would fail again.
+    bool DataRefused() const;
 
     // The schema version found at the last connect with checkSchema (0: none).
     int SchemaVersion() const { return schemaVersion_; }
@@ -73,7 +76,7 @@ class PgLink {
 
     pg_conn* conn_ = nullptr;
     std::string connection_;  // the LINEDB this link is connected by
-    std::string station_;
+    std::string lastState_;   // SQLSTATE of the last failure
     std::vector<std::string> secrets_;
     int schemaVersion_ = 0;
     bool schemaChecked_ = false;

@@ -52,4 +52,11 @@ std::string ValidUtf8(std::string_view bytes) {
     return out;
 }
 
+bool PlainUtf8(std::string_view bytes) {
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return false;
+    return ValidUtf8(bytes) == bytes;
+}
+
 }  // namespace linedb

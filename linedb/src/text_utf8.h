@@ -8,5 +8,7 @@ namespace linedb {
 
 // bytes with every byte that is not part of well-formed UTF-8 (and every NUL) as U+FFFD.
 std::string ValidUtf8(std::string_view bytes);
+// True when bytes are well-formed UTF-8 without control characters (a name of the settings).
+bool PlainUtf8(std::string_view bytes);
 
 }  // namespace linedb

@@ -152,7 +152,7 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
      "Clear LINEDB to work as a station on its own."},
     {IDS_LINE_BAD_SETTING, "The line database setting cannot be used: %1\nNothing was written."},
     {IDS_LINE_UNREACHABLE,
-     "The line database cannot be reached, so no serial numbers were taken and nothing was "
+     "The line database cannot be reached, so no board got a serial number and nothing was "
      "written.\n%1"},
     {IDS_LINE_NO_SCHEMA,
      "The line database has no tables of this version: %1\nRun \"quorvel-cli line init\" "
@@ -165,8 +165,8 @@ constexpr std::array kEntries = std::to_array<StringTableEntry>({
     {IDS_LINE_OUTBOX_FAILED, "Cannot keep the line's record rows in the outbox file %1."},
     {IDS_LINE_REFUSED,
      "The line database refused to hand out serial numbers: %1\nNothing was written."},
-    {IDS_LINE_RECORD_REFUSED,
-     "The line database refused the production record's rows; they wait in the outbox: %1"},
+    {IDS_LINE_RECORD_REFUSED, "The line database refused rows of the production record: %1"},
+    {IDS_LINE_POOL_NOT_MOVED, "The serial pool was not moved: %1"},
 });
 
 // Lookup is a binary search, so the table must stay sorted; a repeated id is a typing error.

@@ -38,6 +38,30 @@ TEST(CliOptionsTest, OffsetsInEitherFormBecomeTheFileListsText) {
     EXPECT_EQ(*o.securityId, (std::vector<uint16_t>{0x1234, 0x5678, 0x9ABC, 0xDEF0}));
 }
 
+// Each flag sets its own option and takes no value; --serial's number fits the serial length.
+TEST(CliOptionsTest, FlagsSetTheirOwnOptionAndSerialNumbersFitTheirLength) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(
+        {"program", "--yes", "--json", "--allow-outside", "--cycles", "2", "--keep-going"}, o,
+        error))
+        << error;
+    EXPECT_TRUE(o.yes && o.allowOutside && o.keepGoing);
+    EXPECT_FALSE(o.allowInitialize || o.loop || o.serialRewind || o.force);
+    ASSERT_TRUE(ParseCliOptions({"save", "1", "x.hex", "--force"}, o, error)) << error;
+    EXPECT_TRUE(o.force && !o.yes);
+    EXPECT_FALSE(ParseCliOptions({"write", "--allow-initialize=1"}, o, error));
+    EXPECT_EQ(error, "--allow-initialize takes no value");
+
+    std::array<uint8_t, kByteFieldSize> bytes{};
+    bytes.fill(0xEE);
+    ASSERT_TRUE(ParseSerialOption("1234", 4, bytes, error));
+    EXPECT_EQ(FormatHexBytes(bytes, 5), "0000123400") << "right-aligned, the rest cleared";
+    EXPECT_FALSE(ParseSerialOption("123456789A", 4, bytes, error));
+    EXPECT_EQ(error, "--serial: \"123456789A\" is no hexadecimal number of at most 4 bytes");
+    EXPECT_FALSE(ParseSerialOption("12G4", 4, bytes, error));
+}
+
 TEST(CliOptionsTest, BadCommandLinesAreRefusedWithTheirReason) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"write", "--bogus"}, "unknown option --bogus"},
@@ -277,8 +301,10 @@ class CliRefusalTest : public ::testing::Test {
         env_.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\n");
         good_ = env_.WriteFile("good.hex", HexFile(0x10, {1, 2, 3}));
     }
+    // secret: a text that may appear on neither output.
     void ExpectRefused(const std::vector<std::string>& args, const std::string& reason,
-                       const std::optional<std::string>& securityIdVariable = std::nullopt) {
+                       const std::optional<std::string>& securityIdVariable = std::nullopt,
+                       const std::string& secret = std::string()) {
         const std::string before = env_.IniContent();
         const CliCapture run = RunCliInProcess(args, env_.lock, nullptr, securityIdVariable);
         EXPECT_EQ(run.code, 2) << run.err;
@@ -295,6 +321,10 @@ class CliRefusalTest : public ::testing::Test {
         EXPECT_NE(lines.out.find("\"icon\":\"error\""), std::string::npos) << lines.out;
         EXPECT_NE(lines.out.rfind("\"exit_code\":2}\n"), std::string::npos) << lines.out;
         EXPECT_EQ(env_.IniContent(), before);
+        if (!secret.empty()) {
+            for (const std::string& text : {run.err, run.out, lines.err, lines.out})
+                EXPECT_EQ(text.find(secret), std::string::npos) << text;
+        }
     }
     WriterEnv env_;
     std::string good_;
@@ -313,7 +343,9 @@ TEST_F(CliRefusalTest, BadInputEndsWithOneLine) {
     ExpectRefused({"write", "--serial", "5"}, "serialization is off");
     ExpectRefused({"plug", "--settings", (env_.root / "none.ini").string()}, "cannot be read");
     ExpectRefused({"plug", "--security-id-file", (env_.root / "id").string()}, "cannot be read");
-    ExpectRefused({"plug"}, "QUORVEL_SECURITY_ID must hold", "12G4");
+    ExpectRefused({"plug"}, "QUORVEL_SECURITY_ID must hold", "12G4", "12G4");
+    ExpectRefused({"plug", "--security-id", "5A5A 12G4"}, "--security-id needs", std::nullopt,
+                  "5A5A");
     // Data the flash cannot hold is no note to a line: refused unless it may be dropped.
     ExpectRefused({"write", "--file", good_ + "@0xFFF0"}, "error 2080: ");
     const CliCapture dropped =

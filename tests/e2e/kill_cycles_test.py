@@ -16,6 +16,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from hex_image import hex_bytes  # noqa: E402
+
 source, bindir, work = sys.argv[1:4]
 cycles = int(sys.argv[4]) if len(sys.argv) > 4 else 300
 seed = int(sys.argv[5]) if len(sys.argv) > 5 else int(time.time())
@@ -27,25 +30,6 @@ BOARDS = 4
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 hexfile = os.path.join(source, "examples", "programs", "demo-qx16a064.hex")
-
-
-def hex_bytes(path):
-    """The bytes of an Intel HEX file by address."""
-    data, base = {}, 0
-    for line in open(path):
-        line = line.strip()
-        if not line.startswith(":"):
-            continue
-        raw = bytes.fromhex(line[1:])
-        count, address, kind = raw[0], raw[1] << 8 | raw[2], raw[3]
-        if kind == 0:
-            for k in range(count):
-                data[base + address + k] = raw[4 + k]
-        elif kind == 2:
-            base = (raw[4] << 8 | raw[5]) << 4
-        elif kind == 4:
-            base = (raw[4] << 8 | raw[5]) << 16
-    return data
 
 
 program = hex_bytes(hexfile)
@@ -108,6 +92,12 @@ for cycle in range(cycles):
         path = os.path.join(dev, name)
         boards[path] = flash
         number = flash[SERIAL_AT:SERIAL_AT + 4]
+        # A run that says it succeeded left every board programmed and numbered.
+        if cli.returncode == 0:
+            wrong = [a for a, b in program.items() if flash[a] != b]
+            if number == b"\xff" * 4 or wrong:
+                failures.append("cycle %d: exit 0, but %s holds %s and %d wrong program bytes" %
+                                (cycle, name, number.hex(), len(wrong)))
         if number == b"\xff" * 4:
             continue
         if number in holders:

@@ -129,11 +129,19 @@ try:
                 refused[station.name] += 1
                 check(flash == previous[station.name],
                       "%s cycle %d: refused, but a board changed" % (station.name, index))
+                passed = [l for l in lines if l["type"] == "target" and
+                          l["operation"] == "program" and l["status"] == 0]
+                check(not passed, "%s cycle %d: refused, but a board passed: %s" %
+                      (station.name, index, passed))
             for device, f in flash.items():
                 held[line_rig.serial_of(f)].append((station.name, 100 + index, device))
         previous[station.name] = flash
 
     results = line_rig.run_stations(two, 8, around_stop)
+    for name, (status, done) in sorted(results.items()):
+        check(len(done) == 8, "%s: %d cycles of 8" % (name, len(done)))
+        check(status != 0 or refused[name] == 0,
+              "%s: %d cycles refused, but the run exited 0" % (name, refused[name]))
     # Each station's next run reaches the server again, whenever its last cycle ended.
     for st in two:
         status, done = st.cycles(1, lambda index, lines, st=st: around_stop(st, 8, lines))

@@ -12,6 +12,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from hex_image import flash_image  # noqa: E402
+
 source, bindir, work = sys.argv[1:4]
 wine = sys.argv[4:6]
 
@@ -72,12 +75,7 @@ failures = ["quorvel-cli exited with %d" % cli.returncode] * (cli.returncode != 
 failures += ["the simulator exited with %d" % sim_code] * (sim_code != 0)
 
 # Both chips hold the program and nothing else in their flash area, 00000H to 0FDFFH.
-image = {}
-for line in open(hexfile):
-    count, address = int(line[1:3], 16), int(line[3:7], 16)
-    if line[7:9] == "00":
-        image.update((address + i, int(line[9 + 2 * i:11 + 2 * i], 16)) for i in range(count))
-expected = bytes(image.get(a, 0xFF) for a in range(0xFE00))
+expected = flash_image(hexfile, 0xFE00)
 for name in ("vexil-01", "vexil-02"):
     path = os.path.join(dump, name + ".bin")
     if not os.path.exists(path) or open(path, "rb").read()[:0xFE00] != expected:

@@ -26,6 +26,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from hex_image import flash_image  # noqa: E402
+
 source, build, work, wine_run, setup_exe, probe_exe = sys.argv[1:7]
 prefix = os.path.join(work, "wineprefix")
 shots = os.path.join(build, "screenshots")
@@ -375,12 +378,7 @@ try:
     sim.stdin.write("\n")
     sim.stdin.flush()
     sim_output.until("dumped", "the flash dumps")
-    image = {}
-    for line in open(hexfile):
-        count, address = int(line[1:3], 16), int(line[3:7], 16)
-        if line[7:9] == "00":
-            image.update((address + i, int(line[9 + 2 * i:11 + 2 * i], 16)) for i in range(count))
-    expected = bytes(image.get(a, 0xFF) for a in range(0xFE00))
+    expected = flash_image(hexfile, 0xFE00)
     for name in ("vexil-01", "vexil-02", "locked"):
         path = os.path.join(dump, name + ".bin")
         if not os.path.exists(path) or open(path, "rb").read()[:0xFE00] != expected:

@@ -98,15 +98,20 @@ TEST(LinePoolTest, NumbersComeFromThePoolOnceAndItsEndAsksLikeTheSettingsFile) {
     EXPECT_EQ(client.Pool().Take(settings, Boards(1)).outcome, SerialGrant::Outcome::Overflow);
     // Not moved on from a wrap unless asked; then the mark is gone and numbers flow again.
     move.move = Number("00000100");
-    EXPECT_EQ(linedb::InitLine(move, report).messageId, uint32_t(IDS_LINE_REFUSED));
+    LineProblem refused = linedb::InitLine(move, report);
+    EXPECT_EQ(refused.messageId, uint32_t(IDS_LINE_POOL_NOT_MOVED));
+    EXPECT_NE(refused.detail.find("\"QX16A064\" has wrapped around"), std::string::npos)
+        << refused.detail;
     move.rewind = true;
     ASSERT_FALSE(linedb::InitLine(move, report));
     EXPECT_FALSE(report.pool.overflowed);
     EXPECT_EQ(Hex(client.Pool().Take(settings, Boards(1)).first), "00000100");
     move.move = Number("00000050");
     move.rewind = false;
-    EXPECT_EQ(linedb::InitLine(move, report).messageId, uint32_t(IDS_LINE_REFUSED))
-        << "below the next number";
+    refused = linedb::InitLine(move, report);
+    EXPECT_EQ(refused.messageId, uint32_t(IDS_LINE_POOL_NOT_MOVED));
+    EXPECT_NE(refused.detail.find("below the pool's next number"), std::string::npos)
+        << refused.detail;
     move.rewind = true;
     // A pool set back onto numbers handed out refuses them: the table remembers every one.
     move.move = Number("00000011");

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "brindlex/flash_status.h"
 #include "linedb/line_client.h"
 #include "programdata/string_table.h"
 #include "support/pg_server.h"
@@ -108,6 +109,92 @@ TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
     EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 2, 0, "e2", "e2")}));
     EXPECT_EQ(FileText(outbox), "");
     EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "8");
+
+    // Away at an operation's end, back for the next Write's numbers: the rows that waited go
+    // then, and every later operation's at its end, not at the next Plug.
+    ASSERT_TRUE(PgServer::Get().Stop());
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 1, 0, "e3", "e3")}));
+    ASSERT_TRUE(PgServer::Get().Restart());
+    boards.run = "w5";
+    boards.cycle = "w5";
+    ASSERT_EQ(client.Pool().Take(station, boards).outcome, SerialGrant::Outcome::Taken);
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Write", 1, 0, "w5", "w5")}));
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "10");
+}
+
+// Names the server cannot take are a setting to mend at Open; a row it refuses for its data is
+// set aside, and neither holds back the rows after it.
+TEST(LineRecordTest, ARefusedRowIsSetAsideAndBadNamesAreRefusedAtOpen) {
+    REQUIRE_PG_SERVER();
+    const std::string db = PgServer::Get().NewDatabase();
+    const LineSettings line = Line(db);
+    linedb::InitRequest init;
+    init.line = line;
+    linedb::InitReport report;
+    ASSERT_FALSE(linedb::InitLine(init, report));
+    e2e::TempDir dir;
+    const std::string record = dir / "record.csv";
+    const std::string outbox = linedb::OutboxPathFor(record);
+    linedb::LineClient client;
+    for (const LineSettings& bad : {Line(db, "st\xFF"), Line(db, "st\x01"),
+                                    Line(db, "st1", "QX\xC3"), Line(db, "st1", "QX\t")})
+        EXPECT_EQ(client.Open(bad, record).messageId, uint32_t(IDS_LINE_BAD_SETTING))
+            << bad.station << " " << bad.pool;
+    ASSERT_FALSE(client.Open(line, record));
+
+    LineRecordRow untimely = Row("Verify", 2, 0, "v1");
+    untimely.row.time = "the 32nd of Smarch";
+    const LineProblem problem = client.Record().Deliver(
+        line, record, {Row("Write", 1, 0, "w1"), untimely, Row("Verify", 1, 0, "v1")});
+    EXPECT_EQ(problem.messageId, uint32_t(IDS_LINE_RECORD_REFUSED));
+    EXPECT_NE(problem.detail.find(outbox + ".unreadable"), std::string::npos) << problem.detail;
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "2") << "the rows around it";
+    EXPECT_EQ(FileText(outbox), "");
+    EXPECT_NE(FileText(outbox + ".unreadable").find("the 32nd of Smarch"), std::string::npos);
+    EXPECT_FALSE(client.Record().Deliver(line, record, {Row("Erase", 1, 0, "e1", "e1")}));
+    EXPECT_EQ(SqlValue(db, "SELECT count(*) FROM quorvel_record"), "3");
+}
+
+// The yield counts a board once per cycle by every row of its cycle: a Write that passed but
+// whose own Verify failed is a failed board; a stop leaves a board out; a Verify started on its
+// own is no cycle of the yield.
+TEST(LineRecordTest, TheYieldJudgesABoardByEveryRowOfItsCycle) {
+    REQUIRE_PG_SERVER();
+    const std::string db = PgServer::Get().NewDatabase();
+    const LineSettings line = Line(db);
+    linedb::InitRequest init;
+    init.line = line;
+    linedb::InitReport report;
+    ASSERT_FALSE(linedb::InitLine(init, report));
+    e2e::TempDir dir;
+    const std::string record = dir / "record.csv";
+    linedb::LineClient client;
+    ASSERT_FALSE(client.Open(line, record));
+    const uint32_t differs = FLASH_VERIFY_DIFFERENCE, stopped = FLASH_STOPPED;
+    const std::vector<LineRecordRow> rows = {
+        // A Write on its own and the Verify it holds.
+        Row("Write", 1, 0, "w1", "w1"), Row("Write", 2, 0, "w1", "w1"),
+        Row("Verify", 1, differs, "v1", "w1"), Row("Verify", 2, 0, "v1", "w1"),
+        // Its Verify stopped: neither way.
+        Row("Write", 1, 0, "w2", "w2"), Row("Verify", 1, stopped, "v2", "w2"),
+        // A Program cycle stopped in its Verify, and one that failed its Write.
+        Row("Write", 2, 0, "w3", "p3"), Row("Verify", 2, stopped, "v3", "p3"),
+        Row("Program", 2, stopped, "p3", "p3"), Row("Write", 2, differs, "w4", "p4"),
+        Row("Program", 2, differs, "p4", "p4"),
+        // Not a cycle the yield counts.
+        Row("Verify", 1, differs, "v5", "v5"), Row("Verify", 2, 0, "v6", "v6")};
+    ASSERT_FALSE(client.Record().Deliver(line, record, rows));
+    linedb::LineStatus status;
+    ASSERT_FALSE(linedb::ReadLineStatus(line, status));
+    ASSERT_EQ(status.yield.size(), 2u);
+    EXPECT_EQ(status.yield[0].target, 1);
+    EXPECT_EQ(status.yield[0].passed, 0) << "its Verify failed";
+    EXPECT_EQ(status.yield[0].failed, 1);
+    EXPECT_EQ(status.yield[1].target, 2);
+    EXPECT_EQ(status.yield[1].passed, 1);
+    EXPECT_EQ(status.yield[1].failed, 1);
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ const std::map<uint32_t, std::string>& Expected() {
          "Clear LINEDB to work as a station on its own."},
         {2121, "The line database setting cannot be used: %1\nNothing was written."},
         {2122,
-         "The line database cannot be reached, so no serial numbers were taken and nothing was "
+         "The line database cannot be reached, so no board got a serial number and nothing was "
          "written.\n%1"},
         {2123,
          "The line database has no tables of this version: %1\nRun \"quorvel-cli line init\" "
@@ -162,8 +162,8 @@ const std::map<uint32_t, std::string>& Expected() {
          "written."},
         {2126, "Cannot keep the line's record rows in the outbox file %1."},
         {2127, "The line database refused to hand out serial numbers: %1\nNothing was written."},
-        {2128,
-         "The line database refused the production record's rows; they wait in the outbox: %1"},
+        {2128, "The line database refused rows of the production record: %1"},
+        {2129, "The serial pool was not moved: %1"},
     };
     return expected;
 }

@@ -50,13 +50,16 @@ class LineClient : public LineServices {
 
     // The rows waiting in the outbox go to the line's record in one transaction, in order;
     // the outbox is emptied once the server has them. The caller holds the outbox's lock.
+    // recordHeld_ follows the result.
     LineProblem SendOutbox(const LineSettings& line);
+    LineProblem SendRows(const LineSettings& line);
     // Takes the outbox's lock and sends it.
     LineProblem SendOutboxLocked(const LineSettings& line);
 
     std::unique_ptr<PgLink> link_;
     std::string outbox_;  // of the record file named last
-    // Record rows do not try a server that could not be reached again until the next plug.
+    // Record rows do not try a server that could not be reached again until a Plug or a
+    // Write's serial numbers reach it.
     bool recordHeld_ = false;
     PoolSource pool_{*this};
     RecordDelivery record_{*this};

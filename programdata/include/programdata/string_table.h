@@ -121,6 +121,7 @@ enum StringId : uint32_t {
     IDS_LINE_OUTBOX_FAILED = 2126,
     IDS_LINE_REFUSED = 2127,
     IDS_LINE_RECORD_REFUSED = 2128,
+    IDS_LINE_POOL_NOT_MOVED = 2129,  // quorvel-cli line init --serial
 };
 
 struct StringTableEntry {
