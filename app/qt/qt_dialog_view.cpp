@@ -748,18 +748,6 @@ void QtDialogView::SetControlFont(int id, const FontSpec& fontSpec) {
         SetRowHeight(table);
 }
 
-void QtDialogView::SetControlBackground(int id, Rgb colour) {
-    QWidget* c = Control(id);
-    if (c == nullptr)
-        return;
-    QPalette p = c->palette();
-    const QColor q(colour.r, colour.g, colour.b);
-    p.setColor(QPalette::Base, q);
-    p.setColor(QPalette::Window, q);
-    c->setPalette(p);
-    c->setAutoFillBackground(true);
-}
-
 void QtDialogView::SetFocus(int id) {
     if (QWidget* c = Control(id))
         c->setFocus();
@@ -877,21 +865,6 @@ bool QtDialogView::ListGetRowCheck(int id, int row) {
     QTableWidget* t = List(id);
     QTableWidgetItem* item = t == nullptr ? nullptr : t->item(row, 0);
     return item != nullptr && item->checkState() == Qt::Checked;
-}
-
-void QtDialogView::ListSetRowBackground(int id, int row, Rgb colour) {
-    QTableWidget* t = List(id);
-    if (t == nullptr || row < 0 || row >= t->rowCount())
-        return;
-    const QSignalBlocker block(t);
-    for (int column = 0; column < t->columnCount(); ++column) {
-        QTableWidgetItem* item = t->item(row, column);
-        if (item == nullptr) {
-            item = new QTableWidgetItem();
-            t->setItem(row, column, item);
-        }
-        item->setBackground(QColor(colour.r, colour.g, colour.b));
-    }
 }
 
 std::vector<int> QtDialogView::ListSelectedRows(int id) {

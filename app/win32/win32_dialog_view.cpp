@@ -241,8 +241,6 @@ void Win32DialogView::OnDestroyed() {
         *icon = nullptr;
     }
     placed_.clear();
-    backgrounds_.clear();
-    rowBackgrounds_.clear();
 }
 
 void Win32DialogView::BuildMenuBar() {
@@ -402,13 +400,7 @@ LRESULT Win32DialogView::OnListCustomDraw(int id, NMLVCUSTOMDRAW* draw) {
             return CDRF_NOTIFYITEMDRAW;
         case CDDS_ITEMPREPAINT: {
             const int row = static_cast<int>(draw->nmcd.dwItemSpec);
-            std::optional<Rgb> colour = events_->OnListRowColour(id, row);
-            if (!colour) {
-                auto it = rowBackgrounds_.find(id);
-                if (it != rowBackgrounds_.end() && row >= 0 &&
-                    static_cast<size_t>(row) < it->second.size())
-                    colour = it->second[static_cast<size_t>(row)];
-            }
+            const std::optional<Rgb> colour = events_->OnListRowColour(id, row);
             if (!colour)
                 return CDRF_DODEFAULT;
             draw->clrTextBk = ToColorRef(*colour);
@@ -429,9 +421,6 @@ HBRUSH Win32DialogView::OnControlColour(HDC dc, HWND control) {
             colour = Rgb{255, 0, 0};
     } else {
         colour = events_->OnControlColour(id);
-        if (!colour)
-            if (auto it = backgrounds_.find(id); it != backgrounds_.end())
-                colour = it->second;
     }
     if (!colour)
         return nullptr;
@@ -680,12 +669,6 @@ void Win32DialogView::SetControlFont(int id, const FontSpec& wanted) {
         CentreResultText();
 }
 
-void Win32DialogView::SetControlBackground(int id, Rgb colour) {
-    backgrounds_[id] = colour;
-    if (HWND control = Control(id))
-        InvalidateRect(control, nullptr, TRUE);
-}
-
 void Win32DialogView::SetFocus(int id) {
     HWND control = Control(id);
     if (control != nullptr && IsWindowEnabled(control))
@@ -750,7 +733,6 @@ void Win32DialogView::ListAddColumn(int id, const std::string& header, int extra
 void Win32DialogView::ListDeleteAllRows(int id) {
     if (HWND list = Control(id))
         ListView_DeleteAllItems(list);
-    rowBackgrounds_.erase(id);
 }
 
 void Win32DialogView::ListInsertRow(int id, int row, const std::string& firstCell) {
@@ -762,10 +744,7 @@ void Win32DialogView::ListInsertRow(int id, int row, const std::string& firstCel
     item.mask = LVIF_TEXT;
     item.iItem = row;
     item.pszText = text.data();
-    const int inserted = ListView_InsertItem(list, &item);
-    auto& colours = rowBackgrounds_[id];
-    if (inserted >= 0 && static_cast<size_t>(inserted) <= colours.size())
-        colours.insert(colours.begin() + inserted, std::nullopt);
+    ListView_InsertItem(list, &item);
 }
 
 void Win32DialogView::ListDeleteRow(int id, int row) {
@@ -773,9 +752,6 @@ void Win32DialogView::ListDeleteRow(int id, int row) {
     if (list == nullptr || row < 0 || row >= ListView_GetItemCount(list))
         return;
     ListView_DeleteItem(list, row);
-    auto& colours = rowBackgrounds_[id];
-    if (static_cast<size_t>(row) < colours.size())
-        colours.erase(colours.begin() + row);
 }
 
 int Win32DialogView::ListRowCount(int id) {
@@ -821,17 +797,6 @@ void Win32DialogView::ListSetRowCheck(int id, int row, bool checked) {
 bool Win32DialogView::ListGetRowCheck(int id, int row) {
     HWND list = Control(id);
     return list != nullptr && ListView_GetCheckState(list, row) != FALSE;
-}
-
-void Win32DialogView::ListSetRowBackground(int id, int row, Rgb colour) {
-    HWND list = Control(id);
-    if (list == nullptr || row < 0 || row >= ListView_GetItemCount(list))
-        return;
-    auto& colours = rowBackgrounds_[id];
-    if (colours.size() < static_cast<size_t>(ListView_GetItemCount(list)))
-        colours.resize(static_cast<size_t>(ListView_GetItemCount(list)));
-    colours[static_cast<size_t>(row)] = colour;
-    ListView_RedrawItems(list, row, row);
 }
 
 std::vector<int> Win32DialogView::ListSelectedRows(int id) {

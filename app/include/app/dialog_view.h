@@ -185,7 +185,6 @@ class DialogView {
     virtual void SetCheck(int id, bool checked) = 0;  // check boxes and radio buttons
     virtual bool GetCheck(int id) = 0;
     virtual void SetControlFont(int id, const FontSpec& font) = 0;
-    virtual void SetControlBackground(int id, Rgb colour) = 0;
     virtual void SetFocus(int id) = 0;
 
     // Combo boxes.
@@ -206,7 +205,6 @@ class DialogView {
     virtual std::string ListGetCell(int id, int row, int column) = 0;
     virtual void ListSetRowCheck(int id, int row, bool checked) = 0;
     virtual bool ListGetRowCheck(int id, int row) = 0;
-    virtual void ListSetRowBackground(int id, int row, Rgb colour) = 0;
     virtual std::vector<int> ListSelectedRows(int id) = 0;
     virtual void ListSelectRow(int id, int row) = 0;
 
