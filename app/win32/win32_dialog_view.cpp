@@ -574,7 +574,6 @@ void Win32DialogView::ShowControl(int id, bool show) {
     if (!show && GetFocus() == control)
         SendMessageW(window_, WM_NEXTDLGCTL, 0, FALSE);
     ShowWindow(control, show ? SW_SHOWNA : SW_HIDE);
-    PlaceBand();
 }
 
 void Win32DialogView::PlaceControl(int id, const DlgRect& rect) {
