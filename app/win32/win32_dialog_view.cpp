@@ -198,6 +198,12 @@ INT_PTR CALLBACK Win32DialogView::DialogProc(HWND window, UINT message, WPARAM w
         return TRUE;
     }
     auto* view = reinterpret_cast<Win32DialogView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // The children still exist here; their subclasses go before they do.
+    if (message == WM_DESTROY && view != nullptr && view->window_ == window) {
+        RemoveWindowSubclass(view->Control(IDC_RESULT_EDIT), ResultFieldProc, 1);
+        RemoveWindowSubclass(view->Control(IDC_BAND_PROGRESS), ProgressTextProc, 1);
+        return FALSE;
+    }
     if (view == nullptr || view->window_ != window || view->events_ == nullptr)
         return FALSE;
     return view->OnMessage(message, wParam, lParam);

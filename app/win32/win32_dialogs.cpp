@@ -364,6 +364,7 @@ INT_PTR CALLBACK SecurityProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 struct ProgramFilesState {
     ProgramFileDialogHost& host;
     std::string localeLanguage;
+    // The list uses it until the dialog's children are gone: deleted after the dialog ends.
     HFONT font = nullptr;
 };
 
@@ -429,11 +430,6 @@ INT_PTR CALLBACK ProgramFilesProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         }
         RefillProgramFiles(dialog, state);
         return TRUE;
-    }
-    if (message == WM_DESTROY) {
-        if (auto* state = StateOf<ProgramFilesState>(dialog); state && state->font)
-            DeleteObject(state->font);
-        return FALSE;
     }
     if (message != WM_COMMAND)
         return FALSE;
@@ -581,6 +577,8 @@ void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host
                      const std::string& localeLanguage) {
     ProgramFilesState state{host, localeLanguage};
     RunDialog(instance, owner, IDD_PROGRAM_FILES, ProgramFilesProc, state);
+    if (state.font != nullptr)
+        DeleteObject(state.font);
 }
 
 AddHexFileResult RunAddHexFile(HINSTANCE instance, HWND owner, const FileDialogSpec& browse) {
