@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/control_ids.h"
+#include "programdata/limits.h"
 #include "programdata/string_table.h"
 
 namespace {
@@ -24,9 +25,6 @@ QString Q(const std::string& s) {
 QString Q(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
 }
-
-// Longest path the field takes, as the system's path buffers.
-constexpr int kMaxPathLength = 260;
 
 struct Column {
     StringId header;
@@ -117,7 +115,8 @@ QtAddHexFileDialog::QtAddHexFileDialog(Browse browse, QWidget* parent)
     : QDialog(parent), browseFile_(std::move(browse)) {
     setWindowTitle("Add Hex/S File");
     fileName_ = new QLineEdit(this);
-    fileName_->setMaxLength(kMaxPathLength);
+    // Typing stops at the longest name the settings file keeps whole.
+    fileName_->setMaxLength(static_cast<int>(programdata::kMaxStoredPath));
     fileName_->setMinimumWidth(QFontMetrics(fileName_->font()).averageCharWidth() * 60);
     browse_ = new QPushButton("...", this);
     browse_->setAutoDefault(false);
@@ -126,8 +125,13 @@ QtAddHexFileDialog::QtAddHexFileDialog(Browse browse, QWidget* parent)
     connect(browse_, &QPushButton::clicked, this, [this] {
         if (!browseFile_)
             return;
-        if (std::optional<std::string> path = browseFile_())
-            fileName_->setText(Q(*path));
+        if (std::optional<std::string> path = browseFile_()) {
+            // A longer chosen name stays whole, so that it is refused rather than cut.
+            const QString name = Q(*path);
+            fileName_->setMaxLength(std::max(static_cast<int>(programdata::kMaxStoredPath),
+                                             static_cast<int>(name.size())));
+            fileName_->setText(name);
+        }
     });
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);

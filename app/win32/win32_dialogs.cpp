@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "programdata/limits.h"
 #include "programdata/string_table.h"
 #include "security_id_keys.h"
 #include "win32_resource.h"
@@ -467,13 +468,12 @@ struct AddHexFileState {
     AddHexFileResult result;
 };
 
-// Longest path the field takes, as the system's path buffers.
-constexpr int kMaxPathLength = 260;
-
 INT_PTR CALLBACK AddHexFileProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        SendDlgItemMessageW(dialog, IDC_AH_FILE_NAME, EM_LIMITTEXT, kMaxPathLength, 0);
+        // Typing stops at the longest name the settings file keeps whole; a longer chosen
+        // name is set whole, so that it is refused rather than cut.
+        SendDlgItemMessageW(dialog, IDC_AH_FILE_NAME, EM_LIMITTEXT, programdata::kMaxStoredPath, 0);
         return TRUE;
     }
     if (message != WM_COMMAND)

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 
 #include "app/control_ids.h"
+#include "programdata/limits.h"
 #include "qt_program_file_dialogs.h"
 #include "qt_select_target_dialog.h"
 #include "qt_test_support.h"
@@ -116,7 +117,8 @@ TEST_F(QtFileDialogs, AddHexFileDialogHandsBackBothTexts) {
     int browsed = 0;
     QtAddHexFileDialog dialog([&] { return answers.at(size_t(browsed++)); }, nullptr);
     EXPECT_EQ(dialog.windowTitle().toStdString(), "Add Hex/S File");
-    EXPECT_EQ(dialog.fileNameEdit()->maxLength(), 260);
+    // Typing stops at the longest name the settings file keeps.
+    EXPECT_EQ(dialog.fileNameEdit()->maxLength(), static_cast<int>(programdata::kMaxStoredPath));
     EXPECT_TRUE(dialog.fileNameEdit()->text().isEmpty());
     EXPECT_TRUE(dialog.offsetEdit()->text().isEmpty());
     EXPECT_EQ(dialog.browseButton()->text().toStdString(), "...");
@@ -136,6 +138,15 @@ TEST_F(QtFileDialogs, AddHexFileDialogHandsBackBothTexts) {
     EXPECT_EQ(r.offsetText, "-1000");
     dialog.reject();
     EXPECT_EQ(dialog.Result().button, IDCANCEL);
+}
+
+TEST_F(QtFileDialogs, AddHexFileDialogKeepsALongerChosenNameWhole) {
+    // Cut to the typing limit, a chosen name would name another file, or one nobody chose.
+    const std::string longName = "/p/" + std::string(programdata::kMaxStoredPath, 'x') + ".hex";
+    QtAddHexFileDialog dialog([&] { return std::optional<std::string>(longName); }, nullptr);
+    dialog.browseButton()->click();
+    dialog.accept();
+    EXPECT_EQ(dialog.Result().fileName, longName);
 }
 
 TEST_F(QtFileDialogs, SelectTargetListsTheNamesAndAnswersTypedText) {
