@@ -354,8 +354,6 @@ INT_PTR CALLBACK SecurityProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         IsDlgButtonChecked(dialog, IDC_SECURITY_INITIALIZE) == BST_CHECKED ? 1 : 0;
     for (int i = 0; i < kSecurityFieldCount; ++i)
         state.result.fields[static_cast<size_t>(i)] = state.keys.Text(i);
-    if (id == IDOK && state.result.choice == 0)
-        state.result.fields = state.keys.OkTexts();
     EndDialog(dialog, id);
     return TRUE;
 }
