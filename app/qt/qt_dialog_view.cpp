@@ -733,12 +733,7 @@ void QtDialogView::SetControlFont(int id, const FontSpec& fontSpec) {
     QWidget* c = Control(id);
     if (c == nullptr)
         return;
-    QFont font(Q(fontSpec.face));
-    font.setFixedPitch(fontSpec.fixedPitch);
-    font.setStyleHint(fontSpec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
-    if (fontSpec.height != 0)
-        font.setPixelSize(fontSpec.height < 0 ? -fontSpec.height : fontSpec.height);
-    c->setFont(font);
+    c->setFont(QtFont(fontSpec));
     if (auto* table = qobject_cast<QTableWidget*>(c))
         SetRowHeight(table);
 }
@@ -999,7 +994,7 @@ SecurityIdResult QtDialogView::RunSecurityIdDialog(const SecurityIdRequest& requ
 }
 
 void QtDialogView::RunProgramFileDialog(ProgramFileDialogHost& host) {
-    QtProgramFileDialog dialog(host, LocaleLanguageName(), DialogParent());
+    QtProgramFileDialog dialog(host, DialogParent());
     dialog.exec();
 }
 

@@ -26,28 +26,22 @@ QString Q(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
 }
 
-struct Column {
-    StringId header;
-    int extraWidth;
-};
-// The main list's columns, a little wider for the two addresses.
-constexpr Column kColumns[] = {{IDS_COLUMN_FILE_NAME, 220},
-                               {IDS_COLUMN_START_ADDRESS, 37},
-                               {IDS_COLUMN_END_ADDRESS, 37},
-                               {IDS_COLUMN_OFFSET, 40},
-                               {IDS_COLUMN_FLASH_START, 40}};
-
 }  // namespace
 
-QtProgramFileDialog::QtProgramFileDialog(ProgramFileDialogHost& host,
-                                         const std::string& localeLanguage, QWidget* parent)
+QFont QtFont(const FontSpec& spec) {
+    QFont font(Q(spec.face));
+    font.setFixedPitch(spec.fixedPitch);
+    font.setStyleHint(spec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
+    if (spec.height != 0)
+        font.setPixelSize(spec.height < 0 ? -spec.height : spec.height);
+    return font;
+}
+
+QtProgramFileDialog::QtProgramFileDialog(ProgramFileDialogHost& host, QWidget* parent)
     : QDialog(parent), host_(host) {
     setWindowTitle("Add/Delete Hex/S File");
     list_ = new QTableWidget(this);
-    QFont font(localeLanguage == "日本語" ? "ＭＳ ゴシック" : "Courier New");
-    font.setFixedPitch(true);
-    font.setStyleHint(QFont::Monospace);
-    font.setPixelSize(12);
+    const QFont font = QtFont(host.FileListFont());
     list_->setFont(font);
     list_->setShowGrid(true);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -55,13 +49,14 @@ QtProgramFileDialog::QtProgramFileDialog(ProgramFileDialogHost& host,
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->verticalHeader()->hide();
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list_->setColumnCount(static_cast<int>(std::size(kColumns)));
+    list_->setColumnCount(static_cast<int>(std::size(kProgramFileColumns)));
     const QFontMetrics metrics(font);
     int width = 0;
     for (int c = 0; c < list_->columnCount(); ++c) {
-        const QString header = Q(GetStringText(kColumns[c].header));
+        const ListColumnSpec& column = kProgramFileColumns[c];
+        const QString header = Q(GetStringText(column.header));
         list_->setHorizontalHeaderItem(c, new QTableWidgetItem(header));
-        list_->setColumnWidth(c, metrics.horizontalAdvance(header) + kColumns[c].extraWidth);
+        list_->setColumnWidth(c, metrics.horizontalAdvance(header) + column.extraWidth);
         width += list_->columnWidth(c);
     }
     list_->setMinimumWidth(width + 4);

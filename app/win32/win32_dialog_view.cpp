@@ -525,7 +525,7 @@ void Win32DialogView::OnDpiChanged(const RECT& suggested) {
     SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     for (auto& [id, entry] : fonts_) {
-        HFONT font = CreateFontFor(entry.first);
+        HFONT font = CreateFontAt(entry.first, Dpi());
         SendMessageW(Control(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         DeleteObject(entry.second);
         entry.second = font;
@@ -650,22 +650,11 @@ bool Win32DialogView::GetCheck(int id) {
     return control != nullptr && SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-HFONT Win32DialogView::CreateFontFor(const FontSpec& wanted) const {
-    LOGFONTW font{};
-    font.lfHeight = wanted.height < 0 ? -Scale(-wanted.height) : Scale(wanted.height);
-    font.lfCharSet = DEFAULT_CHARSET;
-    // A fixed-pitch face that is not there gives way to another fixed-pitch one.
-    font.lfPitchAndFamily = wanted.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
-    const std::wstring face = Wide(wanted.face);
-    wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-    return CreateFontIndirectW(&font);
-}
-
 void Win32DialogView::SetControlFont(int id, const FontSpec& wanted) {
     HWND control = Control(id);
     if (control == nullptr)
         return;
-    HFONT font = CreateFontFor(wanted);
+    HFONT font = CreateFontAt(wanted, Dpi());
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (auto it = fonts_.find(id); it != fonts_.end())
         DeleteObject(it->second.second);
@@ -912,7 +901,7 @@ SecurityIdResult Win32DialogView::RunSecurityIdDialog(const SecurityIdRequest& r
 }
 
 void Win32DialogView::RunProgramFileDialog(ProgramFileDialogHost& host) {
-    RunProgramFiles(instance_, Owner(), host, LocaleLanguageName());
+    RunProgramFiles(instance_, Owner(), host);
 }
 
 AddHexFileResult Win32DialogView::RunAddHexFileDialog(const FileDialogSpec& browse) {

@@ -98,7 +98,6 @@ class Win32DialogView : public DialogView {
     void Dispatch(MSG& message);
     HBRUSH OnControlColour(HDC dc, HWND control);
     HBRUSH Brush(Rgb colour);
-    HFONT CreateFontFor(const FontSpec& wanted) const;
     // The window's dots per inch (96 where the system cannot say).
     int Dpi() const;
     int Scale(int pixelsAt96) const;

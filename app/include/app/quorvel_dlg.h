@@ -139,6 +139,7 @@ class CQuorvelDlg : public DialogEvents,
     void RowInserted(size_t row) override;
     void RowRemoved(size_t row) override;
     // The Add/Delete Hex/S File dialog works on the main list through these.
+    FontSpec FileListFont() override;
     std::vector<std::array<std::string, 5>> FileListRows() override;
     bool AddFromDialog() override;
     void DeleteRows(const std::vector<int>& rows) override;

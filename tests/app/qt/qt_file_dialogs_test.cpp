@@ -28,6 +28,9 @@ class ListHost : public ProgramFileDialogHost {
     std::vector<Row> toAdd;  // what each "&Add..." registers; nothing once empty
     std::vector<std::vector<int>> deleted;
 
+    FontSpec font{"Courier New", -12, true};
+
+    FontSpec FileListFont() override { return font; }
     std::vector<Row> FileListRows() override { return rows; }
     bool AddFromDialog() override {
         if (toAdd.empty())
@@ -63,7 +66,7 @@ TEST_F(QtFileDialogs, AddDeleteDialogShowsTheMainListAndWorksOnIt) {
     ListHost host;
     host.rows = {MakeRow("/p/a.hex"), MakeRow("/p/b.hex"), MakeRow("/p/c.hex")};
     host.toAdd = {MakeRow("/p/d.s")};
-    QtProgramFileDialog dialog(host, "English", nullptr);
+    QtProgramFileDialog dialog(host, nullptr);
     QTableWidget* list = dialog.list();
     EXPECT_EQ(dialog.windowTitle().toStdString(), "Add/Delete Hex/S File");
     EXPECT_EQ(dialog.addButton()->text().toStdString(), "&Add...");
@@ -108,7 +111,8 @@ TEST_F(QtFileDialogs, AddDeleteDialogShowsTheMainListAndWorksOnIt) {
                                               "/tests/quorvel_program_files.png"));
 
     ListHost none;
-    QtProgramFileDialog japanese(none, "日本語", nullptr);
+    none.font.face = "ＭＳ ゴシック";
+    QtProgramFileDialog japanese(none, nullptr);
     EXPECT_EQ(japanese.list()->font().family().toStdString(), "ＭＳ ゴシック");
 }
 
