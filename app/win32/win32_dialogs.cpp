@@ -553,8 +553,7 @@ SecurityIdResult RunSecurityId(HINSTANCE instance, HWND owner, const SecurityIdR
     return state.result;
 }
 
-void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host,
-                     const std::string& localeLanguage) {
+void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host) {
     ProgramFilesState state{host};
     RunDialog(instance, owner, IDD_PROGRAM_FILES, ProgramFilesProc, state);
     if (state.font != nullptr)
