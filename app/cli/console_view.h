@@ -54,7 +54,6 @@ class ConsoleView : public DialogView, public OperationObserver {
     void SetCheck(int id, bool checked) override { controls_[id].checked = checked; }
     bool GetCheck(int id) override { return controls_[id].checked; }
     void SetControlFont(int, const FontSpec&) override {}
-    void SetControlBackground(int, Rgb) override {}
     void SetFocus(int) override {}
     void ComboReset(int id) override { controls_[id] = Control{}; }
     void ComboAddString(int id, const std::string& text) override;
@@ -70,7 +69,6 @@ class ConsoleView : public DialogView, public OperationObserver {
     std::string ListGetCell(int, int, int) override { return {}; }
     void ListSetRowCheck(int, int, bool) override {}
     bool ListGetRowCheck(int, int) override { return false; }
-    void ListSetRowBackground(int, int, Rgb) override {}
     std::vector<int> ListSelectedRows(int) override { return {}; }
     void ListSelectRow(int, int) override {}
     void CheckMenuItem(int, bool) override {}

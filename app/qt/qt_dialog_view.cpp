@@ -72,9 +72,12 @@ QColor ToQColor(Rgb c) {
     return QColor(c.r, c.g, c.b);
 }
 
-// Dark backgrounds (the stopped result's blue) take white text so the result stays readable.
-QColor TextColourOn(Rgb c) {
-    return c.r * 299 + c.g * 587 + c.b * 114 < 128 * 1000 ? Qt::white : Qt::black;
+PixelRect ToPixelRect(const QRect& r) {
+    return {r.left(), r.top(), r.width(), r.height()};
+}
+
+QRect ToQRect(const PixelRect& r) {
+    return QRect(r.left, r.top, r.width, r.height);
 }
 
 // "desc|pattern|desc|pattern|" to Qt's "desc (pattern);;...". Each description already names
@@ -211,7 +214,7 @@ class ControlEdit : public QLineEdit {
         if (std::optional<Rgb> colour = events_.OnControlColour(id_)) {
             QPalette p = palette();
             const QColor background = ToQColor(*colour);
-            const QColor text = TextColourOn(*colour);
+            const QColor text = ToQColor(TextColourOn(*colour));
             if (p.color(QPalette::Disabled, QPalette::Base) != background ||
                 p.color(QPalette::Disabled, QPalette::Text) != text) {
                 // Disabled or not, the result stays legible.
@@ -242,7 +245,7 @@ class RowColourDelegate : public QStyledItemDelegate {
         QStyledItemDelegate::initStyleOption(option, index);
         if (std::optional<Rgb> colour = events_.OnListRowColour(id_, index.row())) {
             option->backgroundBrush = ToQColor(*colour);
-            option->palette.setColor(QPalette::Text, TextColourOn(*colour));
+            option->palette.setColor(QPalette::Text, ToQColor(TextColourOn(*colour)));
         }
     }
 
@@ -518,15 +521,11 @@ void QtDialogView::PlaceBand() {
         if (!widget->isHidden())
             top = std::max(top, widget->geometry().bottom() + 1);
     const int clientHeight = w->height() - w->menuBar_->sizeHint().height();
-    const QRect wide = ToPixels(DlgRect{7, 0, 392, 1});
-    const int gap = 4;
-    const int row = std::clamp((clientHeight - top - 3 * gap) / 2, 12, 22);
-    const int yieldWidth = wide.width() * 11 / 20;
-    top = std::max(top + gap, clientHeight - gap - 2 * row - gap);
-    w->yield_->setGeometry(wide.left(), top, yieldWidth, row);
-    w->fails_->setGeometry(wide.left() + yieldWidth + gap, top, wide.width() - yieldWidth - gap,
-                           row);
-    w->progress_->setGeometry(wide.left(), top + row + gap, wide.width(), row);
+    const BandPlacement band =
+        PlaceProductionBand(top, clientHeight, ToPixelRect(ToPixels(kBandSpanDu)));
+    w->yield_->setGeometry(ToQRect(band.yield));
+    w->fails_->setGeometry(ToQRect(band.fails));
+    w->progress_->setGeometry(ToQRect(band.progress));
 }
 
 void QtDialogView::ShowProductionBand(const ProductionBandState& band) {
@@ -534,14 +533,14 @@ void QtDialogView::ShowProductionBand(const ProductionBandState& band) {
         return;
     QtMainWindow* w = window_.get();
     w->yield_->setText(" " + Q(band.yieldText));
-    // A failure in the last cycle shows red, as the result field shows one.
     QPalette p = w->client_->palette();
-    if (band.lastCycleFailed) {
-        p.setColor(QPalette::Window, QColor(255, 0, 0));
-        p.setColor(QPalette::WindowText, Qt::black);
+    const std::optional<FieldColours> colours = YieldBandColours(band.lastCycleFailed);
+    if (colours) {
+        p.setColor(QPalette::Window, ToQColor(colours->background));
+        p.setColor(QPalette::WindowText, ToQColor(colours->text));
     }
     w->yield_->setPalette(p);
-    w->yield_->setAutoFillBackground(band.lastCycleFailed);
+    w->yield_->setAutoFillBackground(colours.has_value());
     w->fails_->setText(Q(band.failsText));
     w->fails_->setToolTip(Q(band.failsText));
     w->yield_->setToolTip(Q(band.failsText));
@@ -616,20 +615,16 @@ void QtDialogView::FitLabels() {
     // A label's rectangle reaches under the field it names, and its text may run wider in this
     // font than in the one the layout was drawn in: each label takes the room up to the next
     // control on its right.
-    const int windowRight = window_->width();
+    std::vector<PixelRect> fields;
+    for (auto& [id, widget] : window_->controls_)
+        if (!widget->isHidden() && qobject_cast<QLabel*>(widget) == nullptr)
+            fields.push_back(ToPixelRect(widget->geometry()));
     for (auto& [id, widget] : window_->controls_) {
         auto* label = qobject_cast<QLabel*>(widget);
         if (label == nullptr || label->isHidden())
             continue;
         const QRect own = label->geometry();
-        int right = windowRight - 4;
-        for (auto& [otherId, other] : window_->controls_) {
-            const QRect g = other->geometry();
-            if (other == widget || other->isHidden() || qobject_cast<QLabel*>(other) != nullptr)
-                continue;
-            if (g.left() > own.left() && g.top() < own.bottom() && g.bottom() > own.top())
-                right = std::min(right, g.left() - 4);
-        }
+        const int right = LabelRoomRight(ToPixelRect(own), fields, window_->width(), 4);
         label->setFont(window_->client_->font());
         FitText(label, label->text(), right - own.left());
         label->resize(std::min(label->sizeHint().width(), right - own.left()), own.height());
@@ -738,26 +733,9 @@ void QtDialogView::SetControlFont(int id, const FontSpec& fontSpec) {
     QWidget* c = Control(id);
     if (c == nullptr)
         return;
-    QFont font(Q(fontSpec.face));
-    font.setFixedPitch(fontSpec.fixedPitch);
-    font.setStyleHint(fontSpec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
-    if (fontSpec.height != 0)
-        font.setPixelSize(fontSpec.height < 0 ? -fontSpec.height : fontSpec.height);
-    c->setFont(font);
+    c->setFont(QtFont(fontSpec));
     if (auto* table = qobject_cast<QTableWidget*>(c))
         SetRowHeight(table);
-}
-
-void QtDialogView::SetControlBackground(int id, Rgb colour) {
-    QWidget* c = Control(id);
-    if (c == nullptr)
-        return;
-    QPalette p = c->palette();
-    const QColor q(colour.r, colour.g, colour.b);
-    p.setColor(QPalette::Base, q);
-    p.setColor(QPalette::Window, q);
-    c->setPalette(p);
-    c->setAutoFillBackground(true);
 }
 
 void QtDialogView::SetFocus(int id) {
@@ -877,21 +855,6 @@ bool QtDialogView::ListGetRowCheck(int id, int row) {
     QTableWidget* t = List(id);
     QTableWidgetItem* item = t == nullptr ? nullptr : t->item(row, 0);
     return item != nullptr && item->checkState() == Qt::Checked;
-}
-
-void QtDialogView::ListSetRowBackground(int id, int row, Rgb colour) {
-    QTableWidget* t = List(id);
-    if (t == nullptr || row < 0 || row >= t->rowCount())
-        return;
-    const QSignalBlocker block(t);
-    for (int column = 0; column < t->columnCount(); ++column) {
-        QTableWidgetItem* item = t->item(row, column);
-        if (item == nullptr) {
-            item = new QTableWidgetItem();
-            t->setItem(row, column, item);
-        }
-        item->setBackground(QColor(colour.r, colour.g, colour.b));
-    }
 }
 
 std::vector<int> QtDialogView::ListSelectedRows(int id) {
@@ -1031,7 +994,7 @@ SecurityIdResult QtDialogView::RunSecurityIdDialog(const SecurityIdRequest& requ
 }
 
 void QtDialogView::RunProgramFileDialog(ProgramFileDialogHost& host) {
-    QtProgramFileDialog dialog(host, LocaleLanguageName(), DialogParent());
+    QtProgramFileDialog dialog(host, DialogParent());
     dialog.exec();
 }
 

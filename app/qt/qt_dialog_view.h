@@ -39,7 +39,6 @@ class QtDialogView : public DialogView {
     void SetCheck(int id, bool checked) override;
     bool GetCheck(int id) override;
     void SetControlFont(int id, const FontSpec& font) override;
-    void SetControlBackground(int id, Rgb colour) override;
     void SetFocus(int id) override;
 
     void ComboReset(int id) override;
@@ -57,7 +56,6 @@ class QtDialogView : public DialogView {
     std::string ListGetCell(int id, int row, int column) override;
     void ListSetRowCheck(int id, int row, bool checked) override;
     bool ListGetRowCheck(int id, int row) override;
-    void ListSetRowBackground(int id, int row, Rgb colour) override;
     std::vector<int> ListSelectedRows(int id) override;
     void ListSelectRow(int id, int row) override;
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/control_ids.h"
+#include "programdata/limits.h"
 #include "programdata/string_table.h"
 
 namespace {
@@ -25,31 +26,22 @@ QString Q(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
 }
 
-// Longest path the field takes, as the system's path buffers.
-constexpr int kMaxPathLength = 260;
-
-struct Column {
-    StringId header;
-    int extraWidth;
-};
-// The main list's columns, a little wider for the two addresses.
-constexpr Column kColumns[] = {{IDS_COLUMN_FILE_NAME, 220},
-                               {IDS_COLUMN_START_ADDRESS, 37},
-                               {IDS_COLUMN_END_ADDRESS, 37},
-                               {IDS_COLUMN_OFFSET, 40},
-                               {IDS_COLUMN_FLASH_START, 40}};
-
 }  // namespace
 
-QtProgramFileDialog::QtProgramFileDialog(ProgramFileDialogHost& host,
-                                         const std::string& localeLanguage, QWidget* parent)
+QFont QtFont(const FontSpec& spec) {
+    QFont font(Q(spec.face));
+    font.setFixedPitch(spec.fixedPitch);
+    font.setStyleHint(spec.fixedPitch ? QFont::Monospace : QFont::AnyStyle);
+    if (spec.height != 0)
+        font.setPixelSize(spec.height < 0 ? -spec.height : spec.height);
+    return font;
+}
+
+QtProgramFileDialog::QtProgramFileDialog(ProgramFileDialogHost& host, QWidget* parent)
     : QDialog(parent), host_(host) {
     setWindowTitle("Add/Delete Hex/S File");
     list_ = new QTableWidget(this);
-    QFont font(localeLanguage == "日本語" ? "ＭＳ ゴシック" : "Courier New");
-    font.setFixedPitch(true);
-    font.setStyleHint(QFont::Monospace);
-    font.setPixelSize(12);
+    const QFont font = QtFont(host.FileListFont());
     list_->setFont(font);
     list_->setShowGrid(true);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -57,13 +49,14 @@ QtProgramFileDialog::QtProgramFileDialog(ProgramFileDialogHost& host,
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->verticalHeader()->hide();
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list_->setColumnCount(static_cast<int>(std::size(kColumns)));
+    list_->setColumnCount(static_cast<int>(std::size(kProgramFileColumns)));
     const QFontMetrics metrics(font);
     int width = 0;
     for (int c = 0; c < list_->columnCount(); ++c) {
-        const QString header = Q(GetStringText(kColumns[c].header));
+        const ListColumnSpec& column = kProgramFileColumns[c];
+        const QString header = Q(GetStringText(column.header));
         list_->setHorizontalHeaderItem(c, new QTableWidgetItem(header));
-        list_->setColumnWidth(c, metrics.horizontalAdvance(header) + kColumns[c].extraWidth);
+        list_->setColumnWidth(c, metrics.horizontalAdvance(header) + column.extraWidth);
         width += list_->columnWidth(c);
     }
     list_->setMinimumWidth(width + 4);
@@ -117,7 +110,8 @@ QtAddHexFileDialog::QtAddHexFileDialog(Browse browse, QWidget* parent)
     : QDialog(parent), browseFile_(std::move(browse)) {
     setWindowTitle("Add Hex/S File");
     fileName_ = new QLineEdit(this);
-    fileName_->setMaxLength(kMaxPathLength);
+    // Typing stops at the longest name the settings file keeps whole.
+    fileName_->setMaxLength(static_cast<int>(programdata::kMaxStoredPath));
     fileName_->setMinimumWidth(QFontMetrics(fileName_->font()).averageCharWidth() * 60);
     browse_ = new QPushButton("...", this);
     browse_->setAutoDefault(false);
@@ -126,8 +120,13 @@ QtAddHexFileDialog::QtAddHexFileDialog(Browse browse, QWidget* parent)
     connect(browse_, &QPushButton::clicked, this, [this] {
         if (!browseFile_)
             return;
-        if (std::optional<std::string> path = browseFile_())
-            fileName_->setText(Q(*path));
+        if (std::optional<std::string> path = browseFile_()) {
+            // A longer chosen name stays whole, so that it is refused rather than cut.
+            const QString name = Q(*path);
+            fileName_->setMaxLength(std::max(static_cast<int>(programdata::kMaxStoredPath),
+                                             static_cast<int>(name.size())));
+            fileName_->setText(name);
+        }
     });
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);

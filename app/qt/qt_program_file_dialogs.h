@@ -8,15 +8,17 @@
 
 #include "app/dialog_view.h"
 
+class QFont;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
 
+// The font a FontSpec names; a fixed-pitch face that is missing gives way to another one.
+QFont QtFont(const FontSpec& spec);
+
 class QtProgramFileDialog : public QDialog {
   public:
-    // localeLanguage picks the list's fixed-pitch face.
-    QtProgramFileDialog(ProgramFileDialogHost& host, const std::string& localeLanguage,
-                        QWidget* parent);
+    QtProgramFileDialog(ProgramFileDialogHost& host, QWidget* parent);
 
     QTableWidget* list() const { return list_; }
     QPushButton* addButton() const { return add_; }

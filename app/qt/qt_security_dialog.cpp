@@ -14,8 +14,6 @@ QString Name(int id) {
     return QStringLiteral("security_%1").arg(id);
 }
 
-const QString kAllBlank(CSecurityEdit::kPositions, u' ');
-
 }  // namespace
 
 CSecurityDialog::CSecurityDialog(const SecurityIdRequest& request, QWidget* parent)
@@ -38,7 +36,7 @@ CSecurityDialog::CSecurityDialog(const SecurityIdRequest& request, QWidget* pare
     skip->setObjectName(Name(IDSKIP));
     auto* unplug = new QPushButton("Unplug", this);
     unplug->setObjectName(Name(IDUNPLUG));
-    connect(ok_, &QPushButton::clicked, this, [this] { OnOk(); });
+    connect(ok_, &QPushButton::clicked, this, [this] { done(IDOK); });
     connect(skip, &QPushButton::clicked, this, [this] { done(IDSKIP); });
     connect(unplug, &QPushButton::clicked, this, [this] { done(IDUNPLUG); });
 
@@ -92,18 +90,6 @@ CSecurityDialog::CSecurityDialog(const SecurityIdRequest& request, QWidget* pare
 void CSecurityDialog::OnChoice() {
     for (CSecurityEdit* field : fields_)
         field->setEnabled(enterId_->isChecked());
-}
-
-void CSecurityDialog::OnOk() {
-    // A word typed in part counts with zeros in its empty positions; an untouched word stays
-    // empty and ends the ID there.
-    if (enterId_->isChecked()) {
-        for (CSecurityEdit* field : fields_) {
-            if (field->text() != kAllBlank)
-                field->setText(QString(field->text()).replace(u' ', u'0'));
-        }
-    }
-    done(IDOK);
 }
 
 void CSecurityDialog::reject() {

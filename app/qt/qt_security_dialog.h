@@ -22,7 +22,6 @@ class CSecurityDialog : public QDialog {
     void reject() override;
 
   private:
-    void OnOk();
     void OnChoice();
 
     QRadioButton* enterId_ = nullptr;

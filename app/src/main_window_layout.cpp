@@ -1,5 +1,6 @@
 #include "app/main_window_layout.h"
 
+#include <algorithm>
 #include <array>
 
 #include "app/control_ids.h"
@@ -99,4 +100,45 @@ const ControlSpec* FindMainWindowControl(int id) {
 
 std::span<const MenuEntry> MainMenuBar() {
     return kMenuBar;
+}
+
+namespace {
+
+int AtDpi(int pixelsAt96, int dpi) {
+    return (pixelsAt96 * dpi + 48) / 96;
+}
+
+}  // namespace
+
+BandPlacement PlaceProductionBand(int controlsBottom, int clientHeight, const PixelRect& span,
+                                  int dpi) {
+    const int gap = AtDpi(4, dpi);
+    const int row =
+        std::clamp((clientHeight - controlsBottom - 3 * gap) / 2, AtDpi(12, dpi), AtDpi(22, dpi));
+    const int yieldWidth = span.width * 11 / 20;
+    // Low in the room, and below the controls when the room is too small.
+    const int top = std::max(controlsBottom + gap, clientHeight - gap - 2 * row - gap);
+    return {{span.left, top, yieldWidth, row},
+            {span.left + yieldWidth + gap, top, span.width - yieldWidth - gap, row},
+            {span.left, top + row + gap, span.width, row}};
+}
+
+int LabelRoomRight(const PixelRect& label, std::span<const PixelRect> controls, int clientRight,
+                   int gap) {
+    int right = clientRight - gap;
+    for (const PixelRect& c : controls)
+        if (c.left > label.left && c.top < label.bottom() && c.bottom() > label.top)
+            right = std::min(right, c.left - gap);
+    return right;
+}
+
+Rgb TextColourOn(Rgb c) {
+    const bool dark = c.r * 299 + c.g * 587 + c.b * 114 < 128 * 1000;
+    return dark ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+}
+
+std::optional<FieldColours> YieldBandColours(bool lastCycleFailed) {
+    if (!lastCycleFailed)
+        return std::nullopt;
+    return FieldColours{{255, 0, 0}, {0, 0, 0}};
 }

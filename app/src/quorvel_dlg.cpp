@@ -202,9 +202,14 @@ void CQuorvelDlg::SelectStoredTarget() {
     settings_.targetName = TargetName(index);
 }
 
-void CQuorvelDlg::CreateFonts() {
+FontSpec CQuorvelDlg::FileListFont() {
     const bool japanese = view_.LocaleLanguageName() == "日本語";
-    FontSpec listFont{japanese ? "ＭＳ ゴシック" : "Courier New", -12, true};
+    return {japanese ? "ＭＳ ゴシック" : "Courier New", -12, true};
+}
+
+void CQuorvelDlg::CreateFonts() {
+    const FontSpec listFont = FileListFont();
+    const bool japanese = view_.LocaleLanguageName() == "日本語";
     FontSpec resultFont{listFont.face, japanese ? -32 : -26, true};
     for (int id : {IDC_CONNECTION_LIST, IDC_CHECK_LIST_LOW, IDC_CHECK_LIST_HIGH})
         view_.SetControlFont(id, listFont);

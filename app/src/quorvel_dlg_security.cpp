@@ -34,11 +34,24 @@ std::vector<uint16_t> WordsOf(const uint8_t* bytes, uint32_t byteCount) {
     return words;
 }
 
-// The typed ID: fields 1 to 12 up to the first that is not four hexadecimal digits (a blank
-// ends the ID).
-std::vector<uint16_t> TypedWords(const std::array<std::string, 12>& fields) {
+bool AllBlank(const std::string& field) {
+    return field.find_first_not_of(' ') == std::string::npos;
+}
+
+int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
+    targets::SetStatus(target, FLASH_OK);
+    return ApiObj.SetSecID(target, uint8_t(words.size()), words.data(), protect);
+}
+
+}  // namespace
+
+std::vector<uint16_t> TypedSecurityIdWords(const std::array<std::string, 12>& fields) {
     std::vector<uint16_t> words;
-    for (const std::string& field : fields) {
+    for (const std::string& typed : fields) {
+        if (AllBlank(typed))
+            break;
+        std::string field = typed;
+        std::replace(field.begin(), field.end(), ' ', '0');
         uint16_t word = 0;
         const char* end = field.data() + field.size();
         const auto [stop, error] = std::from_chars(field.data(), end, word, 16);
@@ -48,13 +61,6 @@ std::vector<uint16_t> TypedWords(const std::array<std::string, 12>& fields) {
     }
     return words;
 }
-
-int SendId(int target, const std::vector<uint16_t>& words, uint16_t& protect) {
-    targets::SetStatus(target, FLASH_OK);
-    return ApiObj.SetSecID(target, uint8_t(words.size()), words.data(), protect);
-}
-
-}  // namespace
 
 bool CQuorvelDlg::SecurityCheck() {
     WarnIfSecurityIdReadable();
@@ -116,7 +122,7 @@ CQuorvelDlg::SecurityVerdict CQuorvelDlg::CheckTargetSecurity(int n, int count) 
             InitializeProtectedTargets(count);
             return SecurityVerdict::Initialized;
         }
-        const std::vector<uint16_t> words = TypedWords(answer.fields);
+        const std::vector<uint16_t> words = TypedSecurityIdWords(answer.fields);
         SendId(n, words, protect);
         if (!AdapterAnswered(n))
             return SecurityVerdict::Next;

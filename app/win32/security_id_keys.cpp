@@ -143,11 +143,3 @@ bool SecurityIdKeys::Paste(std::string_view pasted) {
         MoveTo(field, position);
     return true;
 }
-
-std::array<std::string, SecurityIdKeys::kFields> SecurityIdKeys::OkTexts() const {
-    std::array<std::string, kFields> out = text_;
-    for (std::string& t : out)
-        if (t != kAllBlank)
-            std::replace(t.begin(), t.end(), kBlank, '0');
-    return out;
-}

@@ -41,10 +41,6 @@ class SecurityIdKeys {
     // Blanks the selected positions; false without a selection.
     bool BlankSelection();
 
-    // The fields as OK hands them over: a word typed in part counts with zeros in its blank
-    // positions; an untouched word stays blank and ends the ID there.
-    std::array<std::string, kFields> OkTexts() const;
-
   private:
     void MoveTo(int field, int caret);
 

@@ -18,9 +18,21 @@ COLORREF ToColorRef(Rgb c) {
     return RGB(c.r, c.g, c.b);
 }
 
-// Dark backgrounds (the stopped result's blue) take white text so the text stays readable.
-COLORREF TextColourOn(Rgb c) {
-    return c.r * 299 + c.g * 587 + c.b * 114 < 128 * 1000 ? RGB(255, 255, 255) : RGB(0, 0, 0);
+PixelRect ToPixelRect(const RECT& r) {
+    return {static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right - r.left),
+            static_cast<int>(r.bottom - r.top)};
+}
+
+// The child's rectangle in its parent's client area.
+PixelRect ChildRect(HWND parent, HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return ToPixelRect(r);
+}
+
+bool IsShown(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 bool HasClass(HWND window, const wchar_t* name) {
@@ -198,6 +210,12 @@ INT_PTR CALLBACK Win32DialogView::DialogProc(HWND window, UINT message, WPARAM w
         return TRUE;
     }
     auto* view = reinterpret_cast<Win32DialogView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // The children still exist here; their subclasses go before they do.
+    if (message == WM_DESTROY && view != nullptr && view->window_ == window) {
+        RemoveWindowSubclass(view->Control(IDC_RESULT_EDIT), ResultFieldProc, 1);
+        RemoveWindowSubclass(view->Control(IDC_BAND_PROGRESS), ProgressTextProc, 1);
+        return FALSE;
+    }
     if (view == nullptr || view->window_ != window || view->events_ == nullptr)
         return FALSE;
     return view->OnMessage(message, wParam, lParam);
@@ -241,8 +259,6 @@ void Win32DialogView::OnDestroyed() {
         *icon = nullptr;
     }
     placed_.clear();
-    backgrounds_.clear();
-    rowBackgrounds_.clear();
 }
 
 void Win32DialogView::BuildMenuBar() {
@@ -402,17 +418,11 @@ LRESULT Win32DialogView::OnListCustomDraw(int id, NMLVCUSTOMDRAW* draw) {
             return CDRF_NOTIFYITEMDRAW;
         case CDDS_ITEMPREPAINT: {
             const int row = static_cast<int>(draw->nmcd.dwItemSpec);
-            std::optional<Rgb> colour = events_->OnListRowColour(id, row);
-            if (!colour) {
-                auto it = rowBackgrounds_.find(id);
-                if (it != rowBackgrounds_.end() && row >= 0 &&
-                    static_cast<size_t>(row) < it->second.size())
-                    colour = it->second[static_cast<size_t>(row)];
-            }
+            const std::optional<Rgb> colour = events_->OnListRowColour(id, row);
             if (!colour)
                 return CDRF_DODEFAULT;
             draw->clrTextBk = ToColorRef(*colour);
-            draw->clrText = TextColourOn(*colour);
+            draw->clrText = ToColorRef(TextColourOn(*colour));
             return CDRF_NEWFONT;
         }
         default:
@@ -422,22 +432,17 @@ LRESULT Win32DialogView::OnListCustomDraw(int id, NMLVCUSTOMDRAW* draw) {
 
 HBRUSH Win32DialogView::OnControlColour(HDC dc, HWND control) {
     const int id = GetDlgCtrlID(control);
-    std::optional<Rgb> colour;
+    std::optional<FieldColours> colours;
     if (id == IDC_BAND_YIELD) {
-        // A failure in the last cycle shows red, as the result field shows one.
-        if (band_.lastCycleFailed)
-            colour = Rgb{255, 0, 0};
-    } else {
-        colour = events_->OnControlColour(id);
-        if (!colour)
-            if (auto it = backgrounds_.find(id); it != backgrounds_.end())
-                colour = it->second;
+        colours = YieldBandColours(band_.lastCycleFailed);
+    } else if (const std::optional<Rgb> background = events_->OnControlColour(id)) {
+        colours = FieldColours{*background, TextColourOn(*background)};
     }
-    if (!colour)
+    if (!colours)
         return nullptr;
-    SetBkColor(dc, ToColorRef(*colour));
-    SetTextColor(dc, TextColourOn(*colour));
-    return Brush(*colour);
+    SetBkColor(dc, ToColorRef(colours->background));
+    SetTextColor(dc, ToColorRef(colours->text));
+    return Brush(colours->background);
 }
 
 HBRUSH Win32DialogView::Brush(Rgb colour) {
@@ -486,29 +491,20 @@ void Win32DialogView::FitLabels() {
     GetClientRect(window_, &client);
     const int gap = Scale(4);
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0));
+    std::vector<PixelRect> fields;
+    for (const ControlSpec& entry : MainWindowControls())
+        if (HWND control = Control(entry.id);
+            entry.kind != ControlKind::Label && control != nullptr && IsShown(control))
+            fields.push_back(ChildRect(window_, control));
     HDC dc = GetDC(window_);
     for (const ControlSpec& entry : MainWindowControls()) {
         HWND label = Control(entry.id);
-        if (entry.kind != ControlKind::Label || label == nullptr ||
-            !(GetWindowLongPtrW(label, GWL_STYLE) & WS_VISIBLE))
+        if (entry.kind != ControlKind::Label || label == nullptr || !IsShown(label))
             continue;
-        RECT own;
-        GetWindowRect(label, &own);
-        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&own), 2);
-        int right = client.right - gap;
-        for (const ControlSpec& other : MainWindowControls()) {
-            HWND control = Control(other.id);
-            if (other.kind == ControlKind::Label || control == nullptr ||
-                !(GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE))
-                continue;
-            RECT g;
-            GetWindowRect(control, &g);
-            MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&g), 2);
-            if (g.left > own.left && g.top < own.bottom && g.bottom > own.top)
-                right = std::min(right, static_cast<int>(g.left) - gap);
-        }
+        const PixelRect own = ChildRect(window_, label);
+        const int right = LabelRoomRight(own, fields, static_cast<int>(client.right), gap);
         const std::wstring text = Wide(WindowText(label));
-        const int room = std::max(0, right - static_cast<int>(own.left));
+        const int room = std::max(0, right - own.left);
         HFONT fitting = CreateFittingFont(dc, font, text, room);
         SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(fitting ? fitting : font), FALSE);
         if (auto it = labelFonts_.find(entry.id); it != labelFonts_.end()) {
@@ -518,7 +514,7 @@ void Win32DialogView::FitLabels() {
         if (fitting != nullptr)
             labelFonts_[entry.id] = fitting;
         const int width = std::min(TextWidth(dc, fitting ? fitting : font, text), room);
-        SetWindowPos(label, nullptr, 0, 0, width, own.bottom - own.top,
+        SetWindowPos(label, nullptr, 0, 0, width, own.height,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
         InvalidateRect(label, nullptr, TRUE);
     }
@@ -529,7 +525,7 @@ void Win32DialogView::OnDpiChanged(const RECT& suggested) {
     SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     for (auto& [id, entry] : fonts_) {
-        HFONT font = CreateFontFor(entry.first);
+        HFONT font = CreateFontAt(entry.first, Dpi());
         SendMessageW(Control(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         DeleteObject(entry.second);
         entry.second = font;
@@ -579,13 +575,11 @@ void Win32DialogView::ShowControl(int id, bool show) {
     HWND control = Control(id);
     if (control == nullptr)
         return;
-    const bool shown = (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (shown == show)
+    if (IsShown(control) == show)
         return;
     if (!show && GetFocus() == control)
         SendMessageW(window_, WM_NEXTDLGCTL, 0, FALSE);
     ShowWindow(control, show ? SW_SHOWNA : SW_HIDE);
-    PlaceBand();
 }
 
 void Win32DialogView::PlaceControl(int id, const DlgRect& rect) {
@@ -656,34 +650,17 @@ bool Win32DialogView::GetCheck(int id) {
     return control != nullptr && SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-HFONT Win32DialogView::CreateFontFor(const FontSpec& wanted) const {
-    LOGFONTW font{};
-    font.lfHeight = wanted.height < 0 ? -Scale(-wanted.height) : Scale(wanted.height);
-    font.lfCharSet = DEFAULT_CHARSET;
-    // A fixed-pitch face that is not there gives way to another fixed-pitch one.
-    font.lfPitchAndFamily = wanted.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
-    const std::wstring face = Wide(wanted.face);
-    wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-    return CreateFontIndirectW(&font);
-}
-
 void Win32DialogView::SetControlFont(int id, const FontSpec& wanted) {
     HWND control = Control(id);
     if (control == nullptr)
         return;
-    HFONT font = CreateFontFor(wanted);
+    HFONT font = CreateFontAt(wanted, Dpi());
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (auto it = fonts_.find(id); it != fonts_.end())
         DeleteObject(it->second.second);
     fonts_[id] = {wanted, font};
     if (id == IDC_RESULT_EDIT)
         CentreResultText();
-}
-
-void Win32DialogView::SetControlBackground(int id, Rgb colour) {
-    backgrounds_[id] = colour;
-    if (HWND control = Control(id))
-        InvalidateRect(control, nullptr, TRUE);
 }
 
 void Win32DialogView::SetFocus(int id) {
@@ -750,7 +727,6 @@ void Win32DialogView::ListAddColumn(int id, const std::string& header, int extra
 void Win32DialogView::ListDeleteAllRows(int id) {
     if (HWND list = Control(id))
         ListView_DeleteAllItems(list);
-    rowBackgrounds_.erase(id);
 }
 
 void Win32DialogView::ListInsertRow(int id, int row, const std::string& firstCell) {
@@ -762,10 +738,7 @@ void Win32DialogView::ListInsertRow(int id, int row, const std::string& firstCel
     item.mask = LVIF_TEXT;
     item.iItem = row;
     item.pszText = text.data();
-    const int inserted = ListView_InsertItem(list, &item);
-    auto& colours = rowBackgrounds_[id];
-    if (inserted >= 0 && static_cast<size_t>(inserted) <= colours.size())
-        colours.insert(colours.begin() + inserted, std::nullopt);
+    ListView_InsertItem(list, &item);
 }
 
 void Win32DialogView::ListDeleteRow(int id, int row) {
@@ -773,9 +746,6 @@ void Win32DialogView::ListDeleteRow(int id, int row) {
     if (list == nullptr || row < 0 || row >= ListView_GetItemCount(list))
         return;
     ListView_DeleteItem(list, row);
-    auto& colours = rowBackgrounds_[id];
-    if (static_cast<size_t>(row) < colours.size())
-        colours.erase(colours.begin() + row);
 }
 
 int Win32DialogView::ListRowCount(int id) {
@@ -821,17 +791,6 @@ void Win32DialogView::ListSetRowCheck(int id, int row, bool checked) {
 bool Win32DialogView::ListGetRowCheck(int id, int row) {
     HWND list = Control(id);
     return list != nullptr && ListView_GetCheckState(list, row) != FALSE;
-}
-
-void Win32DialogView::ListSetRowBackground(int id, int row, Rgb colour) {
-    HWND list = Control(id);
-    if (list == nullptr || row < 0 || row >= ListView_GetItemCount(list))
-        return;
-    auto& colours = rowBackgrounds_[id];
-    if (colours.size() < static_cast<size_t>(ListView_GetItemCount(list)))
-        colours.resize(static_cast<size_t>(ListView_GetItemCount(list)));
-    colours[static_cast<size_t>(row)] = colour;
-    ListView_RedrawItems(list, row, row);
 }
 
 std::vector<int> Win32DialogView::ListSelectedRows(int id) {
@@ -942,7 +901,7 @@ SecurityIdResult Win32DialogView::RunSecurityIdDialog(const SecurityIdRequest& r
 }
 
 void Win32DialogView::RunProgramFileDialog(ProgramFileDialogHost& host) {
-    RunProgramFiles(instance_, Owner(), host, LocaleLanguageName());
+    RunProgramFiles(instance_, Owner(), host);
 }
 
 AddHexFileResult Win32DialogView::RunAddHexFileDialog(const FileDialogSpec& browse) {
@@ -979,31 +938,23 @@ void Win32DialogView::PlaceBand() {
     for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         const int id = GetDlgCtrlID(child);
-        if (id == IDC_BAND_YIELD || id == IDC_BAND_FAILS || id == IDC_BAND_PROGRESS ||
-            !(GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE))
-            continue;
-        RECT r;
-        GetWindowRect(child, &r);
-        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
-        top = std::max(top, static_cast<int>(r.bottom));
+        if (id != IDC_BAND_YIELD && id != IDC_BAND_FAILS && id != IDC_BAND_PROGRESS &&
+            IsShown(child))
+            top = std::max(top, ChildRect(window_, child).bottom());
     }
     RECT client;
     GetClientRect(window_, &client);
-    RECT wide{7, 0, 392, 1};
+    RECT wide{kBandSpanDu.left, kBandSpanDu.top, kBandSpanDu.right, kBandSpanDu.bottom};
     MapDialogRect(window_, &wide);
-    const int width = wide.right - wide.left;
-    const int gap = Scale(4);
-    const int row =
-        std::clamp(static_cast<int>(client.bottom - top - 3 * gap) / 2, Scale(12), Scale(22));
-    const int yieldWidth = width * 11 / 20;
-    top = std::max(top + gap, static_cast<int>(client.bottom) - gap - 2 * row - gap);
-    auto place = [&](int id, int x, int y, int w, int h) {
-        SetWindowPos(Control(id), nullptr, x, y, w, h,
+    const BandPlacement band =
+        PlaceProductionBand(top, static_cast<int>(client.bottom), ToPixelRect(wide), Dpi());
+    auto place = [&](int id, const PixelRect& r) {
+        SetWindowPos(Control(id), nullptr, r.left, r.top, r.width, r.height,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     };
-    place(IDC_BAND_YIELD, wide.left, top, yieldWidth, row);
-    place(IDC_BAND_FAILS, wide.left + yieldWidth + gap, top, width - yieldWidth - gap, row);
-    place(IDC_BAND_PROGRESS, wide.left, top + row + gap, width, row);
+    place(IDC_BAND_YIELD, band.yield);
+    place(IDC_BAND_FAILS, band.fails);
+    place(IDC_BAND_PROGRESS, band.progress);
 }
 
 void Win32DialogView::ShowProductionBand(const ProductionBandState& band) {

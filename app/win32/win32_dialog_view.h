@@ -34,7 +34,6 @@ class Win32DialogView : public DialogView {
     void SetCheck(int id, bool checked) override;
     bool GetCheck(int id) override;
     void SetControlFont(int id, const FontSpec& font) override;
-    void SetControlBackground(int id, Rgb colour) override;
     void SetFocus(int id) override;
 
     void ComboReset(int id) override;
@@ -52,7 +51,6 @@ class Win32DialogView : public DialogView {
     std::string ListGetCell(int id, int row, int column) override;
     void ListSetRowCheck(int id, int row, bool checked) override;
     bool ListGetRowCheck(int id, int row) override;
-    void ListSetRowBackground(int id, int row, Rgb colour) override;
     std::vector<int> ListSelectedRows(int id) override;
     void ListSelectRow(int id, int row) override;
 
@@ -100,7 +98,6 @@ class Win32DialogView : public DialogView {
     void Dispatch(MSG& message);
     HBRUSH OnControlColour(HDC dc, HWND control);
     HBRUSH Brush(Rgb colour);
-    HFONT CreateFontFor(const FontSpec& wanted) const;
     // The window's dots per inch (96 where the system cannot say).
     int Dpi() const;
     int Scale(int pixelsAt96) const;
@@ -126,8 +123,6 @@ class Win32DialogView : public DialogView {
     std::map<int, std::pair<FontSpec, HFONT>> fonts_;
     // Smaller cuts of the dialog font for labels too wide for their room.
     std::map<int, HFONT> labelFonts_;
-    std::map<int, Rgb> backgrounds_;
-    std::map<int, std::vector<std::optional<Rgb>>> rowBackgrounds_;
     std::map<uint32_t, HBRUSH> brushes_;
     ProductionBandState band_;
     std::wstring progressText_;

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "programdata/limits.h"
 #include "programdata/string_table.h"
 #include "security_id_keys.h"
+#include "win32_label_font.h"
 #include "win32_resource.h"
 #include "win32_text.h"
 
@@ -353,8 +355,6 @@ INT_PTR CALLBACK SecurityProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         IsDlgButtonChecked(dialog, IDC_SECURITY_INITIALIZE) == BST_CHECKED ? 1 : 0;
     for (int i = 0; i < kSecurityFieldCount; ++i)
         state.result.fields[static_cast<size_t>(i)] = state.keys.Text(i);
-    if (id == IDOK && state.result.choice == 0)
-        state.result.fields = state.keys.OkTexts();
     EndDialog(dialog, id);
     return TRUE;
 }
@@ -363,20 +363,9 @@ INT_PTR CALLBACK SecurityProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 struct ProgramFilesState {
     ProgramFileDialogHost& host;
-    std::string localeLanguage;
+    // The list uses it until the dialog's children are gone: deleted after the dialog ends.
     HFONT font = nullptr;
 };
-
-struct ColumnSpec {
-    StringId header;
-    int extraWidth;
-};
-// The main list's columns, a little wider for the two addresses.
-constexpr ColumnSpec kFileColumns[] = {{IDS_COLUMN_FILE_NAME, 220},
-                                       {IDS_COLUMN_START_ADDRESS, 37},
-                                       {IDS_COLUMN_END_ADDRESS, 37},
-                                       {IDS_COLUMN_OFFSET, 40},
-                                       {IDS_COLUMN_FLASH_START, 40}};
 
 void RefillProgramFiles(HWND dialog, ProgramFilesState& state) {
     HWND list = GetDlgItem(dialog, IDC_PF_LIST);
@@ -403,22 +392,15 @@ INT_PTR CALLBACK ProgramFilesProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         auto& state = *reinterpret_cast<ProgramFilesState*>(lParam);
         HWND list = GetDlgItem(dialog, IDC_PF_LIST);
-        LOGFONTW font{};
         HDC dc = GetDC(dialog);
-        font.lfHeight = -MulDiv(12, GetDeviceCaps(dc, LOGPIXELSY), 96);
+        const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
         ReleaseDC(dialog, dc);
-        font.lfCharSet = DEFAULT_CHARSET;
-        font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-        wcsncpy(font.lfFaceName,
-                state.localeLanguage == "日本語" ? L"\xFF2D\xFF33 \x30B4\x30B7\x30C3\x30AF"
-                                                 : L"Courier New",
-                LF_FACESIZE - 1);
-        state.font = CreateFontIndirectW(&font);
+        state.font = CreateFontAt(state.host.FileListFont(), dpi);
         SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
         ListView_SetExtendedListViewStyleEx(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
                                             LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
         int index = 0;
-        for (const ColumnSpec& entry : kFileColumns) {
+        for (const ListColumnSpec& entry : kProgramFileColumns) {
             std::wstring header = Wide(std::string(GetStringText(entry.header)));
             LVCOLUMNW column{};
             column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
@@ -429,11 +411,6 @@ INT_PTR CALLBACK ProgramFilesProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         }
         RefillProgramFiles(dialog, state);
         return TRUE;
-    }
-    if (message == WM_DESTROY) {
-        if (auto* state = StateOf<ProgramFilesState>(dialog); state && state->font)
-            DeleteObject(state->font);
-        return FALSE;
     }
     if (message != WM_COMMAND)
         return FALSE;
@@ -471,13 +448,12 @@ struct AddHexFileState {
     AddHexFileResult result;
 };
 
-// Longest path the field takes, as the system's path buffers.
-constexpr int kMaxPathLength = 260;
-
 INT_PTR CALLBACK AddHexFileProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        SendDlgItemMessageW(dialog, IDC_AH_FILE_NAME, EM_LIMITTEXT, kMaxPathLength, 0);
+        // Typing stops at the longest name the settings file keeps whole; a longer chosen
+        // name is set whole, so that it is refused rather than cut.
+        SendDlgItemMessageW(dialog, IDC_AH_FILE_NAME, EM_LIMITTEXT, programdata::kMaxStoredPath, 0);
         return TRUE;
     }
     if (message != WM_COMMAND)
@@ -577,10 +553,11 @@ SecurityIdResult RunSecurityId(HINSTANCE instance, HWND owner, const SecurityIdR
     return state.result;
 }
 
-void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host,
-                     const std::string& localeLanguage) {
-    ProgramFilesState state{host, localeLanguage};
+void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host) {
+    ProgramFilesState state{host};
     RunDialog(instance, owner, IDD_PROGRAM_FILES, ProgramFilesProc, state);
+    if (state.font != nullptr)
+        DeleteObject(state.font);
 }
 
 AddHexFileResult RunAddHexFile(HINSTANCE instance, HWND owner, const FileDialogSpec& browse) {

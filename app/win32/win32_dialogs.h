@@ -15,8 +15,6 @@ SerializationResult RunSerialization(HINSTANCE instance, HWND owner,
                                      const SerializationState& initial,
                                      SerializationValidator& validator);
 SecurityIdResult RunSecurityId(HINSTANCE instance, HWND owner, const SecurityIdRequest& request);
-// localeLanguage picks the list's fixed-pitch face, as in the main window.
-void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host,
-                     const std::string& localeLanguage);
+void RunProgramFiles(HINSTANCE instance, HWND owner, ProgramFileDialogHost& host);
 AddHexFileResult RunAddHexFile(HINSTANCE instance, HWND owner, const FileDialogSpec& browse);
 void RunAbout(HINSTANCE instance, HWND owner, const AboutInfo& info);

@@ -1,6 +1,9 @@
 #include "win32_label_font.h"
 
 #include <cstdlib>
+#include <cwchar>
+
+#include "win32_text.h"
 
 int TextWidth(HDC dc, HFONT font, const std::wstring& text) {
     HGDIOBJ old = SelectObject(dc, font);
@@ -29,4 +32,15 @@ HFONT CreateFittingFont(HDC dc, HFONT font, const std::wstring& text, int width)
             return smaller;
         DeleteObject(smaller);
     }
+}
+
+HFONT CreateFontAt(const FontSpec& wanted, int dpi) {
+    LOGFONTW font{};
+    const int height = MulDiv(wanted.height < 0 ? -wanted.height : wanted.height, dpi, 96);
+    font.lfHeight = wanted.height < 0 ? -height : height;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = wanted.fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH;
+    const std::wstring face = Wide(wanted.face);
+    wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    return CreateFontIndirectW(&font);
 }

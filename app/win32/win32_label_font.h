@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/dialog_view.h"
+
 // The width of text in font, in pixels, as a label draws it (one line, no prefix).
 int TextWidth(HDC dc, HFONT font, const std::wstring& text);
 
@@ -13,3 +15,7 @@ int TextWidth(HDC dc, HFONT font, const std::wstring& text);
 // three quarters of its height (then the smallest, and the label cuts the rest). Null when the
 // text fits in font itself. The caller owns the font.
 HFONT CreateFittingFont(HDC dc, HFONT font, const std::wstring& text, int width);
+
+// The font the controller names, at dpi dots per inch. A fixed-pitch face that is not there
+// gives way to another fixed-pitch one. The caller owns the font.
+HFONT CreateFontAt(const FontSpec& wanted, int dpi);

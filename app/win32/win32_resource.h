@@ -23,6 +23,3 @@
 #define IDC_BAND_YIELD 1190
 #define IDC_BAND_FAILS 1191
 #define IDC_BAND_PROGRESS 1192
-
-// About box icon.
-#define IDC_ABOUT_ICON 1036

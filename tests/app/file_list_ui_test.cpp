@@ -221,6 +221,23 @@ TEST_F(FileListUi, ProgramFileDialogAddsAndDeletesOnTheMainList) {
     EXPECT_EQ(view.messages[1].text, GetStringText(IDS_DATA_OUTSIDE_FLASH));
 }
 
+TEST_F(FileListUi, ProgramFileDialogListUsesTheMainListsFontForTheLanguage) {
+    std::vector<FontSpec> fonts;
+    auto ask = [&](ProgramFileDialogHost& host) { fonts.push_back(host.FileListFont()); };
+    view.localeLanguage = "日本語";
+    view.programFileDialogActions = {ask};
+    Session([&](CQuorvelDlg&, DialogEvents& e) {
+        e.OnCommand(ID_FILE_PROGRAM_FILES);
+        view.localeLanguage = "English";
+        view.programFileDialogActions = {ask};
+        e.OnCommand(ID_FILE_PROGRAM_FILES);
+    });
+    ASSERT_EQ(fonts.size(), 2u);
+    EXPECT_EQ(fonts[0], (FontSpec{"ＭＳ ゴシック", -12, true}));
+    EXPECT_EQ(fonts[0], view.Control(IDC_CONNECTION_LIST).font);
+    EXPECT_EQ(fonts[1], (FontSpec{"Courier New", -12, true}));
+}
+
 TEST_F(FileListUi, StartUpRestoresTheStoredListAndShutdownSavesWhatIsRegistered) {
     const std::string a = env.WriteFile("a.hex", HexFile(0x1000, {0x12}));
     const std::string out1 = env.WriteFile("o1.hex", HexFile(0x9000, {1}));

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 #include <set>
+#include <span>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "app/main_window_layout.h"
@@ -520,6 +522,62 @@ TEST_F(MainWindowTest, AboutFromTheButtonAndTheSystemMenu) {
     EXPECT_THAT(view.about.versionLine,
                 ::testing::MatchesRegex("Quorvel Version : [0-9]+\\.[0-9][0-9]"));
     EXPECT_FALSE(view.about.secondLine.empty());
+}
+
+// The band both windows place below their controls.
+TEST(MainWindowLayout, BandSitsLowInItsRoomWithRowsHeldBetweenTheirLimits) {
+    const PixelRect span{12, 0, 680, 1};
+    // Plenty of room: full-height rows at the bottom, one gap above the client's edge.
+    BandPlacement b = PlaceProductionBand(600, 700, span);
+    EXPECT_EQ(b.yield, (PixelRect{12, 648, 374, 22}));
+    EXPECT_EQ(b.fails, (PixelRect{390, 648, 302, 22}));
+    EXPECT_EQ(b.progress, (PixelRect{12, 674, 680, 22}));
+    EXPECT_EQ(b.fails.right(), span.right()) << "the texts share the span";
+    // Just enough room for rows between the limits: the band fills it.
+    b = PlaceProductionBand(650, 700, span);
+    EXPECT_EQ(b.yield.top, 654);
+    EXPECT_EQ(b.yield.height, 19);
+    EXPECT_EQ(b.progress.bottom(), 696);
+    // No room: the smallest rows, below the controls rather than over them.
+    b = PlaceProductionBand(690, 700, span);
+    EXPECT_EQ(b.yield.top, 694);
+    EXPECT_EQ(b.progress.height, 12);
+    // At 144 DPI gaps and row limits grow by half.
+    b = PlaceProductionBand(0, 1000, span, 144);
+    EXPECT_EQ(b.progress.height, 33);
+    EXPECT_EQ(b.progress.bottom(), 994);
+    EXPECT_EQ(b.fails.left, b.yield.right() + 6);
+    EXPECT_EQ(PlaceProductionBand(990, 1000, span, 144).yield, (PixelRect{12, 996, 374, 18}));
+}
+
+TEST(MainWindowLayout, ALabelGrowsUpToTheNearestControlOnItsRows) {
+    const PixelRect label{10, 20, 100, 16};
+    EXPECT_EQ(LabelRoomRight(label, {}, 700, 4), 696) << "nothing beside it: the window's edge";
+    const std::vector<PixelRect> around = {
+        {200, 18, 80, 20},   // beside it, further away
+        {60, 30, 50, 20},    // overlaps its last rows: the nearest
+        {5, 20, 40, 16},     // starts left of it
+        {10, 40, 300, 100},  // the list it names, below
+        {30, 36, 20, 10},    // touches its bottom edge only
+        {30, 0, 20, 20},     // touches its top edge only
+    };
+    EXPECT_EQ(LabelRoomRight(label, around, 700, 4), 56);
+    EXPECT_EQ(LabelRoomRight(label, std::span(around).first(1), 700, 4), 196);
+    EXPECT_EQ(LabelRoomRight(label, std::span(around).last(4), 700, 4), 696);
+}
+
+TEST(MainWindowLayout, TextStaysReadableAndAFailedYieldShowsBlackOnRed) {
+    const Rgb white{255, 255, 255}, black{0, 0, 0};
+    EXPECT_EQ(TextColourOn(Rgb{0, 0, 255}), white) << "the stopped result's blue";
+    EXPECT_EQ(TextColourOn(Rgb{0, 255, 0}), black);
+    EXPECT_EQ(TextColourOn(Rgb{255, 255, 0}), black);
+    EXPECT_EQ(TextColourOn(Rgb{127, 127, 127}), white);
+    EXPECT_EQ(TextColourOn(Rgb{128, 128, 128}), black);
+    EXPECT_FALSE(YieldBandColours(false).has_value());
+    const std::optional<FieldColours> failed = YieldBandColours(true);
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->background, (Rgb{255, 0, 0}));
+    EXPECT_EQ(failed->text, black) << "both windows draw the failed yield alike";
 }
 
 }  // namespace

@@ -185,6 +185,34 @@ TEST_F(PlugTest, RememberedOrTypedIdsUnlockAndOnlyAWorkingIdIsRemembered) {
     EXPECT_EQ(env_.Key("SECUREIDSIZE"), "4");
 }
 
+TEST(TypedSecurityIdWords, PartWordsCountWithZerosAndAnUntouchedWordEndsTheId) {
+    EXPECT_EQ(TypedSecurityIdWords(Fields({"1234", "5678", "9ABC", "DE  ", "    ", "0001"})),
+              (std::vector<uint16_t>{0x1234, 0x5678, 0x9ABC, 0xDE00}));
+    EXPECT_EQ(TypedSecurityIdWords(Fields({" 3 4", "  0f", "   1"})),
+              (std::vector<uint16_t>{0x0304, 0x000F, 0x0001}));
+    EXPECT_TRUE(TypedSecurityIdWords(Fields({})).empty()) << "nothing typed: no word";
+    // Views that hand over empty or odd texts: the ID ends at the first that is no word.
+    EXPECT_EQ(TypedSecurityIdWords(Fields({"00AA", "", "1111"})), std::vector<uint16_t>{0x00AA});
+    for (const char* odd : {"12", "12345", "G123", "-123", "+123", "0x12"})
+        EXPECT_TRUE(TypedSecurityIdWords(Fields({odd, "1111"})).empty()) << odd;
+    std::array<std::string, 12> full;
+    full.fill("FFFF");
+    EXPECT_EQ(TypedSecurityIdWords(full).size(), 12u);
+}
+
+TEST_F(PlugTest, AWordTypedInPartUnlocksWithZerosInItsBlanks) {
+    Adapters(1);
+    Protect(0, {0xDE00, 0x0304});
+    FakeDialogView view;
+    view.securityIdAnswers = {Typed({"DE  ", " 3 4"})};
+    Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
+        e.OnCommand(IDC_PLUG);
+        EXPECT_TRUE(dialog.IsPlugged());
+        EXPECT_EQ(PlugState(1), PLUG_READY);
+    });
+    EXPECT_EQ(env_.Key("SECUREID"), "DE000304");
+}
+
 // Others can read the ID the settings file remembers: the log says so once a run.
 TEST_F(PlugTest, ARememberedIdOthersCanReadIsWarnedAboutOnceARun) {
     env_.WriteIni("[Settings]\r\nSECUREIDSIZE=4\r\nSECUREID=12345678\r\n");

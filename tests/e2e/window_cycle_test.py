@@ -235,6 +235,15 @@ class Probe:
         """Waits until title has gone and the main window is active again; returns its state."""
         return self.until(what, MAIN, lambda seen: title not in seen.tops)
 
+    def visit(self, keys, what, title, ready, picture, close):
+        """Opens the dialog title with keys, waits until ready(seen), takes its picture, closes
+        it with the key close and waits until it has gone."""
+        press(*keys)
+        self.until(what, title, ready)
+        shot(picture)
+        press(close)
+        self.closed(what + " to close", title)
+
 
 try:
     xvfb, display = start_display()
@@ -305,11 +314,8 @@ try:
                 seen.text(1038) == "&Plug")
     # The About box first: the window shown before the desktop had the keyboard draws its
     # caption inactive until another window was active (Wine).
-    press("alt+u")
-    probe.until("the About box", "Quorvel version", lambda seen: seen.usable(1))
-    shot("win32_about.png")
-    press("Return")
-    probe.closed("the About box to close", "Quorvel version")
+    probe.visit(["alt+u"], "the About box", "Quorvel version", lambda seen: seen.usable(1),
+                "win32_about.png", "Return")
     shot("win32_main_detail.png")
 
     # Plug: targets 1 and 2 plug, target 3 asks for its ID; the caret runs on by itself.
@@ -325,11 +331,8 @@ try:
                 seen.usable(1016, 1018, 1019) and seen.text(1038) == "Un&plug")
     shot("win32_main_plugged.png")
 
-    press("alt+s")
-    probe.until("the Serialization dialog", "Serialization", lambda seen: seen.usable(1157))
-    shot("win32_serialization.png")
-    press("Escape")
-    probe.closed("the Serialization dialog to close", "Serialization")
+    probe.visit(["alt+s"], "the Serialization dialog", "Serialization",
+                lambda seen: seen.usable(1157), "win32_serialization.png", "Escape")
 
     # Write, and Verify behind it ("Write with Verify" is ticked).
     press("alt+w")
@@ -345,16 +348,10 @@ try:
     probe.until("the unplug", MAIN, lambda seen: "Target 3: Unplug" in read(log) and
                 seen.usable(1000, 1038) and seen.text(1038) == "&Plug")
 
-    press("F10", "s", "t")
-    probe.until("the Select Target dialog", "Select Target", lambda seen: seen.usable(1000))
-    shot("win32_select_target.png")
-    press("Escape")
-    probe.closed("the Select Target dialog to close", "Select Target")
-    press("F10", "f", "a")
-    probe.until("the program file dialog", "Add/Delete Hex/S File", lambda seen: seen.usable(2))
-    shot("win32_program_files.png")
-    press("Escape")
-    probe.closed("the program file dialog to close", "Add/Delete Hex/S File")
+    probe.visit(["F10", "s", "t"], "the Select Target dialog", "Select Target",
+                lambda seen: seen.usable(1000), "win32_select_target.png", "Escape")
+    probe.visit(["F10", "f", "a"], "the program file dialog", "Add/Delete Hex/S File",
+                lambda seen: seen.usable(2), "win32_program_files.png", "Escape")
     press("F10", "v", "s")
     probe.until("simple mode", MAIN, lambda seen: seen.usable(1160) and
                 not seen.controls.get(1038, (False,))[0])

@@ -19,28 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "win32_text.h"
+
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
 
 // A window's text on one line: the answer is line- and tab-separated.
 std::string Text(HWND window) {
@@ -50,7 +31,7 @@ std::string Text(HWND window) {
     if (!SendMessageTimeoutW(window, WM_GETTEXT, std::size(buffer),
                              reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, &length))
         return {};
-    std::string text = Utf8(std::wstring(buffer, length));
+    std::string text = Utf8(buffer, static_cast<int>(length));
     for (char& c : text)
         if (c == '\t' || c == '\r' || c == '\n')
             c = ' ';

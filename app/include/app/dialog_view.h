@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "programdata/string_table.h"
+
 // A rectangle in dialog units: left, top, right, bottom.
 struct DlgRect {
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -104,10 +106,25 @@ struct AddHexFileResult {
     std::string offsetText;
 };
 
+// A list column: its header and the width added to the header text's own.
+struct ListColumnSpec {
+    StringId header;
+    int extraWidth;
+};
+// The Add/Delete Hex/S File dialog's columns: the main list's, a little wider for the two
+// addresses.
+inline constexpr ListColumnSpec kProgramFileColumns[] = {{IDS_COLUMN_FILE_NAME, 220},
+                                                         {IDS_COLUMN_START_ADDRESS, 37},
+                                                         {IDS_COLUMN_END_ADDRESS, 37},
+                                                         {IDS_COLUMN_OFFSET, 40},
+                                                         {IDS_COLUMN_FLASH_START, 40}};
+
 // The Add/Delete Hex/S File dialog works on the main window's list while it is open.
 class ProgramFileDialogHost {
   public:
     virtual ~ProgramFileDialogHost() = default;
+    // The list's font: the main window's lists' fixed-pitch one.
+    virtual FontSpec FileListFont() = 0;
     virtual std::vector<std::array<std::string, 5>> FileListRows() = 0;
     // "&Add...": runs the Add Hex/S File dialog and adds the file; true when a row was added.
     virtual bool AddFromDialog() = 0;
@@ -185,7 +202,6 @@ class DialogView {
     virtual void SetCheck(int id, bool checked) = 0;  // check boxes and radio buttons
     virtual bool GetCheck(int id) = 0;
     virtual void SetControlFont(int id, const FontSpec& font) = 0;
-    virtual void SetControlBackground(int id, Rgb colour) = 0;
     virtual void SetFocus(int id) = 0;
 
     // Combo boxes.
@@ -206,7 +222,6 @@ class DialogView {
     virtual std::string ListGetCell(int id, int row, int column) = 0;
     virtual void ListSetRowCheck(int id, int row, bool checked) = 0;
     virtual bool ListGetRowCheck(int id, int row) = 0;
-    virtual void ListSetRowBackground(int id, int row, Rgb colour) = 0;
     virtual std::vector<int> ListSelectedRows(int id) = 0;
     virtual void ListSelectRow(int id, int row) = 0;
 

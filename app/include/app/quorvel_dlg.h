@@ -31,6 +31,11 @@ class OperationRun;
 // A command file's lines, trimmed of white space and in upper case.
 std::vector<std::string> SplitCommandLines(std::string_view text);
 
+// The ID typed into the Security ID dialog's word fields, as the dialog hands them over (blanks
+// where nothing was typed): a word typed in part counts with zeros in its blank positions; an
+// untouched word, or anything but four hexadecimal digits, ends the ID there.
+std::vector<uint16_t> TypedSecurityIdWords(const std::array<std::string, 12>& fields);
+
 class CQuorvelDlg : public DialogEvents,
                     public programdata::FileListObserver,
                     public ProgramFileDialogHost {
@@ -134,6 +139,7 @@ class CQuorvelDlg : public DialogEvents,
     void RowInserted(size_t row) override;
     void RowRemoved(size_t row) override;
     // The Add/Delete Hex/S File dialog works on the main list through these.
+    FontSpec FileListFont() override;
     std::vector<std::array<std::string, 5>> FileListRows() override;
     bool AddFromDialog() override;
     void DeleteRows(const std::vector<int>& rows) override;

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 
 #include "app/control_ids.h"
+#include "programdata/limits.h"
 #include "qt_program_file_dialogs.h"
 #include "qt_select_target_dialog.h"
 #include "qt_test_support.h"
@@ -27,6 +28,9 @@ class ListHost : public ProgramFileDialogHost {
     std::vector<Row> toAdd;  // what each "&Add..." registers; nothing once empty
     std::vector<std::vector<int>> deleted;
 
+    FontSpec font{"Courier New", -12, true};
+
+    FontSpec FileListFont() override { return font; }
     std::vector<Row> FileListRows() override { return rows; }
     bool AddFromDialog() override {
         if (toAdd.empty())
@@ -62,7 +66,7 @@ TEST_F(QtFileDialogs, AddDeleteDialogShowsTheMainListAndWorksOnIt) {
     ListHost host;
     host.rows = {MakeRow("/p/a.hex"), MakeRow("/p/b.hex"), MakeRow("/p/c.hex")};
     host.toAdd = {MakeRow("/p/d.s")};
-    QtProgramFileDialog dialog(host, "English", nullptr);
+    QtProgramFileDialog dialog(host, nullptr);
     QTableWidget* list = dialog.list();
     EXPECT_EQ(dialog.windowTitle().toStdString(), "Add/Delete Hex/S File");
     EXPECT_EQ(dialog.addButton()->text().toStdString(), "&Add...");
@@ -107,7 +111,8 @@ TEST_F(QtFileDialogs, AddDeleteDialogShowsTheMainListAndWorksOnIt) {
                                               "/tests/quorvel_program_files.png"));
 
     ListHost none;
-    QtProgramFileDialog japanese(none, "日本語", nullptr);
+    none.font.face = "ＭＳ ゴシック";
+    QtProgramFileDialog japanese(none, nullptr);
     EXPECT_EQ(japanese.list()->font().family().toStdString(), "ＭＳ ゴシック");
 }
 
@@ -116,7 +121,8 @@ TEST_F(QtFileDialogs, AddHexFileDialogHandsBackBothTexts) {
     int browsed = 0;
     QtAddHexFileDialog dialog([&] { return answers.at(size_t(browsed++)); }, nullptr);
     EXPECT_EQ(dialog.windowTitle().toStdString(), "Add Hex/S File");
-    EXPECT_EQ(dialog.fileNameEdit()->maxLength(), 260);
+    // Typing stops at the longest name the settings file keeps.
+    EXPECT_EQ(dialog.fileNameEdit()->maxLength(), static_cast<int>(programdata::kMaxStoredPath));
     EXPECT_TRUE(dialog.fileNameEdit()->text().isEmpty());
     EXPECT_TRUE(dialog.offsetEdit()->text().isEmpty());
     EXPECT_EQ(dialog.browseButton()->text().toStdString(), "...");
@@ -136,6 +142,15 @@ TEST_F(QtFileDialogs, AddHexFileDialogHandsBackBothTexts) {
     EXPECT_EQ(r.offsetText, "-1000");
     dialog.reject();
     EXPECT_EQ(dialog.Result().button, IDCANCEL);
+}
+
+TEST_F(QtFileDialogs, AddHexFileDialogKeepsALongerChosenNameWhole) {
+    // Cut to the typing limit, a chosen name would name another file, or one nobody chose.
+    const std::string longName = "/p/" + std::string(programdata::kMaxStoredPath, 'x') + ".hex";
+    QtAddHexFileDialog dialog([&] { return std::optional<std::string>(longName); }, nullptr);
+    dialog.browseButton()->click();
+    dialog.accept();
+    EXPECT_EQ(dialog.Result().fileName, longName);
 }
 
 TEST_F(QtFileDialogs, SelectTargetListsTheNamesAndAnswersTypedText) {

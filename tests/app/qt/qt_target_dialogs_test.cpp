@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/control_ids.h"
+#include "app/quorvel_dlg.h"
 #include "qt_dialog_view.h"
 #include "qt_security_dialog.h"
 #include "qt_security_edit.h"
@@ -158,7 +159,7 @@ TEST_F(SecurityDialogTest, TabRunsAlongTheFieldsAndLeavesThemAtTheEnds) {
     EXPECT_TRUE(dialog_->isVisible());
 }
 
-TEST_F(SecurityDialogTest, EnterPressesOkWhichFillsPartWordsWithZeros) {
+TEST_F(SecurityDialogTest, EnterPressesOkWhichHandsOverTheFieldsAsTyped) {
     Open();
     Type("12");
     Press(Qt::Key_Tab);
@@ -172,9 +173,11 @@ TEST_F(SecurityDialogTest, EnterPressesOkWhichFillsPartWordsWithZeros) {
     const SecurityIdResult r = dialog_->Result();
     EXPECT_EQ(r.button, IDOK);
     EXPECT_EQ(r.choice, 0);
-    const std::array<std::string, 12> expected = {"1200", "    ", "0304", "ABCD", "    ", "    ",
+    const std::array<std::string, 12> expected = {"12  ", "    ", " 3 4", "ABCD", "    ", "    ",
                                                   "    ", "    ", "    ", "    ", "    ", "    "};
-    EXPECT_EQ(r.fields, expected) << "an untouched word stays empty and ends the ID";
+    EXPECT_EQ(r.fields, expected);
+    // The part-typed word counts with zeros; the untouched second word ends the ID.
+    EXPECT_EQ(TypedSecurityIdWords(r.fields), std::vector<uint16_t>{0x1200});
 }
 
 TEST_F(SecurityDialogTest, PastedIdSpreadsOverTheFieldsOrIsRefusedWhole) {

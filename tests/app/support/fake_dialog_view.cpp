@@ -147,11 +147,6 @@ bool FakeDialogView::ListGetRowCheck(int id, int row) {
     return r != nullptr && r->checked;
 }
 
-void FakeDialogView::ListSetRowBackground(int id, int row, Rgb colour) {
-    if (FakeRow* r = Row(id, row))
-        r->background = colour;
-}
-
 int FakeDialogView::TrackPopupMenu(const std::vector<MenuItemSpec>& items) {
     popupMenus.push_back(items);
     return PopOr(popupAnswers, 0);

@@ -14,7 +14,6 @@
 struct FakeRow {
     std::vector<std::string> cells;
     bool checked = false;
-    std::optional<Rgb> background;
 };
 
 struct FakeControl {
@@ -24,7 +23,6 @@ struct FakeControl {
     std::optional<DlgRect> rect;
     bool checked = false;
     std::optional<FontSpec> font;
-    std::optional<Rgb> background;
     bool focused = false;
     // Combo boxes.
     std::vector<std::string> items;
@@ -118,7 +116,6 @@ class FakeDialogView : public DialogView {
     void SetCheck(int id, bool checked) override { controls[id].checked = checked; }
     bool GetCheck(int id) override { return controls[id].checked; }
     void SetControlFont(int id, const FontSpec& font) override { controls[id].font = font; }
-    void SetControlBackground(int id, Rgb colour) override { controls[id].background = colour; }
     void SetFocus(int id) override;
     void ComboReset(int id) override;
     void ComboAddString(int id, const std::string& text) override;
@@ -134,7 +131,6 @@ class FakeDialogView : public DialogView {
     std::string ListGetCell(int id, int row, int column) override;
     void ListSetRowCheck(int id, int row, bool checked) override;
     bool ListGetRowCheck(int id, int row) override;
-    void ListSetRowBackground(int id, int row, Rgb colour) override;
     std::vector<int> ListSelectedRows(int id) override { return controls[id].selected; }
     void ListSelectRow(int id, int row) override { controls[id].selected = {row}; }
     void CheckMenuItem(int command, bool checked) override { menu[command].checked = checked; }
