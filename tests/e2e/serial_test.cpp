@@ -31,6 +31,16 @@ void SetKey(WriterRig& rig, const char* key, const char* value) {
                                                  (rig.env.bin / "Quorvel.ini").c_str()));
 }
 
+// Two QX16A064 boards in simple mode, one program file, numbers from 00000001 at 8000H.
+void StartTwoNumberedBoards(WriterRig& rig) {
+    const std::string file = rig.env.WriteFile("p.hex", HexFile(0x10, {0x12}));
+    rig.env.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0=" + file +
+                     "\r\nOFFSET0= 00000H\r\n" + SerialKeys("00000001", 0x8000));
+    std::string error;
+    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nTRG=QX16A064\nCOUNT=2\n", 1, error))
+        << error;
+}
+
 // QX32F128: areas 0 to 1:EFFFH and 1:F400H to 1:FFFFH around a read-only range, the test data
 // area at the top. A Write with Verify puts data on both sides of the read-only range and a
 // number into each board; the numbers are taken before the first erase, and a second Write of
@@ -101,12 +111,7 @@ TEST(SerialE2eTest, ANumberWhoseBytesDoNotAllReachTheChipIsRefused) {
 // asks before the next Write erases anything. A number that cannot be stored writes nothing.
 TEST(SerialE2eTest, TheStoredNumberNeverGoesBackAndAWrappedOneAsksFirst) {
     WriterRig rig;
-    const std::string file = rig.env.WriteFile("p.hex", HexFile(0x10, {0x12}));
-    rig.env.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0=" + file +
-                     "\r\nOFFSET0= 00000H\r\n" + SerialKeys("00000001", 0x8000));
-    std::string error;
-    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nTRG=QX16A064\nCOUNT=2\n", 1, error))
-        << error;
+    ASSERT_NO_FATAL_FAILURE(StartTwoNumberedBoards(rig));
     const std::string ini = (rig.env.bin / "Quorvel.ini").string();
     FakeDialogView view;
     rig.Run(view, [&](CQuorvelDlg& dialog, DialogEvents& e) {
@@ -156,12 +161,7 @@ TEST(SerialE2eTest, TheStoredNumberNeverGoesBackAndAWrappedOneAsksFirst) {
 // run was checked are still not handed out again, unless the run may go back (--serial-rewind).
 TEST(SerialE2eTest, AChosenStartGoesBelowNumbersTakenSinceOnlyWithRewind) {
     WriterRig rig;
-    const std::string file = rig.env.WriteFile("p.hex", HexFile(0x10, {0x12}));
-    rig.env.WriteIni("[Settings]\r\nTRGNAME=QX16A064\r\nMODE=1\r\nFILENUM=1\r\nFILENAME0=" + file +
-                     "\r\nOFFSET0= 00000H\r\n" + SerialKeys("00000001", 0x8000));
-    std::string error;
-    ASSERT_TRUE(rig.Start(std::string(kFast) + "[ADAPTER1]\nTRG=QX16A064\nCOUNT=2\n", 1, error))
-        << error;
+    ASSERT_NO_FATAL_FAILURE(StartTwoNumberedBoards(rig));
     CQuorvelDlg::RunOverrides overrides;
     overrides.startSerial = std::array<uint8_t, kByteFieldSize>{0, 0, 0, 0x10};
     for (const bool rewind : {false, true}) {

@@ -37,16 +37,22 @@ std::string FileText(const std::string& path) {
     return text.str();
 }
 
-TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
-    REQUIRE_PG_SERVER();
-    const std::string db = PgServer::Get().NewDatabase();
-    const LineSettings line = Line(db);
+// A new database holding the line's tables and a pool that counts from 1.
+bool NewLine(std::string& db) {
+    db = PgServer::Get().NewDatabase();
     linedb::InitRequest init;
-    init.line = line;
+    init.line = Line(db);
     init.start[3] = 1;
     init.increment[3] = 1;
     linedb::InitReport report;
-    ASSERT_FALSE(linedb::InitLine(init, report));
+    return !linedb::InitLine(init, report);
+}
+
+TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
+    REQUIRE_PG_SERVER();
+    std::string db;
+    ASSERT_TRUE(NewLine(db));
+    const LineSettings line = Line(db);
     e2e::TempDir dir;
     const std::string record = dir / "record.csv";
     const std::string outbox = linedb::OutboxPathFor(record);
@@ -128,12 +134,9 @@ TEST(LineRecordTest, RowsReachTheRecordOnceAndWaitInOrderWhileTheServerIsAway) {
 // set aside, and neither holds back the rows after it.
 TEST(LineRecordTest, ARefusedRowIsSetAsideAndBadNamesAreRefusedAtOpen) {
     REQUIRE_PG_SERVER();
-    const std::string db = PgServer::Get().NewDatabase();
+    std::string db;
+    ASSERT_TRUE(NewLine(db));
     const LineSettings line = Line(db);
-    linedb::InitRequest init;
-    init.line = line;
-    linedb::InitReport report;
-    ASSERT_FALSE(linedb::InitLine(init, report));
     e2e::TempDir dir;
     const std::string record = dir / "record.csv";
     const std::string outbox = linedb::OutboxPathFor(record);
@@ -162,12 +165,9 @@ TEST(LineRecordTest, ARefusedRowIsSetAsideAndBadNamesAreRefusedAtOpen) {
 // own is no cycle of the yield.
 TEST(LineRecordTest, TheYieldJudgesABoardByEveryRowOfItsCycle) {
     REQUIRE_PG_SERVER();
-    const std::string db = PgServer::Get().NewDatabase();
+    std::string db;
+    ASSERT_TRUE(NewLine(db));
     const LineSettings line = Line(db);
-    linedb::InitRequest init;
-    init.line = line;
-    linedb::InitReport report;
-    ASSERT_FALSE(linedb::InitLine(init, report));
     e2e::TempDir dir;
     const std::string record = dir / "record.csv";
     linedb::LineClient client;
